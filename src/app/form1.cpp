@@ -1,0 +1,475 @@
+#include "app/form1.h"
+#include "controls/drivelistbox.h"
+#include "drives/driveinfo.h"
+#include "info/menus.h"
+#include "platform/environment.h"
+#include "platform/errors.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <cstdlib>
+#include <new>
+
+// The logo lives in the core library's resources, which a static library
+// must register itself.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace app {
+
+namespace {
+const QString kP98Set = QStringLiteral("P98 SET");
+const QString kProgramDriveWarning =
+    QStringLiteral("You CAN NOT FORMAT the drive this program is installed on");
+const QString kMustSelect = QStringLiteral("You MUST select a process type");
+const QString kFolderAccess =
+    QStringLiteral("The folder may have to be deleted manually or was not empty");
+const QString kCaution = QStringLiteral(
+    "CAUTION:  This program is designed to wipe all traces of any data, files or folders that "
+    "you run this program against.  Orvane Software is not responsible for data that is lost "
+    "when you run this program since the purpose of this program is to permanently destroy the "
+    "data from the disc making it unrecoverable.");
+const QString kNote = QStringLiteral(
+    "NOTE:  This product DOES NOT work on CD-RW or DVD media. This is by design, since the media "
+    "is very\neasy to destroy without using a program, (you can scratch or break a CD or DVD to "
+    "destroy it).");
+
+QString removableMessage()
+{
+    return platform::joinLines({QStringLiteral("Removable discs can only be formatted in FAT format."),
+                                QString(), QStringLiteral("The FORMAT has been automatically Changed")});
+}
+
+QString closeQuestion()
+{
+    return platform::joinLines({QStringLiteral("This will close the program even if a process is still running"),
+                                QString(), QStringLiteral("Do you want to continue the Close Process?")});
+}
+
+// An option button drawn without text, with its caption as a separate label.
+QRadioButton* optionRow(QVBoxLayout* into, const QString& name, const QString& caption,
+                        const QString& tip)
+{
+    auto* row = new QHBoxLayout;
+    auto* button = new QRadioButton;
+    button->setObjectName(name);
+    button->setToolTip(tip);
+    auto* label = new QLabel(caption);
+    label->setObjectName(name + QStringLiteral("Label"));
+    label->setToolTip(tip);
+    label->setBuddy(button);
+    row->addWidget(button);
+    row->addWidget(label, 1);
+    into->addLayout(row);
+    return button;
+}
+
+QLineEdit* statusBox(const QString& name, const QString& text = {})
+{
+    auto* box = new QLineEdit(text);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    return box;
+}
+} // namespace
+
+QString processCodeOf(const QString& comboText)
+{
+    return comboText.mid(14, 3);
+}
+
+QString withRootBackslash(const QString& drive)
+{
+    return drive.endsWith(u':') ? drive + u'\\' : drive;
+}
+
+Form1::Form1(platform::Services services, std::function<void()> endProgram, QWidget* parent)
+    : QMainWindow(parent), services_(services), endProgram_(std::move(endProgram)), s_(settings())
+{
+    initResources();
+    setObjectName(QStringLiteral("Form1"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildUi();
+    form_load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildUi()
+{
+    setWindowTitle(QStringLiteral("The Zarvex Drive Wiper and Quellix"));
+    auto* central = new QWidget;
+    setCentralWidget(central);
+    auto* outer = new QVBoxLayout(central);
+    auto* columns = new QHBoxLayout;
+    outer->addLayout(columns, 1);
+
+    // Left column: logo, drive, wipe options, file and folder wipes, format type.
+    auto* left = new QVBoxLayout;
+    columns->addLayout(left);
+    Picture1 = new QLabel;
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.gif")));
+    Picture1->setFixedSize(100, 52);
+    left->addWidget(Picture1);
+
+    auto* driveGroup = new QGroupBox(QStringLiteral("Select Drive"));
+    auto* driveLayout = new QVBoxLayout(driveGroup);
+    Drive1 = new controls::DriveListBox(*services_.drives);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setToolTip(QStringLiteral("Drive to Process"));
+    Drive1->setMinimumWidth(180);
+    driveLayout->addWidget(Drive1);
+    left->addWidget(driveGroup);
+
+    auto* wipeGroup = new QGroupBox(QStringLiteral("Wipe Options"));
+    auto* wipeLayout = new QVBoxLayout(wipeGroup);
+    Option6 = optionRow(wipeLayout, QStringLiteral("Option6"), QStringLiteral("Complete Wipe"),
+                        QStringLiteral("This option makes a Drive COMPLETELY UNRECOVERABLE"));
+    Option7 = optionRow(wipeLayout, QStringLiteral("Option7"), QStringLiteral("Short Wipe"),
+                        QStringLiteral("This option MAY leave some information Recoverable"));
+    left->addWidget(wipeGroup);
+
+    auto* fileGroup = new QGroupBox(QStringLiteral("File and Folder Wipes"));
+    auto* fileLayout = new QHBoxLayout(fileGroup);
+    Check1 = new QCheckBox;
+    Check1->setObjectName(QStringLiteral("Check1"));
+    auto* checkLabel = new QLabel(QStringLiteral("Auto Wipe Free Space"));
+    checkLabel->setBuddy(Check1);
+    fileLayout->addWidget(Check1);
+    fileLayout->addWidget(checkLabel, 1);
+    left->addWidget(fileGroup);
+
+    auto* formatGroup = new QGroupBox(QStringLiteral("Format Type"));
+    auto* formatLayout = new QVBoxLayout(formatGroup);
+    Option5 = optionRow(formatLayout, QStringLiteral("Option5"), QStringLiteral("NTFS"),
+                        QStringLiteral("Use this Format for Windows NT, 2000 and XP"));
+    Option4 = optionRow(formatLayout, QStringLiteral("Option4"), QStringLiteral("Fat32"),
+                        QStringLiteral("Use this Format for Windows 95, 98 and ME"));
+    Option3 = optionRow(formatLayout, QStringLiteral("Option3"), QStringLiteral("Fat - Floppy or Zip Discs"),
+                        QStringLiteral("Use this Format for Removeable Media, Floppy and Zip Discs"));
+    left->addWidget(formatGroup);
+    left->addStretch(1);
+
+    // Right side: caution, process type, status lines, progress, buttons.
+    auto* right = new QVBoxLayout;
+    columns->addLayout(right, 1);
+    Label11 = new QLabel(kCaution);
+    Label11->setObjectName(QStringLiteral("Label11"));
+    Label11->setWordWrap(true);
+    right->addWidget(Label11);
+
+    auto* typeRow = new QHBoxLayout;
+    auto* typeLabel = new QLabel(QStringLiteral("PROCESS TYPE"));
+    Combo1 = new QComboBox;
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    Combo1->addItems({QStringLiteral("Security Wipe Entire Drive"), QStringLiteral("Security Wipe Select Folder"),
+                      QStringLiteral("Security Wipe File or Range of Files"),
+                      QStringLiteral("Security Wipe Free Space")});
+    typeLabel->setBuddy(Combo1);
+    typeRow->addWidget(typeLabel);
+    typeRow->addWidget(Combo1, 1);
+    right->addLayout(typeRow);
+
+    auto* status = new QGridLayout;
+    Text1 = statusBox(QStringLiteral("Text1"));
+    Text2 = statusBox(QStringLiteral("Text2"));
+    Text7 = statusBox(QStringLiteral("Text7"), QStringLiteral("hh:mm:ss"));
+    Text4 = statusBox(QStringLiteral("Text4"));
+    Text7->setFixedWidth(90);
+    Text4->setFixedWidth(90);
+    status->addWidget(Text1, 1, 0);
+    status->addWidget(Text2, 2, 0);
+    status->addWidget(new QLabel(QStringLiteral("Process Time")), 0, 1);
+    status->addWidget(Text7, 1, 1);
+    status->addWidget(new QLabel(QStringLiteral("PROGRESS")), 0, 2);
+    status->addWidget(Text4, 1, 2);
+    status->setColumnStretch(0, 1);
+    right->addLayout(status);
+
+    ProgressBar1 = new QProgressBar;
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    right->addWidget(ProgressBar1);
+
+    auto* buttons = new QGridLayout;
+    Command1 = new QPushButton(QStringLiteral("&Wipe Routine"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command3 = new QPushButton(QStringLiteral("&Close"));
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command3->setEnabled(false);
+    Command3->setVisible(false);
+    Command2 = new QPushButton(QStringLiteral("&Cancel"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+    buttons->addWidget(Command1, 0, 0);
+    // Cancel and Close share one place; Cancel lies in front.
+    buttons->addWidget(Command3, 0, 1);
+    buttons->addWidget(Command2, 0, 1);
+    Command2->raise();
+    right->addLayout(buttons);
+    right->addStretch(1);
+
+    Text5 = new QPlainTextEdit(kNote);
+    Text5->setObjectName(QStringLiteral("Text5"));
+    Text5->setReadOnly(true);
+    Text5->setFixedHeight(Text5->fontMetrics().lineSpacing() * 2 + 14);
+    Text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    outer->addWidget(Text5);
+
+    // Menu bar: File, then Help, Tutorials and About.
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuClose = file->addAction(QStringLiteral("&Close"));
+    mnuClose->setObjectName(QStringLiteral("mnuClose"));
+    menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::Main);
+
+    connect(Drive1, &controls::DriveListBox::driveChanged, this, &Form1::Drive1_Change);
+    connect(Combo1, &QComboBox::activated, this, [this](int) { Combo1_click(); });
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Option3, &QRadioButton::clicked, this, &Form1::Option3_Click);
+    connect(Option4, &QRadioButton::clicked, this, &Form1::Option4_Click);
+    connect(Option5, &QRadioButton::clicked, this, &Form1::Option5_Click);
+    connect(Option6, &QRadioButton::clicked, this, &Form1::Option6_Click);
+    connect(Option7, &QRadioButton::clicked, this, &Form1::Option7_Click);
+    connect(mnuClose, &QAction::triggered, this, &Form1::FileClose_Click);
+    resize(780, 540);
+}
+
+void Form1::form_load()
+{
+    CloseRequested = 0;
+    DriveErrorFlag = 0;
+    s_.DriveCategoryKnown = 0;
+
+    const platform::DriveTable table = services_.drives->table();
+    if (!s_.SystemRootRead) {
+        s_.SystemRootRead = true;
+        s_.SystemRootPath = platform::systemRootValue(table);
+        if (s_.SystemRootPath.isEmpty()) {
+            s_.NoSystemRoot = 1;
+            services_.prompter->message(kP98Set);
+            s_.SystemRootPath = QStringLiteral("C:\\windows");
+        }
+    }
+    // NTFS cannot be chosen on a system without a system root; this holds
+    // for every main window of the run, not only the first.
+    if (s_.NoSystemRoot == 1)
+        Option5->setEnabled(false);
+
+    ProgramDrive = platform::programFolder(table).left(2);
+    s_.SystemDrive = s_.SystemRootPath.left(2);
+
+    if (s_.WipeLevel == ShortWipe) {
+        s_.FormatType = FormatNtfs;
+        Option5->setChecked(true);
+        Option7->setChecked(true);
+    } else {
+        Set_Opts();
+    }
+
+    // Selecting the system drive runs the drive-change handling only when it
+    // changes the selection. The first window of a run still needs a drive
+    // to work on when the list already stood there.
+    Drive1->setDrive(s_.SystemDrive);
+    if (s_.SelectedDrive.isEmpty()) {
+        s_.SelectedDrive = Drive1->drive();
+        s_.LastSelectedDrive = s_.SelectedDrive;
+    }
+    Combo1->setEditText(kSelectProcessType);
+}
+
+void Form1::Set_Opts()
+{
+    Option5->setChecked(true);
+    s_.FormatType = FormatNtfs;
+    Option6->setChecked(true);
+    s_.WipeLevel = CompleteWipe;
+}
+
+void Form1::Option3_Click() { s_.FormatType = FormatFat; }
+void Form1::Option4_Click() { s_.FormatType = FormatFat32; }
+void Form1::Option5_Click() { s_.FormatType = FormatNtfs; }
+void Form1::Option6_Click() { s_.WipeLevel = CompleteWipe; }
+void Form1::Option7_Click() { s_.WipeLevel = ShortWipe; }
+
+void Form1::showDriveInfo(const QString& drive)
+{
+    drives::ShowDriveInfo(drive, {DriveCategory, s_.DriveCategoryKnown}, *services_.drives,
+                          *services_.prompter);
+}
+
+void Form1::forceFatForRemovable()
+{
+    if (DriveCategory == drives::CategoryRemovable &&
+        processCodeOf(Combo1->currentText()) == QStringLiteral("Ent") && s_.FormatType != FormatFat) {
+        Option3->setChecked(true);
+        s_.FormatType = FormatFat;
+        services_.prompter->message(removableMessage());
+    }
+}
+
+void Form1::Drive1_Change()
+{
+    s_.DriveCategoryKnown = 0;
+    s_.SelectedDrive = Drive1->drive();
+    s_.LastSelectedDrive = s_.SelectedDrive;
+    showDriveInfo(s_.SelectedDrive);
+    Command3->setVisible(false);
+    Command2->setVisible(true);
+    Command2->setEnabled(true);
+    forceFatForRemovable();
+    if (!ProgramDrive.isEmpty() && s_.SelectedDrive.left(2).compare(ProgramDrive, Qt::CaseInsensitive) == 0)
+        services_.prompter->message(kProgramDriveWarning);
+}
+
+void Form1::Combo1_click()
+{
+    s_.WipeNowTime = services_.clock->now();
+    s_.WipeStartTime = s_.WipeNowTime;
+    s_.SelectedDrive = withRootBackslash(Drive1->drive());
+    const QString code = processCodeOf(Combo1->currentText());
+    if (code == QStringLiteral("Ent"))
+        Command1->setText(QStringLiteral("&Wipe Drive"));
+    else if (code == QStringLiteral("Sel"))
+        Command1->setText(QStringLiteral("&Wipe Folders"));
+    else if (code == QStringLiteral("Fil"))
+        Command1->setText(QStringLiteral("&Wipe Files"));
+}
+
+void Form1::wipeSteps()
+{
+    s_.ProcessCode = processCodeOf(Combo1->currentText());
+    showDriveInfo(s_.SelectedDrive);
+    const QString& code = s_.ProcessCode;
+    if (code == QStringLiteral("Fre")) {
+        ProcessRunning = 1;
+        runFreeSpace();
+        Combo1->setFocus();
+        return;
+    }
+    forceFatForRemovable();
+    if (Combo1->currentText().left(6) == QStringLiteral("SELECT")) {
+        services_.prompter->message(kMustSelect);
+        Combo1->setFocus();
+        return;
+    }
+    if (code == QStringLiteral("Sel") || code == QStringLiteral("Fil")) {
+        openFileWipeWindow(code);
+        return;
+    }
+    if (code == QStringLiteral("Ent"))
+        runEntireDrive();
+}
+
+void Form1::Command1_Click()
+{
+    s_.AutoWipeFree = Check1->isChecked() ? 1 : 0;
+    Command3->setEnabled(false);
+    Command1->setEnabled(false);
+
+    // A drive that stays away would otherwise restart the handler forever.
+    constexpr int kMaxDeviceRetries = 3;
+    int retries = 0;
+    for (;;) {
+        try {
+            wipeSteps();
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() == platform::ErrDeviceUnavailable) {
+                if (++retries <= kMaxDeviceRetries)
+                    continue;
+                services_.prompter->message(drives::kNotReadyMessage);
+            } else if (e.number() == platform::ErrPathFileAccess) {
+                services_.prompter->message(kFolderAccess);
+            } else {
+                // A failure must never pass in silence.
+                services_.prompter->message(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
+            }
+        } catch (const std::bad_alloc&) {
+            services_.prompter->message(QStringLiteral("Error 7: ") + platform::describeError(platform::ErrOutOfMemory));
+        }
+        break;
+    }
+
+    ProcessRunning = 0;
+    Command1->setEnabled(true);
+    Command3->setVisible(true);
+    Command3->setEnabled(true);
+}
+
+void Form1::Command2_Click()
+{
+    CloseRequested = 1;
+    close();
+}
+
+void Form1::Command3_Click()
+{
+    CloseRequested = 1;
+    close();
+}
+
+void Form1::FileClose_Click()
+{
+    close();
+}
+
+void Form1::endProgram()
+{
+    if (endProgram_) {
+        endProgram_();
+        return;
+    }
+    if (ProcessRunning == 1) {
+        // The running procedure is abandoned where it stands.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    QCoreApplication::quit();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (CloseRequested == 1) {
+        event->accept();
+        endProgram();
+        return;
+    }
+    if (ProcessRunning == 1) {
+        if (services_.prompter->askYesNo(closeQuestion())) {
+            event->accept();
+            endProgram();
+        } else {
+            event->ignore();
+        }
+        return;
+    }
+    event->accept();
+}
+
+void Form1::runEntireDrive() {}
+
+void Form1::runFreeSpace() {}
+
+void Form1::openFileWipeWindow(const QString&) {}
+
+} // namespace app

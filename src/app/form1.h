@@ -1,0 +1,109 @@
+#pragma once
+// The main window: drive, process type and options; starts the chosen
+// process and owns the rules for closing while one runs.
+#include "app/settings.h"
+#include "platform/services.h"
+
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+namespace controls {
+class DriveListBox;
+}
+
+namespace app {
+
+inline const QString kSelectProcessType = QStringLiteral("SELECT ONE PROCESS TYPE");
+
+// Characters 15 to 17 of the process list text: "Ent", "Sel", "Fil", "Fre".
+QString processCodeOf(const QString& comboText);
+// A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
+QString withRootBackslash(const QString& drive);
+
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `endProgram` ends the program at once (tests record it instead).
+    explicit Form1(platform::Services services, std::function<void()> endProgram = {},
+                   QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Handlers, named as the window's events.
+    void Drive1_Change();
+    void Combo1_click();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Option5_Click();
+    void Option6_Click();
+    void Option7_Click();
+    void Set_Opts();
+    void FileClose_Click();
+
+    // Window state (starts at zero with every new window).
+    std::int16_t CloseRequested = 0;
+    std::int16_t ProcessRunning = 0;
+    QString ProgramDrive;
+    std::int16_t DriveCategory = 0;
+    std::int16_t DriveErrorFlag = 0;
+    std::int32_t PatternCallCount = 0;
+
+    // Controls, by their classic names.
+    controls::DriveListBox* Drive1 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QRadioButton* Option3 = nullptr;
+    QRadioButton* Option4 = nullptr;
+    QRadioButton* Option5 = nullptr;
+    QRadioButton* Option6 = nullptr;
+    QRadioButton* Option7 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QLineEdit* Text4 = nullptr;
+    QLineEdit* Text7 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QLabel* Label11 = nullptr;
+    QPlainTextEdit* Text5 = nullptr;
+    QLabel* Picture1 = nullptr;
+    QAction* mnuClose = nullptr;
+    QMap<QString, QAction*> menuItems;
+
+    platform::Services services() const { return services_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // the close query
+
+private:
+    void buildUi();
+    void form_load();
+    void forceFatForRemovable();
+    void showDriveInfo(const QString& drive);
+    void wipeSteps();
+    void endProgram();
+
+    // The process branches. Each later subsystem fills its own.
+    void runEntireDrive();
+    void runFreeSpace();
+    void openFileWipeWindow(const QString& code);
+
+    platform::Services services_;
+    std::function<void()> endProgram_;
+    ProcessSettings& s_;
+};
+
+} // namespace app

@@ -1,0 +1,150 @@
+#include "platform/driveservices.h"
+#include "platform/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <cerrno>
+
+namespace platform {
+
+QString DriveServices::nativePath(const QString& drivePath) const
+{
+    const auto native = table().toNative(drivePath);
+    if (!native)
+        throw RunTimeError(ErrDeviceUnavailable, drivePath);
+    return *native;
+}
+
+DriveTable LinuxDriveServices::table() const
+{
+    return DriveTable::current();
+}
+
+static QString readSysfs(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(f.readAll()).trimmed();
+}
+
+// Removable when the block device (or the disk a partition belongs to) has
+// its removable flag set, or its device path runs through USB.
+static bool blockDeviceIsRemovable(unsigned major, unsigned minor)
+{
+    const QString link = QStringLiteral("/sys/dev/block/%1:%2").arg(major).arg(minor);
+    const QString real = QFileInfo(link).canonicalFilePath();
+    if (real.isEmpty())
+        return false;
+    if (real.contains(QStringLiteral("/usb")))
+        return true;
+    if (readSysfs(real + QStringLiteral("/removable")) == QStringLiteral("1"))
+        return true;
+    // A partition's flag lives on its disk, one folder up.
+    return QFileInfo::exists(real + QStringLiteral("/partition")) &&
+           readSysfs(QFileInfo(real).path() + QStringLiteral("/removable")) == QStringLiteral("1");
+}
+
+int typeCodeForMount(const MountEntry& m)
+{
+    static const QStringList cd = {"iso9660", "udf"};
+    static const QStringList ram = {"tmpfs", "ramfs"};
+    static const QStringList net = {"nfs", "nfs4", "cifs", "smb3", "fuse.sshfs", "9p"};
+    if (cd.contains(m.fsType))
+        return DriveCdRom;
+    if (ram.contains(m.fsType))
+        return DriveRamDisk;
+    if (net.contains(m.fsType))
+        return DriveNetwork;
+    struct stat st {};
+    if (!m.source.isEmpty() && ::stat(QFile::encodeName(m.source).constData(), &st) == 0) {
+        if (S_ISBLK(st.st_mode)) {
+            if (m.source.startsWith(QStringLiteral("/dev/loop")))
+                return DriveFixed;
+            return blockDeviceIsRemovable(major(st.st_rdev), minor(st.st_rdev)) ? DriveRemovable
+                                                                                 : DriveFixed;
+        }
+        // An image file mounted through FUSE (ntfs-3g on a file).
+        if (S_ISREG(st.st_mode))
+            return DriveFixed;
+    }
+    if (m.fsType == QStringLiteral("fuseblk"))
+        return DriveFixed;
+    // Block-backed file systems whose source is not visible in this
+    // namespace still carry a real block device number.
+    if (m.major != 0 && !m.fsType.startsWith(QStringLiteral("fuse"))) {
+        if (blockDeviceIsRemovable(m.major, m.minor))
+            return DriveRemovable;
+        if (QFileInfo::exists(QStringLiteral("/sys/dev/block/%1:%2").arg(m.major).arg(m.minor)))
+            return DriveFixed;
+    }
+    return DriveUnknown;
+}
+
+// The mount that holds a folder: the last mountinfo entry with the folder's
+// device number (later mounts cover earlier ones).
+static std::optional<MountEntry> mountHolding(const QString& folder)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return std::nullopt;
+    const std::vector<MountEntry> mounts = systemMounts();
+    std::optional<MountEntry> found;
+    for (const MountEntry& m : mounts)
+        if (m.major == major(st.st_dev) && m.minor == minor(st.st_dev))
+            found = m;
+    if (found)
+        return found;
+    // Fall back to the deepest mount point that is a prefix of the path.
+    const QString path = QFileInfo(folder).canonicalFilePath();
+    for (const MountEntry& m : mounts) {
+        const bool holds = m.mountPoint == QStringLiteral("/") || path == m.mountPoint ||
+                           path.startsWith(m.mountPoint + u'/');
+        if (holds && (!found || m.mountPoint.size() >= found->mountPoint.size()))
+            found = m;
+    }
+    return found;
+}
+
+int LinuxDriveServices::typeCode(const QString& drivePath) const
+{
+    const QString folder = nativePath(drivePath);
+    const auto mount = mountHolding(folder);
+    return mount ? typeCodeForMount(*mount) : DriveUnknown;
+}
+
+bool LinuxDriveServices::isReady(const QString& drivePath) const
+{
+    const auto native = table().toNative(drivePath.left(2));
+    if (!native)
+        return false;
+    const QFileInfo fi(*native);
+    if (!fi.isDir())
+        return false;
+    struct statvfs sv {};
+    return ::statvfs(QFile::encodeName(*native).constData(), &sv) == 0;
+}
+
+std::uint64_t LinuxDriveServices::freeBytes(const QString& drivePath) const
+{
+    const QString folder = nativePath(drivePath.left(2));
+    struct statvfs sv {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &sv) != 0)
+        throw errorFromErrno(errno, folder, QStringLiteral("statvfs"));
+    // Root may write into the blocks reserved for it; others may not.
+    const std::uint64_t blocks = ::geteuid() == 0 ? sv.f_bfree : sv.f_bavail;
+    return blocks * static_cast<std::uint64_t>(sv.f_frsize);
+}
+
+DriveServices& systemDrives()
+{
+    static LinuxDriveServices services;
+    return services;
+}
+
+} // namespace platform

@@ -1,0 +1,30 @@
+#include "platform/environment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace platform {
+
+QString systemRootValue(const DriveTable& table)
+{
+    for (const char* name : {"systemroot", "SystemRoot", "SYSTEMROOT"})
+        if (qEnvironmentVariableIsSet(name))
+            return qEnvironmentVariable(name);
+    const auto root = table.toDrivePath(QStringLiteral("/"));
+    if (root && QDir::cleanPath(*table.toNative(root->left(2))) == QStringLiteral("/"))
+        return root->left(2).toUpper() + u'\\';
+    return QStringLiteral("C:\\");
+}
+
+QString programFolder(const DriveTable& table)
+{
+    return table.toDrivePath(QCoreApplication::applicationDirPath()).value_or(QString());
+}
+
+QString currentDrive(const DriveTable& table)
+{
+    const auto path = table.toDrivePath(QDir::currentPath());
+    return path ? path->left(2) : QString();
+}
+
+} // namespace platform

@@ -1,0 +1,50 @@
+#pragma once
+// Run-time errors with the classic error numbers. Everything above the
+// platform layer dispatches on `number()`; errno never leaves this folder.
+#include <QString>
+#include <stdexcept>
+
+namespace platform {
+
+enum ErrorNumber : int {
+    ErrOutOfMemory = 7,
+    ErrFileNotFound = 53,
+    ErrDeviceIO = 57,
+    ErrDiskFull = 61,
+    ErrInputPastEnd = 62,
+    ErrDeviceUnavailable = 68,
+    ErrPathFileAccess = 75,
+    ErrPathNotFound = 76,
+    ErrObjectNotSet = 91,
+    ErrPrinter = 482,
+    ErrPrinterProperty = 483,
+    ErrPrinterInfo = 484,
+};
+
+// The classic description of an error number ("Disk full", ...).
+QString describeError(int number);
+
+class RunTimeError : public std::runtime_error {
+public:
+    RunTimeError(int number, QString detail = {}, bool fileSizeLimit = false);
+
+    int number() const { return number_; }
+    // The classic description, followed by the detail (path, reason) if any.
+    QString description() const;
+    const QString& detail() const { return detail_; }
+    // A disk-full error that is really a per-file size limit (EFBIG): the
+    // drive is not full, the file is.
+    bool isFileSizeLimit() const { return fileSizeLimit_; }
+
+private:
+    int number_;
+    QString detail_;
+    bool fileSizeLimit_;
+};
+
+// Maps an OS error to its classic number. `nativePath` is the file the call
+// was about; for ENOENT it tells "file not found" (53) from "a folder on the
+// way is missing" (76).
+RunTimeError errorFromErrno(int err, const QString& nativePath, const QString& what = {});
+
+} // namespace platform

@@ -1,0 +1,140 @@
+#include "platform/process.h"
+#include "platform/errors.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+StartedProcess::StartedProcess(StartedProcess&& other) noexcept
+{
+    *this = std::move(other);
+}
+
+StartedProcess& StartedProcess::operator=(StartedProcess&& other) noexcept
+{
+    if (this != &other) {
+        if (errFd_ >= 0)
+            ::close(errFd_);
+        pid_ = other.pid_;
+        errFd_ = other.errFd_;
+        errors_ = std::move(other.errors_);
+        done_ = std::move(other.done_);
+        other.pid_ = -1;
+        other.errFd_ = -1;
+    }
+    return *this;
+}
+
+StartedProcess::~StartedProcess()
+{
+    // The child is not waited for or killed: it goes on by itself.
+    if (errFd_ >= 0)
+        ::close(errFd_);
+}
+
+void StartedProcess::drainErrors()
+{
+    if (errFd_ < 0)
+        return;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(errFd_, buf, sizeof buf);
+        if (n > 0) {
+            errors_.append(buf, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0) {
+            ::close(errFd_);
+            errFd_ = -1;
+        }
+        return; // EAGAIN: nothing more for now
+    }
+}
+
+std::optional<ExitStatus> StartedProcess::poll()
+{
+    if (done_)
+        return done_;
+    if (pid_ <= 0)
+        return ExitStatus{};
+    drainErrors();
+    int status = 0;
+    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == 0)
+        return std::nullopt;
+    ExitStatus s;
+    if (r == pid_ && WIFEXITED(status))
+        s.code = WEXITSTATUS(status);
+    drainErrors();
+    s.errorOutput = QString::fromLocal8Bit(errors_).trimmed();
+    done_ = s;
+    return done_;
+}
+
+static QStringList splitCommandLine(const QString& commandLine)
+{
+    // Command lines here carry no quoted arguments; blanks separate them.
+    return commandLine.split(u' ', Qt::SkipEmptyParts);
+}
+
+StartedProcess startProcess(const QString& commandLine)
+{
+    QStringList args = splitCommandLine(commandLine);
+    if (args.isEmpty())
+        throw RunTimeError(ErrFileNotFound, commandLine);
+    QString program = args.first();
+    if (program.compare(QStringLiteral("format.com"), Qt::CaseInsensitive) == 0)
+        program = QCoreApplication::applicationDirPath() + u'/' + QLatin1String(kFormatHelperName);
+    args.first() = program;
+    if (program.contains(u'/') && !QFileInfo(program).isExecutable())
+        throw RunTimeError(ErrFileNotFound, program);
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw errorFromErrno(errno, {}, QStringLiteral("pipe"));
+    ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+
+    std::vector<QByteArray> storage;
+    for (const QString& a : args)
+        storage.push_back(QFile::encodeName(a));
+    std::vector<char*> argv;
+    for (QByteArray& b : storage)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    ::close(pipeFds[1]);
+    if (rc != 0) {
+        ::close(pipeFds[0]);
+        throw RunTimeError(ErrFileNotFound, program + QStringLiteral(": ") +
+                                                QString::fromLocal8Bit(std::strerror(rc)));
+    }
+    return StartedProcess(pid, pipeFds[0]);
+}
+
+} // namespace platform
