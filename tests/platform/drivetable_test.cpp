@@ -1,0 +1,136 @@
+#include "platform/drivetable.h"
+#include "platform/driveservices.h"
+#include "platform/environment.h"
+#include "platform/errors.h"
+#include "support/fakes.h"
+
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+const char* kMountInfo =
+    "21 26 0:20 / /proc rw,relatime - proc proc rw\n"
+    "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+    "40 26 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"
+    "44 26 0:39 / /tmp/n1 rw,relatime shared:7 master:1 - fuse /tmp/i.img rw,user_id=0\n"
+    "45 26 7:0 / /media/me/MY\\040STICK rw,relatime - vfat /dev/sdb1 rw\n"
+    "46 26 0:40 / /mnt/a\\134b rw - tmpfs tmpfs rw\n"
+    "garbage line\n"
+    "47 26 0:41 / /boot rw - ext4 /dev/vda2 rw\n";
+}
+
+TEST(MountInfo, ParsesFieldsAndUndoesEscapes)
+{
+    const auto mounts = parseMountInfo(QString::fromUtf8(kMountInfo));
+    ASSERT_EQ(mounts.size(), 7u); // the garbage line is skipped
+    EXPECT_EQ(mounts[1].mountPoint, "/");
+    EXPECT_EQ(mounts[1].fsType, "ext4");
+    EXPECT_EQ(mounts[1].source, "/dev/vda");
+    EXPECT_EQ(mounts[1].major, 254u);
+    // Optional fields (shared:7 master:1) before the separator.
+    EXPECT_EQ(mounts[3].fsType, "fuse");
+    EXPECT_EQ(mounts[3].source, "/tmp/i.img");
+    EXPECT_EQ(mounts[4].mountPoint, "/media/me/MY STICK");
+    EXPECT_EQ(mounts[5].mountPoint, "/mnt/a\\b");
+}
+
+TEST(MountInfo, LettersInByteOrderPseudoLeftOut)
+{
+    const DriveTable t = DriveTable::fromMounts(parseMountInfo(QString::fromUtf8(kMountInfo)));
+    const auto& d = t.drives();
+    ASSERT_EQ(d.size(), 5u);
+    EXPECT_EQ(d[0].letter, u'c');
+    EXPECT_EQ(d[0].folder, "/");
+    EXPECT_EQ(d[1].folder, "/boot");
+    EXPECT_EQ(d[2].folder, "/media/me/MY STICK");
+    EXPECT_EQ(d[3].folder, "/mnt/a\\b");
+    EXPECT_EQ(d[4].folder, "/tmp/n1");
+    EXPECT_EQ(d[4].letter, u'g');
+    EXPECT_EQ(driveEntryText(d[2]), "e: [/media/me/MY STICK]");
+}
+
+TEST(MountInfo, NoLetterPastZ)
+{
+    std::vector<MountEntry> mounts{{"/", "ext4", "/dev/vda", 254, 0}};
+    for (int i = 0; i < 30; ++i)
+        mounts.push_back({QStringLiteral("/m/%1").arg(i, 2, 10, QChar(u'0')), "ext4", "/dev/x", 8, unsigned(i)});
+    const DriveTable t = DriveTable::fromMounts(mounts);
+    EXPECT_EQ(t.drives().size(), 24u); // c..z
+    EXPECT_EQ(t.drives().back().letter, u'z');
+}
+
+TEST(DriveTableSpec, MapsLettersToFoldersAndPathsBothWays)
+{
+    const DriveTable t = DriveTable::fromSpec("c=/;T=/tmp/scratch/;u=/mnt/img;bad;1=/x");
+    ASSERT_EQ(t.drives().size(), 3u);
+    EXPECT_EQ(*t.folderFor(u't'), "/tmp/scratch");
+    EXPECT_EQ(*t.toNative("T:\\a\\b.txt"), "/tmp/scratch/a/b.txt");
+    EXPECT_EQ(*t.toNative("t:"), "/tmp/scratch");
+    EXPECT_EQ(*t.toNative("t:\\"), "/tmp/scratch");
+    EXPECT_EQ(*t.toNative("c:\\etc\\hosts"), "/etc/hosts");
+    EXPECT_FALSE(t.toNative("q:\\x").has_value());
+    EXPECT_FALSE(t.toNative("nonsense").has_value());
+
+    // The deepest drive folder wins.
+    EXPECT_EQ(*t.toDrivePath("/tmp/scratch/a/b.txt"), "t:\\a\\b.txt");
+    EXPECT_EQ(*t.toDrivePath("/tmp/scratch"), "t:\\");
+    EXPECT_EQ(*t.toDrivePath("/tmp/scratchy"), "c:\\tmp\\scratchy");
+    EXPECT_EQ(*t.toDrivePath("/"), "c:\\");
+    // A native name holding a backslash cannot be written as a drive path.
+    EXPECT_FALSE(t.toDrivePath("/tmp/scratch/a\\b").has_value());
+    EXPECT_FALSE(DriveTable::fromSpec("t=/tmp").toDrivePath("/etc").has_value());
+}
+
+TEST(Environment, SystemRootRules)
+{
+    const DriveTable t = DriveTable::fromSpec("c=/;t=/tmp");
+    testsupport::EnvGuard a("systemroot", "x");
+    testsupport::EnvGuard b("SystemRoot", "x");
+    testsupport::EnvGuard c("SYSTEMROOT", "x");
+    testsupport::EnvGuard::unset("systemroot");
+    testsupport::EnvGuard::unset("SystemRoot");
+    testsupport::EnvGuard::unset("SYSTEMROOT");
+    EXPECT_EQ(systemRootValue(t), "C:\\");
+    EXPECT_EQ(systemRootValue(DriveTable::fromSpec("d=/;t=/tmp")), "D:\\");
+    qputenv("SYSTEMROOT", "E:\\WINNT");
+    EXPECT_EQ(systemRootValue(t), "E:\\WINNT");
+    qputenv("systemroot", "");
+    EXPECT_EQ(systemRootValue(t), ""); // set but empty is not "unset"
+}
+
+TEST(DriveServicesTest, TypeReadinessAndFreeSpaceOfRealFolders)
+{
+    QTemporaryDir dir;
+    testsupport::EnvGuard env("ZARVEX_DRIVES", "c=/;t=" + dir.path() + ";m=" + dir.path() + "/missing");
+    LinuxDriveServices s;
+    EXPECT_TRUE(s.isReady("t:"));
+    EXPECT_TRUE(s.isReady("t:\\"));
+    EXPECT_FALSE(s.isReady("m:"));
+    EXPECT_FALSE(s.isReady("q:"));
+    EXPECT_GT(s.freeBytes("t:\\"), 0u);
+    EXPECT_THROW(s.freeBytes("q:\\"), RunTimeError);
+    try {
+        s.typeCode("q:");
+        FAIL() << "unknown letter must raise";
+    } catch (const RunTimeError& e) {
+        EXPECT_EQ(e.number(), 68);
+    }
+}
+
+TEST(DriveTypes, ClassifiesMountKinds)
+{
+    EXPECT_EQ(typeCodeForMount({"/cd", "iso9660", "/dev/sr0", 11, 0}), DriveCdRom);
+    EXPECT_EQ(typeCodeForMount({"/dvd", "udf", "/dev/sr0", 11, 0}), DriveCdRom);
+    EXPECT_EQ(typeCodeForMount({"/r", "tmpfs", "tmpfs", 0, 40}), DriveRamDisk);
+    EXPECT_EQ(typeCodeForMount({"/n", "nfs4", "srv:/x", 0, 41}), DriveNetwork);
+    EXPECT_EQ(typeCodeForMount({"/s", "fuse.sshfs", "me@h:", 0, 42}), DriveNetwork);
+    EXPECT_EQ(typeCodeForMount({"/f", "fuseblk", "/dev/nonexistent", 0, 43}), DriveFixed);
+    EXPECT_EQ(typeCodeForMount({"/o", "overlay", "overlay", 0, 44}), DriveUnknown);
+    // An image file behind a FUSE mount is a fixed drive.
+    QTemporaryFile img;
+    ASSERT_TRUE(img.open());
+    EXPECT_EQ(typeCodeForMount({"/i", "fuse", img.fileName(), 0, 45}), DriveFixed);
+}

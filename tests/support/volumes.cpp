@@ -1,0 +1,140 @@
+#include "support/volumes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <unistd.h>
+
+namespace testsupport {
+
+int runCommand(const QString& program, const QStringList& args, QString* output)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return -1;
+    p.waitForFinished(120000);
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+ScratchVolume::ScratchVolume(Kind kind, int sizeMiB) : kind_(kind), dir_(std::make_unique<QTemporaryDir>())
+{
+    if (!isRoot()) {
+        skipReason_ = QStringLiteral("needs root to mount a scratch volume");
+        return;
+    }
+    if (!dir_->isValid()) {
+        skipReason_ = QStringLiteral("no temporary folder");
+        return;
+    }
+    mountPoint_ = dir_->filePath(QStringLiteral("mnt"));
+    QDir().mkpath(mountPoint_);
+    QString out;
+    if (kind == Kind::Tmpfs) {
+        if (runCommand(QStringLiteral("mount"), {"-t", "tmpfs", "-o", QStringLiteral("size=%1m").arg(sizeMiB),
+                                                 "tmpfs", mountPoint_}, &out) != 0) {
+            skipReason_ = QStringLiteral("cannot mount tmpfs: ") + out;
+            return;
+        }
+        mounted_ = true;
+        return;
+    }
+    image_ = dir_->filePath(QStringLiteral("volume.img"));
+    {
+        QFile f(image_);
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMiB) * 1024 * 1024)) {
+            skipReason_ = QStringLiteral("cannot make the image file");
+            return;
+        }
+    }
+    if (kind == Kind::Ext4) {
+        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.ext4")).isEmpty()) {
+            skipReason_ = QStringLiteral("mkfs.ext4 is not installed");
+            return;
+        }
+        if (runCommand(QStringLiteral("mkfs.ext4"), {"-q", "-F", "-b", "4096", image_}, &out) != 0) {
+            skipReason_ = QStringLiteral("mkfs.ext4 failed: ") + out;
+            return;
+        }
+    } else {
+        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.ntfs")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("ntfs-3g")).isEmpty()) {
+            skipReason_ = QStringLiteral("ntfs-3g is not installed");
+            return;
+        }
+        if (!QFile::exists(QStringLiteral("/dev/fuse"))) {
+            skipReason_ = QStringLiteral("no /dev/fuse: FUSE is not available");
+            return;
+        }
+        if (runCommand(QStringLiteral("mkfs.ntfs"), {"-q", "-F", "-f", image_}, &out) != 0) {
+            skipReason_ = QStringLiteral("mkfs.ntfs failed: ") + out;
+            return;
+        }
+    }
+    if (!mountImage())
+        return;
+}
+
+bool ScratchVolume::mountImage()
+{
+    QString out;
+    if (kind_ == Kind::Ext4) {
+        if (runCommand(QStringLiteral("losetup"), {"-f", "--show", image_}, &out) != 0) {
+            skipReason_ = QStringLiteral("no loop device: ") + out;
+            return false;
+        }
+        loopDevice_ = out.trimmed();
+        if (runCommand(QStringLiteral("mount"), {"-t", "ext4", loopDevice_, mountPoint_}, &out) != 0) {
+            skipReason_ = QStringLiteral("cannot mount ext4: ") + out;
+            runCommand(QStringLiteral("losetup"), {"-d", loopDevice_});
+            loopDevice_.clear();
+            return false;
+        }
+    } else if (kind_ == Kind::Ntfs) {
+        if (runCommand(QStringLiteral("ntfs-3g"), {image_, mountPoint_}, &out) != 0) {
+            skipReason_ = QStringLiteral("cannot mount NTFS through ntfs-3g: ") + out;
+            return false;
+        }
+    }
+    mounted_ = true;
+    return true;
+}
+
+bool ScratchVolume::unmount()
+{
+    if (!mounted_)
+        return true;
+    QString out;
+    bool ok = runCommand(QStringLiteral("umount"), {mountPoint_}, &out) == 0;
+    if (!ok) // a test that failed half-way may still hold files open
+        ok = runCommand(QStringLiteral("umount"), {"-l", mountPoint_}, &out) == 0;
+    mounted_ = !ok;
+    if (!loopDevice_.isEmpty()) {
+        runCommand(QStringLiteral("losetup"), {"-d", loopDevice_});
+        loopDevice_.clear();
+    }
+    return ok;
+}
+
+bool ScratchVolume::remount()
+{
+    if (mounted_)
+        return true;
+    return kind_ != Kind::Tmpfs && mountImage();
+}
+
+ScratchVolume::~ScratchVolume()
+{
+    unmount();
+}
+
+} // namespace testsupport

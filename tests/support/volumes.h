@@ -1,0 +1,48 @@
+#pragma once
+// Small real volumes for tests: a tmpfs, an ext4 loop image, an NTFS image
+// through ntfs-3g. Each is unmounted (and its loop device freed) when the
+// object goes, whatever happened in between. Making one needs root; when it
+// cannot be had, `skipReason()` says why and the test skips.
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testsupport {
+
+class ScratchVolume {
+public:
+    enum class Kind { Tmpfs, Ext4, Ntfs };
+    ScratchVolume(Kind kind, int sizeMiB);
+    ~ScratchVolume();
+    ScratchVolume(const ScratchVolume&) = delete;
+    ScratchVolume& operator=(const ScratchVolume&) = delete;
+
+    bool ok() const { return skipReason_.isEmpty(); }
+    const QString& skipReason() const { return skipReason_; }
+    // The mount point.
+    QString folder() const { return mountPoint_; }
+    // The image file behind the volume (empty for tmpfs).
+    QString image() const { return image_; }
+    // Unmounts now (to read the raw image); safe to call twice.
+    bool unmount();
+    // Mounts the image again at the same place.
+    bool remount();
+
+private:
+    bool mountImage();
+    Kind kind_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString mountPoint_;
+    QString image_;
+    QString loopDevice_;
+    QString skipReason_;
+    bool mounted_ = false;
+};
+
+// Runs a command, returning its exit code (-1 when it could not start);
+// standard output and error are returned in `output` if given.
+int runCommand(const QString& program, const QStringList& args, QString* output = nullptr);
+
+bool isRoot();
+
+} // namespace testsupport
