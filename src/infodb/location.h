@@ -1,0 +1,36 @@
+#pragma once
+// Where the info database lives: ZarvexWipe.db beside the executable. An
+// installed program cannot write its own folder, and the file-type scratch
+// list must be writable, so then the program works on a copy in the user's
+// data folder, made on first use and renewed when a newer program brings
+// different texts.
+#include <QString>
+#include <optional>
+
+namespace infodb {
+
+inline constexpr const char* kDatabaseFileName = "ZarvexWipe.db";
+
+// The file beside the executable (native path).
+QString shippedDatabasePath();
+
+// Resolves the file to work on, given the file beside the program and the
+// user's data folder: the file itself when it can be written in place,
+// otherwise the copy in `userFolder` (made or renewed as needed). When no
+// copy can be made the file itself is used read-only. Throws RunTimeError 53
+// naming the file when it does not exist.
+QString locateDatabase(const QString& shippedFile, const QString& userFolder);
+
+// The file the program works on: the one set by `setDatabasePath`, else
+// `locateDatabase(shippedDatabasePath(), platform::userDataFolder())`.
+QString databasePath();
+
+// Points the program at another file (tests, tools); empty restores the
+// default lookup.
+void setDatabasePath(const QString& nativeFile);
+
+// The content version the build stamps into a database (its user_version);
+// none when the file is missing or is not a database.
+std::optional<qint32> contentVersion(const QString& nativeFile);
+
+} // namespace infodb

@@ -1,0 +1,98 @@
+#include "platform/appdata.h"
+#include "platform/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool canWriteInPlace(const QString& nativeFile)
+{
+    const QByteArray file = QFile::encodeName(nativeFile);
+    const QByteArray folder = QFile::encodeName(QFileInfo(nativeFile).absolutePath());
+    return ::access(file.constData(), W_OK) == 0 && ::access(folder.constData(), W_OK | X_OK) == 0;
+}
+
+QString userDataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+namespace {
+
+// Closes a descriptor on every path out.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+void writeAll(int fd, const char* data, ssize_t size, const QString& path)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw errorFromErrno(errno, path);
+        }
+        data += n;
+        size -= n;
+    }
+}
+
+} // namespace
+
+void copyFileReplacing(const QString& from, const QString& to)
+{
+    const QString folder = QFileInfo(to).absolutePath();
+    if (!QDir().mkpath(folder))
+        throw RunTimeError(ErrPathNotFound, folder + QStringLiteral(": cannot make the folder"));
+
+    Fd in;
+    in.fd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0)
+        throw errorFromErrno(errno, from);
+
+    const QString aside = to + QStringLiteral(".part");
+    const QByteArray asideName = QFile::encodeName(aside);
+    Fd out;
+    out.fd = ::open(asideName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (out.fd < 0)
+        throw errorFromErrno(errno, aside);
+    try {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(in.fd, buffer, sizeof buffer);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw errorFromErrno(errno, from);
+            }
+            if (n == 0)
+                break;
+            writeAll(out.fd, buffer, n, aside);
+        }
+        if (::fsync(out.fd) != 0)
+            throw errorFromErrno(errno, aside);
+        const int fd = out.fd;
+        out.fd = -1;
+        if (::close(fd) != 0)
+            throw errorFromErrno(errno, aside);
+        if (::rename(asideName.constData(), QFile::encodeName(to).constData()) != 0)
+            throw errorFromErrno(errno, to);
+    } catch (...) {
+        ::unlink(asideName.constData());
+        throw;
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,22 @@
+#pragma once
+// Where a program file that must be written lives when the program's own
+// folder cannot be written (an installed program), and how it gets there.
+#include <QString>
+
+namespace platform {
+
+// True when this process can rewrite the file where it lies and create files
+// beside it (SQLite's journal): both the file and its folder are writable.
+// Honours read-only mounts even for root.
+bool canWriteInPlace(const QString& nativeFile);
+
+// The user's own data folder for this program (~/.local/share/ZarvexWipe);
+// empty when the system has none.
+QString userDataFolder();
+
+// Copies `from` to `to`, making the target's folder when needed. The copy is
+// written aside, flushed and renamed over the target, so a failed copy never
+// leaves a half-written file in its place. Throws RunTimeError.
+void copyFileReplacing(const QString& from, const QString& to);
+
+} // namespace platform
