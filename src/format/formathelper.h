@@ -1,0 +1,48 @@
+#pragma once
+// The format helper: what runs when the format runner starts `format.com`.
+// It takes the classic command line (`e: /fs:fat32/x/y/q`), finds the volume
+// mounted at the drive's folder, unmounts it (never by force), makes a new
+// file system on the device or image behind it and mounts that at the same
+// place. The one-line reason for any refusal or failure goes to standard
+// error, which the program shows to the user.
+#include <QChar>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace format {
+
+enum class FileSystem { Fat, Fat32, Ntfs };
+
+// "FAT", "FAT32", "NTFS".
+QString fileSystemName(FileSystem fileSystem);
+
+struct FormatRequest {
+    QChar letter; // lower case
+    FileSystem fileSystem = FileSystem::Ntfs;
+};
+
+// `<letter>: /fs:<fat|fat32|ntfs>/x/y/q`, without regard to case. The
+// switches may come in any order, joined or as separate arguments; each is
+// needed once: the helper only ever does a quick, unattended format after a
+// dismount, which is exactly what /x /y /q ask for. nullopt when malformed.
+std::optional<FormatRequest> parseFormatArguments(const QStringList& args);
+
+QString formatUsage();
+
+enum HelperExit : int {
+    ExitFormatted = 0,
+    ExitRefused = 1, // nothing was touched
+    ExitUsage = 2,
+    ExitFailed = 3,  // the volume was unmounted, then formatting or mounting failed
+};
+
+struct HelperOutcome {
+    int exitCode = ExitFormatted;
+    QString message; // one line; empty on success
+};
+
+// The whole helper for the arguments after the program name.
+HelperOutcome runFormatHelper(const QStringList& args);
+
+} // namespace format

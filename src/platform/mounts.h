@@ -1,0 +1,54 @@
+#pragma once
+// What formatting a volume needs from the system: the full mount table, what
+// a mount's source really is, a plain (never lazy) unmount, and who still
+// holds a device or image open.
+#include "platform/drivetable.h"
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+// Every mount of this process, pseudo file systems included: a format has to
+// see what a drive folder really is, not the drive list's view of it.
+std::vector<MountEntry> allMounts();
+
+// The folder with symbolic links and `..` resolved; nullopt when it does not
+// exist or is not a folder.
+std::optional<QString> canonicalFolder(const QString& path);
+
+enum class NodeKind { Missing, BlockDevice, RegularFile, Other };
+// What a path names, following symbolic links (/dev/disk/by-id/... is a
+// block device).
+NodeKind nodeKind(const QString& path);
+
+struct LoopDevice {
+    QString backingFile;
+    // Set up by `mount -o loop`: the device lets go of its image as soon as
+    // the last mount on it is gone.
+    bool autoClear = false;
+};
+// nullopt when the path is not an attached loop device.
+std::optional<LoopDevice> loopDeviceInfo(const QString& devicePath);
+
+enum class UnmountResult { Done, Busy, Failed };
+// Unmounts the file system mounted at the folder. Never detaches lazily: a
+// file system in use stays mounted and gives Busy. `reason` gets the OS text
+// when it fails.
+UnmountResult unmountFolder(const QString& mountPoint, QString* reason = nullptr);
+
+// Processes (other than this one) that hold the device or file open. A FUSE
+// driver goes on writing its image for a moment after the unmount returns.
+std::vector<int> processesHolding(const QString& path);
+
+bool isSuperUser();
+
+// The kernel lists the file system type in /proc/filesystems.
+bool kernelSupports(const QString& fsType);
+
+// Leaves the caller's current folder and closes every inherited descriptor
+// past standard error, so that this process keeps no volume busy.
+void detachFromCallerFiles();
+
+} // namespace platform

@@ -1,0 +1,89 @@
+#include "platform/tools.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+QString findTool(const QString& name)
+{
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(
+            name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"),
+                   QStringLiteral("/bin")});
+    return path;
+}
+
+ToolResult runTool(const QString& program, const QStringList& args)
+{
+    ToolResult result;
+    const int out = ::memfd_create("tool-output", MFD_CLOEXEC);
+    if (out < 0) {
+        result.output = QStringLiteral("cannot keep the output of ") + program;
+        return result;
+    }
+
+    std::vector<QByteArray> storage{QFile::encodeName(program)};
+    for (const QString& a : args)
+        storage.push_back(QFile::encodeName(a));
+    std::vector<char*> argv;
+    for (QByteArray& b : storage)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, out, 2);
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ::close(out);
+        result.output = program + QStringLiteral(": cannot be started");
+        return result;
+    }
+    result.started = true;
+
+    int status = 0;
+    pid_t r;
+    do
+        r = ::waitpid(pid, &status, 0);
+    while (r < 0 && errno == EINTR);
+    if (r == pid && WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+
+    QByteArray text;
+    char buf[4096];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(out, buf, sizeof buf, offset);
+        if (n <= 0)
+            break;
+        text.append(buf, n);
+        offset += n;
+    }
+    ::close(out);
+    result.output = QString::fromLocal8Bit(text);
+    return result;
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace platform
