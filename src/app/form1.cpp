@@ -4,6 +4,7 @@
 #include "info/menus.h"
 #include "platform/environment.h"
 #include "platform/errors.h"
+#include "platform/shutdown.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -435,6 +437,9 @@ void Form1::FileClose_Click()
 
 void Form1::endProgram()
 {
+    // Whatever a running process must not leave behind (its fill files, a
+    // file system's reserve) is put right before the program ends.
+    platform::runEndOfProgramCleanups();
     if (endProgram_) {
         endProgram_();
         return;
@@ -468,7 +473,78 @@ void Form1::closeEvent(QCloseEvent* event)
 
 void Form1::runEntireDrive() {}
 
-void Form1::runFreeSpace() {}
+void Form1::runFreeSpace()
+{
+    engine::FillProcedure fill(fillState(), *this, services_);
+    if (fillTargetFactory)
+        fill.setTargetFactory(fillTargetFactory);
+    lastFill = fill.run(engine::freeSpacePasses(s_.WipeLevel));
+}
+
+engine::FillState Form1::fillState()
+{
+    return {s_.SelectedDrive, s_.WipeLevel,     s_.FreeSpaceKB,    s_.WipeStartTime,        s_.WipeNowTime,
+            DriveErrorFlag,  PatternCallCount, DriveCategory,     s_.DriveCategoryKnown};
+}
+
+void Form1::setStatus(const QString& text)
+{
+    Text1->setText(text);
+    Text1->repaint();
+}
+
+void Form1::setDetail(const QString& text)
+{
+    Text2->setText(text);
+    Text2->repaint();
+}
+
+void Form1::setPercent(const QString& text)
+{
+    Text4->setText(text);
+    Text4->repaint();
+}
+
+void Form1::setProcessTime(const QString& text)
+{
+    Text7->setText(text);
+    Text7->repaint();
+}
+
+void Form1::setProgress(std::int64_t value, std::int64_t maximum)
+{
+    // The bar counts in int: scale large drives down, keeping the ratio.
+    constexpr std::int64_t kMaxBar = 1'000'000'000;
+    int barMax = static_cast<int>(maximum);
+    int barValue = static_cast<int>(value);
+    if (maximum > kMaxBar) {
+        barMax = static_cast<int>(kMaxBar);
+        barValue = static_cast<int>(value * kMaxBar / maximum);
+    }
+    ProgressBar1->setRange(0, std::max(barMax, 0));
+    ProgressBar1->setValue(std::clamp(barValue, 0, std::max(barMax, 0)));
+}
+
+void Form1::setProcessControlsEnabled(bool enabled)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command2, Command3, Drive1, Combo1, Option6, Option7})
+        w->setEnabled(enabled);
+}
+
+void Form1::selectWipeOption(bool complete)
+{
+    (complete ? Option6 : Option7)->setChecked(true);
+}
+
+void Form1::resetAfterFill()
+{
+    Drive1->setDrive(s_.SystemDrive);
+    Check1->setChecked(false);
+    Check1->setEnabled(true);
+    Combo1->setEnabled(true);
+    Combo1->setEditText(kSelectProcessType);
+    setProcessControlsEnabled(true);
+}
 
 void Form1::openFileWipeWindow(const QString&) {}
 

@@ -2,6 +2,8 @@
 // The main window: drive, process type and options; starts the chosen
 // process and owns the rules for closing while one runs.
 #include "app/settings.h"
+#include "engine/fillview.h"
+#include "engine/freespacewipe.h"
 #include "platform/services.h"
 
 #include <QMainWindow>
@@ -30,7 +32,7 @@ QString processCodeOf(const QString& comboText);
 // A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
 QString withRootBackslash(const QString& drive);
 
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, public engine::FillView {
     Q_OBJECT
 public:
     // `endProgram` ends the program at once (tests record it instead).
@@ -84,6 +86,22 @@ public:
     QMap<QString, QAction*> menuItems;
 
     platform::Services services() const { return services_; }
+    // The state a fill works on: this window's and the process-wide.
+    engine::FillState fillState();
+    // How the last fill of this window ended.
+    engine::FillOutcome lastFill;
+    // Tests put their own volume behind the fills.
+    engine::FillTargetFactory fillTargetFactory;
+
+    // What a fill shows here.
+    void setStatus(const QString& text) override;
+    void setDetail(const QString& text) override;
+    void setPercent(const QString& text) override;
+    void setProcessTime(const QString& text) override;
+    void setProgress(std::int64_t value, std::int64_t maximum) override;
+    void setProcessControlsEnabled(bool enabled) override;
+    void selectWipeOption(bool complete) override;
+    void resetAfterFill() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override; // the close query

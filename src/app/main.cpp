@@ -1,12 +1,25 @@
+#include "app/console.h"
 #include "app/form1.h"
+#include "platform/shutdown.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (app::isConsoleCommand(args)) {
+        // No display needed: a terminal on a headless machine will do.
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("ZarvexWipe"));
+        platform::cleanUpOnTerminationSignals();
+        return app::runConsole(args);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZarvexWipe"));
     QApplication::setApplicationVersion(QStringLiteral(ZARVEX_VERSION));
+    platform::cleanUpOnTerminationSignals();
     auto* window = new app::Form1(platform::systemServices());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

@@ -2,6 +2,7 @@
 #include "controls/drivelistbox.h"
 #include "drives/driveinfo.h"
 #include "support/fakes.h"
+#include "support/fillfakes.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -30,6 +31,8 @@ protected:
     testsupport::FakeDrives drives;
     testsupport::ScriptedPrompter prompter;
     testsupport::FastClock clock;
+    // Fills in these tests never touch a real disk.
+    testsupport::MemoryVolume volume{2'000'000};
     int ended = 0;
 
     void SetUp() override
@@ -40,7 +43,9 @@ protected:
     }
     std::unique_ptr<Form1> makeWindow()
     {
-        return std::make_unique<Form1>(platform::Services{&drives, &prompter, &clock}, [this] { ++ended; });
+        auto w = std::make_unique<Form1>(platform::Services{&drives, &prompter, &clock}, [this] { ++ended; });
+        w->fillTargetFactory = [this](const QString&) { return testsupport::borrow(volume); };
+        return w;
     }
     static void choose(Form1& w, int item)
     {
@@ -206,7 +211,7 @@ TEST_F(Form1Test, WipeOnDriveThatIsNotReadySaysSo)
 {
     auto w = makeWindow();
     drives.ready[u'd'] = false;
-    choose(*w, 3);
+    choose(*w, 1);
     w->Command1_Click();
     EXPECT_EQ(prompter.texts, QStringList({drives::kNotReadyMessage}));
 }

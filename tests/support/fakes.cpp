@@ -37,6 +37,8 @@ void FastClock::yield()
 {
     ++yields;
     QCoreApplication::processEvents();
+    if (onYield)
+        onYield();
 }
 
 int FakeDrives::typeCode(const QString& drivePath) const

@@ -38,8 +38,9 @@ public:
     void advance(qint64 ms) { now_ = now_.addMSecs(ms); }
     qint64 pausedMs = 0;
     int yields = 0;
-    // Runs at each pause (to change the world while time passes).
+    // Run at each pause and each yield (to change the world meanwhile).
     std::function<void()> onPause;
+    std::function<void()> onYield;
 
 private:
     QDateTime now_ = QDateTime(QDate(2026, 1, 1), QTime(10, 0, 0));

@@ -1,0 +1,361 @@
+#include "engine/freespacewipe.h"
+#include "drives/driveinfo.h"
+#include "engine/filldata.h"
+#include "format/elapsed.h"
+#include "platform/errors.h"
+#include "platform/reservedspace.h"
+#include "platform/shutdown.h"
+
+#include <QStringList>
+
+namespace engine {
+
+namespace {
+
+constexpr int kLargeStageKB = 800;
+constexpr int kMediumStageKB = 50;
+constexpr int kMediumEndKB = 26;
+constexpr int kSmallEndKB = 2;
+// A file system that compresses or deduplicates the repeated fill never
+// fills; a pass stops this far beyond the free space it started with.
+constexpr std::uint64_t kOverrunBytes = 64ull << 20;
+
+QByteArray record(const QByteArray& block)
+{
+    return block + QByteArrayLiteral("\r\n");
+}
+
+// The disk, with the file system's reserve released while the fill runs.
+class ReleasedDiskTarget : public DiskFillTarget {
+public:
+    ReleasedDiskTarget(platform::DriveServices& drives, const QString& drive)
+        : DiskFillTarget(drives, drive), release_(drives.nativePath(drive.left(2))),
+          guard_([this] { release_.restore(); })
+    {
+    }
+    bool outOfReach() const { return release_.outOfReach(); }
+
+private:
+    platform::ReservedSpaceRelease release_;
+    platform::EndOfProgramGuard guard_;
+};
+
+} // namespace
+
+int freeSpacePasses(std::int16_t wipeLevel)
+{
+    return wipeLevel == 1 ? 12 : 6;
+}
+
+int driveFillPasses(std::int16_t wipeLevel)
+{
+    return wipeLevel == 1 ? 10 : 5;
+}
+
+QString failingDriveWarning(const QString& drive)
+{
+    const QString d = drive.left(2).toUpper();
+    return QStringLiteral("The Wipe of all Free Space was completed for Drive ") + d +
+           QStringLiteral("\r\n\r\nHowever, errors were encountered that may indicated your drive is failing") +
+           QStringLiteral("\r\nYou may want to consider replacing your Drive ") + d +
+           QStringLiteral(" as soon as possible");
+}
+
+// The fill files of one pass. Whatever way the pass ends, none is left
+// behind: each is flushed, closed and deleted, also when the program is
+// ended in the middle of the pass.
+class FillProcedure::Pass {
+public:
+    Pass(FillTarget& target, QString drive)
+        : target_(target), drive_(std::move(drive)), guard_([this] { discard(); })
+    {
+    }
+    ~Pass() { discard(); }
+
+    FillWriter& writer() { return *writer_; }
+
+    // Creates the next fill file: tmptxt<c>.txt, skipping names that exist
+    // (a file the wipe did not create is never touched).
+    void openNext(int& c)
+    {
+        for (;; ++c) {
+            const QString path = drive_ + QStringLiteral("\\tmptxt%1.txt").arg(c);
+            try {
+                writer_ = target_.create(path);
+                created_ << path;
+                return;
+            } catch (const platform::RunTimeError& e) {
+                if (e.number() != platform::ErrPathFileAccess || !target_.exists(path) || c >= 32767)
+                    throw;
+            }
+        }
+    }
+    void close()
+    {
+        if (writer_) {
+            auto w = std::move(writer_);
+            w->close();
+        }
+    }
+    void abandon()
+    {
+        if (writer_) {
+            auto w = std::move(writer_);
+            w->abandon();
+        }
+    }
+    // Deletes the pass's files in the order they were made.
+    void deleteFiles()
+    {
+        while (!created_.isEmpty()) {
+            target_.remove(created_.first());
+            created_.removeFirst();
+        }
+    }
+
+private:
+    void discard()
+    {
+        abandon();
+        for (const QString& path : std::as_const(created_)) {
+            try {
+                target_.remove(path);
+            } catch (const platform::RunTimeError&) {
+            }
+        }
+        created_.clear();
+    }
+
+    FillTarget& target_;
+    QString drive_;
+    std::unique_ptr<FillWriter> writer_;
+    QStringList created_;
+    platform::EndOfProgramGuard guard_;
+};
+
+FillProcedure::FillProcedure(FillState state, FillView& view, platform::Services services)
+    : s_(state), view_(view), services_(services)
+{
+}
+
+void FillProcedure::probe()
+{
+    std::uint64_t bytes = 0;
+    try {
+        bytes = target_->freeBytes();
+    } catch (const platform::RunTimeError&) {
+        bytes = 0; // a failing query reads as a full drive
+    }
+    s_.FreeSpaceKB = drives::FreeSpaceKBFromBytes(bytes);
+}
+
+void FillProcedure::tickProcessTime()
+{
+    s_.WipeNowTime = services_.clock->now();
+    view_.setProcessTime(format::ElapsedText(s_.WipeStartTime, s_.WipeNowTime));
+}
+
+void FillProcedure::displayUpdate()
+{
+    tickProcessTime();
+    const std::int64_t percent = maximum_ > 0 ? progress_ * 100 / maximum_ : 0;
+    view_.setPercent(QStringLiteral("%1 %").arg(percent));
+    view_.setProgress(progress_, maximum_);
+    services_.clock->yield();
+}
+
+FillOutcome FillProcedure::run(int passes)
+{
+    // Every wipe starts its patterns afresh and speaks only of its own errors.
+    s_.DriveErrorFlag = 0;
+    s_.PatternCallCount = 0;
+    spaceMissed_ = false;
+    const QString drive = s_.SelectedDrive.left(2);
+    FillOutcome outcome;
+    auto& prompter = *services_.prompter;
+
+    view_.setProcessControlsEnabled(false);
+    view_.selectWipeOption(s_.WipeLevel == 1);
+
+    std::unique_ptr<FillTarget> target;
+    bool outOfReach = false;
+    try {
+        if (factory_) {
+            target = factory_(drive);
+        } else {
+            auto disk = std::make_unique<ReleasedDiskTarget>(*services_.drives, drive);
+            outOfReach = disk->outOfReach();
+            target = std::move(disk);
+        }
+        target_ = target.get();
+
+        probe();
+        const auto f0 = static_cast<std::int64_t>(s_.FreeSpaceKB);
+        view_.setStatus(kWipingFreeSpace);
+        view_.setDetail(QStringLiteral("Drive   ") + s_.SelectedDrive.left(1).toUpper());
+        maximum_ = passes * f0;
+        progress_ = 0;
+        view_.setProgress(0, maximum_);
+        s_.WipeStartTime = services_.clock->now();
+        probe();
+        for (int p = 1; p <= passes; ++p)
+            runPass(p, passes, *target);
+    } catch (const platform::RunTimeError& e) {
+        target_ = nullptr;
+        target.reset();
+        if (e.number() == platform::ErrPathFileAccess)
+            drives::ShowDriveInfo2(s_.SelectedDrive, {s_.DriveCategory, s_.DriveCategoryKnown}, *services_.drives,
+                                   prompter, *services_.clock);
+        fillBuffers().clear();
+        view_.resetAfterFill();
+        outcome.driveErrors = s_.DriveErrorFlag == 1;
+        outcome.message = QStringLiteral("The Free Space Wipe of Drive %1 stopped before it was complete.\r\n\r\n"
+                                         "Error %2: %3")
+                              .arg(drive.toUpper())
+                              .arg(e.number())
+                              .arg(e.description());
+        prompter.message(outcome.message);
+        return outcome;
+    }
+    target_ = nullptr;
+    target.reset(); // the file system's reserve goes back
+
+    view_.setPercent(QStringLiteral("100 %"));
+    services_.clock->pause(1000);
+    view_.setStatus(kWipeCompleted);
+    view_.resetAfterFill();
+    outcome.completed = true;
+    outcome.driveErrors = s_.DriveErrorFlag == 1;
+    if (outcome.driveErrors) {
+        outcome.message = failingDriveWarning(drive);
+        prompter.message(outcome.message);
+    }
+    if (spaceMissed_) {
+        outcome.spaceMissed = true;
+        outcome.message = QStringLiteral("Part of the free space of Drive %1 may not have been reached: the drive "
+                                         "stores the data compressed, so the fill files could not fill it.")
+                              .arg(drive.toUpper());
+        prompter.message(outcome.message);
+    }
+    if (outOfReach) {
+        outcome.spaceMissed = true;
+        outcome.message = QStringLiteral("Part of the free space of Drive %1 was out of reach: the file system keeps "
+                                         "it in reserve for the system administrator. Run the program as root to "
+                                         "wipe it too.")
+                              .arg(drive.toUpper());
+        prompter.message(outcome.message);
+    }
+    return outcome;
+}
+
+void FillProcedure::runPass(int p, int passes, FillTarget& target)
+{
+    auto& clock = *services_.clock;
+    const bool lastPass = p == passes;
+    int c = 1;
+    Pass pass(target, s_.SelectedDrive.left(2));
+
+    probe();
+    Get_Char(s_.PatternCallCount);
+    probe();
+    const FillBuffers& shared = fillBuffers();
+    const QByteArray large = record(shared.FillBlock5K);
+    const QByteArray medium = record(shared.FillBlock25K);
+    const QByteArray small = record(shared.FillBlock1K);
+    const std::uint64_t limit = static_cast<std::uint64_t>(s_.FreeSpaceKB) * 1024 + kOverrunBytes;
+    std::uint64_t written = 0;
+    pass.openNext(c);
+
+    auto write = [&](const QByteArray& rec, int count) {
+        for (int i = 0; i < count; ++i)
+            pass.writer().append(rec.constData(), static_cast<std::size_t>(rec.size()));
+        pass.writer().commit();
+        written += static_cast<std::uint64_t>(rec.size()) * static_cast<std::uint64_t>(count);
+    };
+    auto overrun = [&] {
+        if (written <= limit)
+            return false;
+        spaceMissed_ = true;
+        return true;
+    };
+
+    bool diskFullBefore = false;
+    double freeAtDiskFull = 0;
+    for (;;) {
+        try {
+            // Large stage: batches sized by the free space, measured once a batch.
+            if (s_.FreeSpaceKB >= kLargeStageKB) {
+                do {
+                    int records = 160, step = 800;
+                    if (s_.FreeSpaceKB >= 6400)
+                        records = 1280, step = 6400;
+                    else if (s_.FreeSpaceKB >= 3200)
+                        records = 640, step = 3200;
+                    else if (s_.FreeSpaceKB >= 1600)
+                        records = 320, step = 1600;
+                    write(large, records);
+                    progress_ += step;
+                    displayUpdate();
+                    probe();
+                } while (s_.FreeSpaceKB > kLargeStageKB && !overrun());
+            }
+            // From here every record shows in the free space at once.
+            pass.writer().endDirect();
+            probe();
+            if (s_.FreeSpaceKB < kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB && !overrun()) {
+                do {
+                    write(medium, 1);
+                    if (lastPass)
+                        view_.setStatus(kCompletingWipe);
+                    progress_ += 25;
+                    displayUpdate();
+                    probe();
+                } while (s_.FreeSpaceKB > kMediumEndKB && !overrun());
+            }
+            probe();
+            if (s_.FreeSpaceKB <= kMediumEndKB && !overrun()) {
+                do {
+                    write(small, 1);
+                    progress_ += 1;
+                    if (lastPass)
+                        view_.setStatus(kFinalizingWipe);
+                    displayUpdate();
+                    probe();
+                } while (s_.FreeSpaceKB > kSmallEndKB && !overrun());
+            }
+            break;
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() != platform::ErrDiskFull)
+                throw;
+            pass.abandon();
+            probe();
+            if (!e.isFileSizeLimit()) {
+                s_.DriveErrorFlag = 1;
+                // The drive reports space it cannot write: take it as full.
+                const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
+                diskFullBefore = true;
+                freeAtDiskFull = s_.FreeSpaceKB;
+                if (noneGone)
+                    break;
+            }
+            ++c;
+            pass.openNext(c);
+        }
+    }
+
+    pass.close();
+    fillBuffers().clear();
+    probe();
+    for (int i = 0; i < 4 && pauses_; ++i) {
+        clock.pause(1000);
+        tickProcessTime();
+    }
+    pass.deleteFiles();
+    for (int i = 0; i < 3 && pauses_; ++i) {
+        clock.pause(1000);
+        tickProcessTime();
+    }
+    probe();
+}
+
+} // namespace engine

@@ -1,0 +1,81 @@
+#pragma once
+// The free-space wipe and the drive fill after a format: pass after pass,
+// fill files of generated data fill the drive's free space and are deleted
+// again. One procedure, two pass counts.
+#include "engine/filltarget.h"
+#include "engine/fillview.h"
+#include "platform/services.h"
+
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace engine {
+
+// The window and process state a fill reads and writes.
+struct FillState {
+    QString& SelectedDrive;
+    std::int16_t& WipeLevel;
+    double& FreeSpaceKB;
+    QDateTime& WipeStartTime;
+    QDateTime& WipeNowTime;
+    std::int16_t& DriveErrorFlag;
+    std::int32_t& PatternCallCount;
+    std::int16_t& DriveCategory;
+    std::int16_t& DriveCategoryKnown;
+};
+
+struct FillOutcome {
+    bool completed = false;    // every pass ran to its end
+    bool driveErrors = false;  // disk-full errors: the drive may be failing
+    bool spaceMissed = false;  // part of the free space could not be reached
+    QString message;           // the last message shown, if any
+};
+
+inline const QString kWipingFreeSpace = QStringLiteral("Wiping Free Space");
+inline const QString kCompletingWipe = QStringLiteral("Completing Wipe of Free Space");
+inline const QString kFinalizingWipe = QStringLiteral("Finalizing Free Space Wipe");
+inline const QString kWipeCompleted = QStringLiteral("Free Space Wipe Completed");
+
+// Makes the target for a drive; the disk by default.
+using FillTargetFactory = std::function<std::unique_ptr<FillTarget>(const QString& drive)>;
+
+class FillProcedure {
+public:
+    FillProcedure(FillState state, FillView& view, platform::Services services);
+    // Runs `passes` passes over the drive `SelectedDrive` starts with.
+    FillOutcome run(int passes);
+
+    // Tests and the benchmark put their own volume behind the fill.
+    void setTargetFactory(FillTargetFactory factory) { factory_ = std::move(factory); }
+    // The seven seconds of pause between passes (off for the benchmark).
+    void setPauses(bool on) { pauses_ = on; }
+
+private:
+    class Pass;
+    void probe();
+    void displayUpdate();
+    void tickProcessTime();
+    void runPass(int p, int passes, FillTarget& target);
+
+    FillState s_;
+    FillView& view_;
+    platform::Services services_;
+    FillTargetFactory factory_;
+    bool pauses_ = true;
+    FillTarget* target_ = nullptr;
+    std::int64_t progress_ = 0;
+    std::int64_t maximum_ = 0;
+    bool spaceMissed_ = false;
+};
+
+// 12 passes for a Complete Wipe, 6 otherwise.
+int freeSpacePasses(std::int16_t wipeLevel);
+// 10 passes for a Complete Wipe, 5 otherwise.
+int driveFillPasses(std::int16_t wipeLevel);
+
+QString failingDriveWarning(const QString& drive);
+
+} // namespace engine

@@ -1,0 +1,41 @@
+#include "format/formatrunner.h"
+#include "format/elapsed.h"
+#include "platform/errors.h"
+#include "platform/process.h"
+
+namespace format {
+
+QString formatCommandLine(const QString& drive, int formatType)
+{
+    const char* fs = formatType == 1 ? " /fs:fat/x/y/q" : formatType == 2 ? " /fs:fat32/x/y/q" : " /fs:ntfs/x/y/q";
+    return QStringLiteral("format.com ") + drive.left(2) + QLatin1String(fs);
+}
+
+FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,
+                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime)
+{
+    platform::StartedProcess process;
+    try {
+        process = platform::startProcess(formatCommandLine(drive, formatType));
+    } catch (const platform::RunTimeError& e) {
+        return {false, QStringLiteral("The format command could not be started: ") + e.description()};
+    }
+    for (;;) {
+        const auto status = process.poll();
+        nowTime = clock.now();
+        view.setProcessTime(ElapsedText(startTime, nowTime));
+        if (status) {
+            if (status->code == 0)
+                return {true, {}};
+            QString reason = status->errorOutput;
+            if (reason.isEmpty())
+                reason = status->code < 0 ? QStringLiteral("The format command was stopped.")
+                                          : QStringLiteral("The format command ended with code %1.").arg(status->code);
+            return {false, reason};
+        }
+        // A short sleep in the event loop instead of spinning a core.
+        clock.pause(100);
+    }
+}
+
+} // namespace format

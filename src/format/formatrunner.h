@@ -1,0 +1,32 @@
+#pragma once
+// Formats a drive by running the format command as a separate process and
+// waiting for it while the window's process-time box keeps counting.
+#include "platform/clock.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace format {
+
+// What a wait shows: the process time.
+class ProcessTimeView {
+public:
+    virtual ~ProcessTimeView() = default;
+    virtual void setProcessTime(const QString& text) = 0;
+};
+
+// "format.com e: /fs:fat32/x/y/q"; only the first two characters of the
+// drive count. formatType: 1 FAT, 2 FAT32, 3 NTFS.
+QString formatCommandLine(const QString& drive, int formatType);
+
+struct FormatResult {
+    bool ok = false;
+    QString reason; // the format command's own words when it failed
+};
+
+// Runs the command and waits for it, polling every 100 ms. `startTime` is
+// the process-time origin; `nowTime` receives the latest reading.
+FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,
+                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime);
+
+} // namespace format

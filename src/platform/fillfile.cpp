@@ -1,0 +1,191 @@
+#include "platform/fillfile.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+// Large enough for a whole batch of records, so a batch goes to the disk in
+// one write.
+static constexpr std::size_t kStageSize = 8u << 20;
+
+FillFile::FillFile(int fd, QString path) : fd_(fd), path_(std::move(path))
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_blksize > 4096 && st.st_blksize <= (1 << 20) &&
+        (st.st_blksize & (st.st_blksize - 1)) == 0)
+        align_ = static_cast<std::size_t>(st.st_blksize);
+    stage_ = static_cast<char*>(std::aligned_alloc(align_, kStageSize));
+    if (!stage_)
+        throw RunTimeError(ErrOutOfMemory, path_);
+    setDirect(true);
+}
+
+std::unique_ptr<FillFile> FillFile::createExclusive(const QString& nativePath)
+{
+    const int fd = ::open(QFile::encodeName(nativePath).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("create"));
+    try {
+        return std::unique_ptr<FillFile>(new FillFile(fd, nativePath));
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+}
+
+FillFile::~FillFile()
+{
+    if (fd_ >= 0)
+        abandon();
+    std::free(stage_);
+}
+
+void FillFile::setDirect(bool on)
+{
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0)
+        return;
+    const int wanted = on ? (flags | O_DIRECT) : (flags & ~O_DIRECT);
+    // File systems without direct I/O (tmpfs) refuse the flag: stay buffered.
+    direct_ = on && ::fcntl(fd_, F_SETFL, wanted) == 0;
+    if (!on)
+        ::fcntl(fd_, F_SETFL, wanted);
+}
+
+void FillFile::writeAll(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EINVAL && direct_) {
+                // Accepted the flag but not the write: fall back for good.
+                setDirect(false);
+                continue;
+            }
+            throw errorFromErrno(errno, path_, QStringLiteral("write"));
+        }
+        if (n == 0)
+            throw errorFromErrno(ENOSPC, path_, QStringLiteral("write"));
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
+    }
+}
+
+void FillFile::writeStagedBlocks()
+{
+    const std::size_t whole = staged_ - staged_ % align_;
+    if (whole == 0)
+        return;
+    try {
+        writeAll(stage_, whole);
+    } catch (...) {
+        staged_ = 0; // what failed is not written again
+        throw;
+    }
+    std::memmove(stage_, stage_ + whole, staged_ - whole);
+    staged_ -= whole;
+}
+
+void FillFile::append(const char* data, std::size_t size)
+{
+    if (!direct_) {
+        writeAll(data, size);
+        return;
+    }
+    while (size > 0) {
+        const std::size_t room = kStageSize - staged_;
+        const std::size_t take = size < room ? size : room;
+        std::memcpy(stage_ + staged_, data, take);
+        staged_ += take;
+        data += take;
+        size -= take;
+        if (staged_ == kStageSize)
+            writeStagedBlocks();
+        if (!direct_) { // fell back while writing: the rest goes buffered
+            const std::size_t rest = staged_;
+            staged_ = 0;
+            writeAll(stage_, rest);
+            writeAll(data, size);
+            return;
+        }
+    }
+}
+
+void FillFile::commit()
+{
+    if (direct_)
+        writeStagedBlocks();
+    if (!direct_ && staged_ > 0) {
+        const std::size_t rest = staged_;
+        staged_ = 0;
+        writeAll(stage_, rest);
+    }
+}
+
+void FillFile::endDirect()
+{
+    commit();
+    if (direct_)
+        setDirect(false);
+    if (staged_ > 0) {
+        const std::size_t rest = staged_;
+        staged_ = 0;
+        writeAll(stage_, rest);
+    }
+}
+
+void FillFile::close()
+{
+    if (fd_ < 0)
+        return;
+    try {
+        endDirect();
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw errorFromErrno(err, path_, QStringLiteral("fsync"));
+    }
+    if (::close(fd) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("close"));
+}
+
+void FillFile::abandon()
+{
+    if (fd_ < 0)
+        return;
+    staged_ = 0;
+    ::fsync(fd_);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+void removeFile(const QString& nativePath)
+{
+    if (::unlink(QFile::encodeName(nativePath).constData()) != 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
+}
+
+bool fileExists(const QString& nativePath)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(nativePath).constData(), &st) == 0;
+}
+
+} // namespace platform

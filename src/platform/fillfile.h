@@ -1,0 +1,59 @@
+#pragma once
+// A fill file: written in large direct writes of whole blocks where the
+// file system accepts them, through the page cache otherwise, and always
+// flushed to stable storage before it is closed. A wipe whose data may
+// still sit in the page cache has not happened.
+#include <QString>
+#include <cstddef>
+#include <memory>
+
+namespace platform {
+
+class FillFile {
+public:
+    // Creates the file; never opens or truncates one that exists (75).
+    static std::unique_ptr<FillFile> createExclusive(const QString& nativePath);
+    ~FillFile();
+    FillFile(const FillFile&) = delete;
+    FillFile& operator=(const FillFile&) = delete;
+
+    // Adds data. Direct mode stages it and writes whole blocks once the
+    // stage is full; buffered mode writes it at once. Throws RunTimeError
+    // (61 for a full drive; isFileSizeLimit() for a per-file limit).
+    void append(const char* data, std::size_t size);
+    // Writes every staged whole block; the remainder stays staged.
+    void commit();
+    // Writes all that is staged and sends every later append through the
+    // page cache, so each write shows in the drive's free space at once.
+    void endDirect();
+    // Writes what is left, flushes to stable storage and closes. Throws on
+    // failure; the file is closed either way.
+    void close();
+    // Drops what is staged, flushes what was written and closes, quietly
+    // (after a failed write).
+    void abandon();
+
+    bool isDirect() const { return direct_; }
+    std::uint64_t bytesWritten() const { return written_; }
+    const QString& path() const { return path_; }
+
+private:
+    FillFile(int fd, QString path);
+    void writeAll(const char* data, std::size_t size);
+    void writeStagedBlocks();
+    void setDirect(bool on);
+
+    int fd_ = -1;
+    QString path_;
+    bool direct_ = false;
+    std::size_t align_ = 4096;
+    char* stage_ = nullptr;
+    std::size_t staged_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+// Removes a file (not following links); throws RunTimeError.
+void removeFile(const QString& nativePath);
+bool fileExists(const QString& nativePath);
+
+} // namespace platform
