@@ -48,6 +48,9 @@ public:
     ConsoleView() : tty_(::isatty(STDOUT_FILENO) == 1) { clock_.start(); }
     void setStatus(const QString& text) override
     {
+        if (text == status_)
+            return;
+        status_ = text;
         endProgressLine();
         printLine(text);
     }
@@ -92,6 +95,7 @@ private:
     qint64 lastShown_ = -100000;
     QString percent_ = QStringLiteral("0 %");
     QString time_;
+    QString status_;
     std::int64_t progress_ = 0;
 };
 
