@@ -1,7 +1,9 @@
 #include "app/console.h"
+#include "app/entiredrive.h"
 #include "app/settings.h"
 #include "drives/driveinfo.h"
 #include "engine/freespacewipe.h"
+#include "platform/environment.h"
 #include "platform/services.h"
 
 #include <QElapsedTimer>
@@ -17,6 +19,11 @@ const char* kUsage =
     "  zarvexwipe                          open the window\n"
     "  zarvexwipe free-space D: [--short]  wipe the free space of drive D:\n"
     "                                      (12 passes; 6 with --short)\n"
+    "  zarvexwipe drive D: --fs fat|fat32|ntfs [--short] --yes\n"
+    "                                      destroy everything on drive D: format it,\n"
+    "                                      fill it (10 passes; 5 with --short), format\n"
+    "                                      it again; needs root. Without --yes it only\n"
+    "                                      says what it would destroy.\n"
     "  zarvexwipe --help                   this text\n"
     "\n"
     "Drives are letters: / is c:, other mounts d:, e:, ... in the order of their\n"
@@ -43,9 +50,18 @@ public:
 
 // Prints the status texts as they change and a progress line about once a
 // second: percentage, bytes written, speed and the process time.
-class ConsoleView : public engine::FillView {
+class ConsoleView : public EntireDriveView {
 public:
-    ConsoleView() : tty_(::isatty(STDOUT_FILENO) == 1) { clock_.start(); }
+    explicit ConsoleView(QString entry = {}) : tty_(::isatty(STDOUT_FILENO) == 1), entry_(std::move(entry))
+    {
+        clock_.start();
+    }
+    void lockChoices() override {}
+    QString selectedDriveEntry() const override { return entry_; }
+    void unlockAfterRefusal() override {}
+    void showFormatType(int) override {}
+    void lockForShortWipe() override {}
+    void resetAfterDriveWipe() override { endProgressLine(); }
     void setStatus(const QString& text) override
     {
         if (text == status_)
@@ -90,6 +106,7 @@ private:
         open_ = false;
     }
     bool tty_;
+    QString entry_;
     bool open_ = false;
     QElapsedTimer clock_;
     qint64 lastShown_ = -100000;
@@ -105,46 +122,124 @@ int usageError(const QString& why)
     return 2;
 }
 
-int freeSpace(const QStringList& args)
-{
+struct Options {
     QString drive;
     bool shortWipe = false;
-    for (const QString& a : args) {
-        if (a == QStringLiteral("--short"))
-            shortWipe = true;
-        else if (drive.isEmpty() && platform::driveLetterOf(a) && a.size() <= 3)
-            drive = a.left(2).toLower();
-        else
-            return usageError(QStringLiteral("unexpected argument: ") + a);
-    }
-    if (drive.isEmpty())
-        return usageError(QStringLiteral("free-space needs a drive, for example d:"));
+    bool yes = false;
+    QString fs;
+};
 
+// Reads "D:" and the flags a command accepts; false after a usage message.
+bool parseOptions(const QStringList& args, bool driveCommand, Options& o, int& rc)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QStringLiteral("--short"))
+            o.shortWipe = true;
+        else if (driveCommand && a == QStringLiteral("--yes"))
+            o.yes = true;
+        else if (driveCommand && a == QStringLiteral("--fs") && i + 1 < args.size())
+            o.fs = args[++i].toLower();
+        else if (o.drive.isEmpty() && platform::driveLetterOf(a) && a.size() <= 3)
+            o.drive = a.left(2).toLower();
+        else {
+            rc = usageError(QStringLiteral("unexpected argument: ") + a);
+            return false;
+        }
+    }
+    if (o.drive.isEmpty()) {
+        rc = usageError(QStringLiteral("a drive is needed, for example d:"));
+        return false;
+    }
+    if (driveCommand && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") &&
+        o.fs != QStringLiteral("ntfs")) {
+        rc = usageError(QStringLiteral("--fs fat, fat32 or ntfs is needed"));
+        return false;
+    }
+    return true;
+}
+
+// The console's share of what the window does when Wipe is pressed: the
+// drive must exist, be no CD drive, and be ready.
+struct ConsoleRun {
     ConsolePrompter prompter;
     platform::Services services = platform::systemServices();
-    services.prompter = &prompter;
-    const auto folder = services.drives->table().folderFor(drive[0]);
-    if (!folder) {
-        printLine(QStringLiteral("There is no drive %1.").arg(drive.toUpper()));
+    std::int16_t category = 0, errorFlag = 0, running = 0;
+    std::int32_t patterns = 0;
+    QString folder;
+
+    bool prepare(const Options& o)
+    {
+        services.prompter = &prompter;
+        const auto f = services.drives->table().folderFor(o.drive[0]);
+        if (!f) {
+            printLine(QStringLiteral("There is no drive %1.").arg(o.drive.toUpper()));
+            return false;
+        }
+        folder = *f;
+        ProcessSettings& s = settings();
+        s.SelectedDrive = o.drive + u'\\';
+        s.WipeLevel = o.shortWipe ? ShortWipe : CompleteWipe;
+        drives::ShowDriveInfo(s.SelectedDrive, {category, s.DriveCategoryKnown}, *services.drives, prompter);
+        return category != drives::CategoryCd && services.drives->isReady(s.SelectedDrive);
+    }
+    engine::FillState fillState()
+    {
+        ProcessSettings& s = settings();
+        return {s.SelectedDrive, s.WipeLevel, s.FreeSpaceKB, s.WipeStartTime, s.WipeNowTime,
+                errorFlag,       patterns,    category,      s.DriveCategoryKnown};
+    }
+};
+
+int entireDrive(const QStringList& args)
+{
+    Options o;
+    int rc = 0;
+    if (!parseOptions(args, true, o, rc))
+        return rc;
+    ConsoleRun run;
+    if (!run.prepare(o))
+        return 1;
+    ProcessSettings& s = settings();
+    s.FormatType = o.fs == QStringLiteral("fat") ? FormatFat : o.fs == QStringLiteral("fat32") ? FormatFat32 : FormatNtfs;
+    if (run.category == drives::CategoryRemovable && s.FormatType != FormatFat) {
+        s.FormatType = FormatFat;
+        printLine(QStringLiteral("Removable discs can only be formatted in FAT format.\n\n"
+                                 "The FORMAT has been automatically Changed"));
+    }
+    const QString fsName = s.FormatType == FormatFat ? QStringLiteral("FAT")
+                           : s.FormatType == FormatFat32 ? QStringLiteral("FAT32") : QStringLiteral("NTFS");
+    const QString plan = QStringLiteral("drive %1 [%2]: format as %3, fill %4 passes, format again")
+                             .arg(o.drive.toUpper(), run.folder, fsName)
+                             .arg(engine::driveFillPasses(s.WipeLevel));
+    if (!o.yes) {
+        printLine(QStringLiteral("This destroys everything on ") + plan +
+                  QStringLiteral(".\nNothing was done. Run the command again with --yes to do it."));
         return 1;
     }
+    s.SystemRootPath = platform::systemRootValue(run.services.drives->table());
+    printLine(QStringLiteral("Wiping ") + plan + u'.');
+    ConsoleView view(platform::driveEntryText({o.drive[0], run.folder}));
+    EntireDriveContext ctx{run.fillState(), s, run.running, view, run.services, {}, true};
+    const DriveWipeResult result = runEntireDriveWipe(ctx);
+    return result == DriveWipeResult::Completed ? 0 : 1;
+}
 
-    ProcessSettings& s = settings();
-    s.SelectedDrive = drive + u'\\';
-    s.WipeLevel = shortWipe ? ShortWipe : CompleteWipe;
-    std::int16_t category = 0, errorFlag = 0;
-    std::int32_t patterns = 0;
-    drives::ShowDriveInfo(s.SelectedDrive, {category, s.DriveCategoryKnown}, *services.drives, prompter);
-    if (category == drives::CategoryCd || !services.drives->isReady(s.SelectedDrive))
+int freeSpace(const QStringList& args)
+{
+    Options o;
+    int rc = 0;
+    if (!parseOptions(args, false, o, rc))
+        return rc;
+    ConsoleRun run;
+    if (!run.prepare(o))
         return 1;
-
+    const ProcessSettings& s = settings();
     printLine(QStringLiteral("Wiping the free space of drive %1 [%2], %3 passes.")
-                  .arg(drive.toUpper(), *folder)
+                  .arg(o.drive.toUpper(), run.folder)
                   .arg(engine::freeSpacePasses(s.WipeLevel)));
     ConsoleView view;
-    engine::FillProcedure fill({s.SelectedDrive, s.WipeLevel, s.FreeSpaceKB, s.WipeStartTime, s.WipeNowTime,
-                                errorFlag, patterns, category, s.DriveCategoryKnown},
-                               view, services);
+    engine::FillProcedure fill(run.fillState(), view, run.services);
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(s.WipeLevel));
     return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed ? 0 : 1;
 }
@@ -165,6 +260,8 @@ int runConsole(const QStringList& args)
     }
     if (command == QStringLiteral("free-space"))
         return freeSpace(args.mid(1));
+    if (command == QStringLiteral("drive"))
+        return entireDrive(args.mid(1));
     return usageError(QStringLiteral("unknown command: ") + command);
 }
 

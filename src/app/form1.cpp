@@ -471,7 +471,62 @@ void Form1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Form1::runEntireDrive() {}
+void Form1::runEntireDrive()
+{
+    EntireDriveContext ctx{fillState(), s_, ProcessRunning, *this, services_, fillTargetFactory};
+    lastDriveWipe = runEntireDriveWipe(ctx);
+}
+
+void Form1::lockChoices()
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Option3, Option4, Option5, Option6, Option7, Check1})
+        w->setEnabled(false);
+}
+
+QString Form1::selectedDriveEntry() const
+{
+    return Drive1->drive();
+}
+
+void Form1::unlockAfterRefusal()
+{
+    Drive1->setFocus();
+    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Command1, Command2, Option3, Option4, Option5, Option6,
+                                                      Option7, Check1})
+        w->setEnabled(true);
+    Command2->setVisible(true);
+    Command3->setVisible(false);
+    Command3->setEnabled(false);
+}
+
+void Form1::showFormatType(int formatType)
+{
+    (formatType == FormatFat ? Option3 : formatType == FormatFat32 ? Option4 : Option5)->setChecked(true);
+}
+
+void Form1::lockForShortWipe()
+{
+    Command1->setEnabled(false);
+    Command2->setText(QStringLiteral("Close"));
+    Command2->setEnabled(false);
+    Command3->setVisible(true);
+    Command3->setEnabled(false);
+    Combo1->setEnabled(false);
+}
+
+void Form1::resetAfterDriveWipe()
+{
+    Drive1->setDrive(s_.SystemDrive);
+    Check1->setChecked(false);
+    Check1->setEnabled(true);
+    Combo1->setEnabled(true);
+    Combo1->setEditText(kSelectProcessType);
+    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Command1, Command2, Command3, Option6, Option7, Option3,
+                                                      Option4, Option5, Check1})
+        w->setEnabled(true);
+    Drive1->setDrive(s_.SystemDrive);
+    Set_Opts();
+}
 
 void Form1::runFreeSpace()
 {

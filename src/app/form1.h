@@ -1,6 +1,7 @@
 #pragma once
 // The main window: drive, process type and options; starts the chosen
 // process and owns the rules for closing while one runs.
+#include "app/entiredrive.h"
 #include "app/settings.h"
 #include "engine/fillview.h"
 #include "engine/freespacewipe.h"
@@ -32,7 +33,7 @@ QString processCodeOf(const QString& comboText);
 // A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
 QString withRootBackslash(const QString& drive);
 
-class Form1 : public QMainWindow, public engine::FillView {
+class Form1 : public QMainWindow, public EntireDriveView {
     Q_OBJECT
 public:
     // `endProgram` ends the program at once (tests record it instead).
@@ -102,6 +103,14 @@ public:
     void setProcessControlsEnabled(bool enabled) override;
     void selectWipeOption(bool complete) override;
     void resetAfterFill() override;
+    // What the entire-drive wipe does here.
+    void lockChoices() override;
+    QString selectedDriveEntry() const override;
+    void unlockAfterRefusal() override;
+    void showFormatType(int formatType) override;
+    void lockForShortWipe() override;
+    void resetAfterDriveWipe() override;
+    DriveWipeResult lastDriveWipe = DriveWipeResult::Refused;
 
 protected:
     void closeEvent(QCloseEvent* event) override; // the close query

@@ -113,7 +113,9 @@ static std::optional<MountEntry> mountHolding(const QString& folder)
 
 int LinuxDriveServices::typeCode(const QString& drivePath) const
 {
-    const QString folder = nativePath(drivePath);
+    // A drive-list entry carries its mount point after the letter: only the
+    // letter names the drive.
+    const QString folder = nativePath(drivePath.left(2));
     const auto mount = mountHolding(folder);
     return mount ? typeCodeForMount(*mount) : DriveUnknown;
 }

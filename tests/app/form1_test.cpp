@@ -148,9 +148,12 @@ TEST_F(Form1Test, RemovableForcedAgainOnWipe)
     w->Drive1->setDrive("r:");
     choose(*w, 0);
     w->Option4->click();
-    w->Command1_Click();
+    int formatTypeWhileFormatting = 0;
+    clock.onPause = [&] { formatTypeWhileFormatting = app::settings().FormatType; };
+    w->Command1_Click(); // the format helper then refuses the plain folder
     EXPECT_EQ(prompter.texts.count(kRemovableMsg), 1);
-    EXPECT_EQ(app::settings().FormatType, 1);
+    EXPECT_EQ(formatTypeWhileFormatting, 1);
+    EXPECT_TRUE(prompter.questions.isEmpty()); // FAT: no question
 }
 
 TEST_F(Form1Test, ProgramDriveWarningWhateverTheCase)

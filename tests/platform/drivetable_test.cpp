@@ -112,6 +112,11 @@ TEST(DriveServicesTest, TypeReadinessAndFreeSpaceOfRealFolders)
     EXPECT_FALSE(s.isReady("q:"));
     EXPECT_GT(s.freeBytes("t:\\"), 0u);
     EXPECT_THROW(s.freeBytes("q:\\"), RunTimeError);
+    // Entries of the drive list name their drive by the first two characters.
+    const QString entry = "t: [" + dir.path() + "]";
+    EXPECT_TRUE(s.isReady(entry));
+    EXPECT_EQ(s.typeCode(entry), s.typeCode("t:"));
+    EXPECT_NE(s.typeCode(entry), DriveUnknown);
     try {
         s.typeCode("q:");
         FAIL() << "unknown letter must raise";

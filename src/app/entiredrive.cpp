@@ -1,0 +1,124 @@
+#include "app/entiredrive.h"
+#include "drives/driveinfo.h"
+#include "format/elapsed.h"
+#include "format/formatrunner.h"
+#include "platform/prompter.h"
+
+namespace app {
+
+QString formatQuestion(int formatType)
+{
+    if (formatType == FormatNtfs)
+        return platform::joinLines({QStringLiteral("Press YES to continue with Formatting the drive in NTFS Format"),
+                                    QStringLiteral("for Windows NT, 2000, XP or 2003"), QString(),
+                                    QStringLiteral("Press NO to change the Format to FAT32"),
+                                    QStringLiteral("for Windows 95, 98, 98SE, or ME")});
+    if (formatType == FormatFat32)
+        return platform::joinLines({QStringLiteral("Press YES to continue with Formatting the drive in FAT32 Format"),
+                                    QStringLiteral("for Windows 95, 98, 98SE, or ME"), QString(),
+                                    QStringLiteral("Press NO to change the Format to NTFS"),
+                                    QStringLiteral("for Windows NT, 2000, XP or 2003")});
+    return {};
+}
+
+DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
+{
+    ProcessSettings& s = ctx.settings;
+    EntireDriveView& view = ctx.view;
+    platform::Prompter& prompter = *ctx.services.prompter;
+    platform::Clock& clock = *ctx.services.clock;
+
+    // 1. Lock the choices; the target is fixed here for both formats.
+    view.lockChoices();
+    ctx.ProcessRunning = 1;
+    const QString target = s.SelectedDrive.left(2);
+    const QString targetUpper = target.toUpper();
+
+    // A CD drive or one that is still not ready is refused before anything
+    // is written (its message was shown when Wipe was pressed).
+    if (ctx.fill.DriveCategory == drives::CategoryCd) {
+        view.unlockAfterRefusal();
+        return DriveWipeResult::Refused;
+    }
+    if (!ctx.services.drives->isReady(target)) {
+        prompter.message(QStringLiteral("Drive %1 is not ready, so it was not wiped.").arg(targetUpper));
+        view.unlockAfterRefusal();
+        return DriveWipeResult::Refused;
+    }
+
+    // 2. The boot drive, for a fixed drive.
+    if (ctx.fill.DriveCategory == drives::CategoryFixed &&
+        view.selectedDriveEntry().left(2).toUpper() == s.SystemRootPath.left(2).toUpper()) {
+        prompter.message(kBootDriveRefusal);
+        view.unlockAfterRefusal();
+        return DriveWipeResult::Refused;
+    }
+
+    // 3. Confirm the file system or switch between NTFS and FAT32.
+    const QString question = formatQuestion(s.FormatType);
+    if (!question.isEmpty() && !ctx.unattended && !prompter.askYesNo(question)) {
+        s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
+        view.showFormatType(s.FormatType);
+    }
+
+    // 4. Preparation.
+    if (s.WipeLevel == CompleteWipe) {
+        view.setStatus(targetUpper + QStringLiteral("\\   Preparing for Complete Disc Wipe"));
+    } else {
+        view.setStatus(targetUpper + QStringLiteral("\\   Preparing for Short Disc Short"));
+        s.WipeStartTime = clock.now();
+        s.WipeNowTime = s.WipeStartTime;
+        view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
+        view.lockForShortWipe();
+    }
+
+    // 5. First format. A failed format stops everything: no fill after it.
+    const format::FormatResult first =
+        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime);
+    if (!first.ok) {
+        view.resetAfterDriveWipe();
+        prompter.message(QStringLiteral("The format of drive %1 failed, so the drive was not wiped.\r\n\r\n%2")
+                             .arg(targetUpper, first.reason));
+        return DriveWipeResult::FormatFailed;
+    }
+
+    // 6. Fill the empty file system.
+    view.setStatus(s.WipeLevel == CompleteWipe ? QStringLiteral("Performing Complete Drive Wipe")
+                                               : QStringLiteral("Performing Short Drive Wipe"));
+    view.setDetail(QStringLiteral("Drive   ") + s.SelectedDrive);
+    engine::FillProcedure fill(ctx.fill, view, ctx.services);
+    if (ctx.fillTarget)
+        fill.setTargetFactory(ctx.fillTarget);
+    const engine::FillOutcome filled = fill.run(engine::driveFillPasses(s.WipeLevel));
+    view.setStatus(QStringLiteral("Finalizing Drive Wipe"));
+    if (!filled.completed || filled.spaceMissed) {
+        // The fill has said why; a half-filled drive is not formatted over
+        // as if all were well.
+        view.resetAfterDriveWipe();
+        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
+        return DriveWipeResult::FillStopped;
+    }
+
+    // 7. Second format, of the target drive whatever the list shows now.
+    const format::FormatResult second =
+        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime);
+    if (!second.ok) {
+        view.resetAfterDriveWipe();
+        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
+        prompter.message(QStringLiteral("The data area of drive %1 was overwritten, but the final format "
+                                        "failed.\r\n\r\n%2")
+                             .arg(targetUpper, second.reason));
+        return DriveWipeResult::FinalFormatFailed;
+    }
+
+    // 8. Completion texts, then 9. the reset.
+    view.setStatus(kDriveWipeComplete);
+    view.setDetail(kSafeToDispose);
+    view.setPercent(QStringLiteral("DONE"));
+    view.resetAfterDriveWipe();
+    s.WipeNowTime = clock.now();
+    view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
+    return DriveWipeResult::Completed;
+}
+
+} // namespace app
