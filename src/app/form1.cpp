@@ -542,29 +542,17 @@ engine::FillState Form1::fillState()
             DriveErrorFlag,  PatternCallCount, DriveCategory,     s_.DriveCategoryKnown};
 }
 
-void Form1::setStatus(const QString& text)
+// A status box shows its new text at once, even inside a long step.
+static void showNow(QLineEdit* box, const QString& text)
 {
-    Text1->setText(text);
-    Text1->repaint();
+    box->setText(text);
+    box->repaint();
 }
 
-void Form1::setDetail(const QString& text)
-{
-    Text2->setText(text);
-    Text2->repaint();
-}
-
-void Form1::setPercent(const QString& text)
-{
-    Text4->setText(text);
-    Text4->repaint();
-}
-
-void Form1::setProcessTime(const QString& text)
-{
-    Text7->setText(text);
-    Text7->repaint();
-}
+void Form1::setStatus(const QString& text) { showNow(Text1, text); }
+void Form1::setDetail(const QString& text) { showNow(Text2, text); }
+void Form1::setPercent(const QString& text) { showNow(Text4, text); }
+void Form1::setProcessTime(const QString& text) { showNow(Text7, text); }
 
 void Form1::setProgress(std::int64_t value, std::int64_t maximum)
 {

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/argv.h"
 #include "platform/errors.h"
 
 #include <QCoreApplication>
@@ -107,13 +108,7 @@ StartedProcess startProcess(const QString& commandLine)
         throw errorFromErrno(errno, {}, QStringLiteral("pipe"));
     ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
 
-    std::vector<QByteArray> storage;
-    for (const QString& a : args)
-        storage.push_back(QFile::encodeName(a));
-    std::vector<char*> argv;
-    for (QByteArray& b : storage)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
+    ArgVector argv(args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -125,7 +120,7 @@ StartedProcess startProcess(const QString& commandLine)
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
 
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     ::close(pipeFds[1]);

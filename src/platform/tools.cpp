@@ -1,4 +1,5 @@
 #include "platform/tools.h"
+#include "platform/argv.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -35,13 +36,7 @@ ToolResult runTool(const QString& program, const QStringList& args)
         return result;
     }
 
-    std::vector<QByteArray> storage{QFile::encodeName(program)};
-    for (const QString& a : args)
-        storage.push_back(QFile::encodeName(a));
-    std::vector<char*> argv;
-    for (QByteArray& b : storage)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
+    ArgVector argv(QStringList{program} + args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -49,7 +44,7 @@ ToolResult runTool(const QString& program, const QStringList& args)
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, out, 2);
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ::close(out);
