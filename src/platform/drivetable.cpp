@@ -99,10 +99,10 @@ DriveTable DriveTable::fromMounts(const std::vector<MountEntry>& mounts)
     return t;
 }
 
-DriveTable DriveTable::fromSpec(const QString& spec)
+DriveTable DriveTable::fromMapping(const QString& mapping)
 {
     DriveTable t;
-    for (const QString& item : spec.split(u';', Qt::SkipEmptyParts)) {
+    for (const QString& item : mapping.split(u';', Qt::SkipEmptyParts)) {
         const qsizetype eq = item.indexOf(u'=');
         if (eq != 1)
             continue;
@@ -125,7 +125,7 @@ DriveTable DriveTable::fromSpec(const QString& spec)
 DriveTable DriveTable::current()
 {
     if (qEnvironmentVariableIsSet("ZARVEX_DRIVES"))
-        return fromSpec(qEnvironmentVariable("ZARVEX_DRIVES"));
+        return fromMapping(qEnvironmentVariable("ZARVEX_DRIVES"));
     return fromMounts(systemMounts());
 }
 

@@ -34,7 +34,7 @@ public:
     // points, none past z:.
     static DriveTable fromMounts(const std::vector<MountEntry>& mounts);
     // "c=/;t=/tmp/scratch" maps each letter to a folder.
-    static DriveTable fromSpec(const QString& spec);
+    static DriveTable fromMapping(const QString& mapping);
     // ZARVEX_DRIVES when set, the mount table otherwise.
     static DriveTable current();
 

@@ -64,7 +64,7 @@ TEST(MountInfo, NoLetterPastZ)
 
 TEST(DriveTableSpec, MapsLettersToFoldersAndPathsBothWays)
 {
-    const DriveTable t = DriveTable::fromSpec("c=/;T=/tmp/scratch/;u=/mnt/img;bad;1=/x");
+    const DriveTable t = DriveTable::fromMapping("c=/;T=/tmp/scratch/;u=/mnt/img;bad;1=/x");
     ASSERT_EQ(t.drives().size(), 3u);
     EXPECT_EQ(*t.folderFor(u't'), "/tmp/scratch");
     EXPECT_EQ(*t.toNative("T:\\a\\b.txt"), "/tmp/scratch/a/b.txt");
@@ -81,12 +81,12 @@ TEST(DriveTableSpec, MapsLettersToFoldersAndPathsBothWays)
     EXPECT_EQ(*t.toDrivePath("/"), "c:\\");
     // A native name holding a backslash cannot be written as a drive path.
     EXPECT_FALSE(t.toDrivePath("/tmp/scratch/a\\b").has_value());
-    EXPECT_FALSE(DriveTable::fromSpec("t=/tmp").toDrivePath("/etc").has_value());
+    EXPECT_FALSE(DriveTable::fromMapping("t=/tmp").toDrivePath("/etc").has_value());
 }
 
 TEST(Environment, SystemRootRules)
 {
-    const DriveTable t = DriveTable::fromSpec("c=/;t=/tmp");
+    const DriveTable t = DriveTable::fromMapping("c=/;t=/tmp");
     testsupport::EnvGuard a("systemroot", "x");
     testsupport::EnvGuard b("SystemRoot", "x");
     testsupport::EnvGuard c("SYSTEMROOT", "x");
@@ -94,7 +94,7 @@ TEST(Environment, SystemRootRules)
     testsupport::EnvGuard::unset("SystemRoot");
     testsupport::EnvGuard::unset("SYSTEMROOT");
     EXPECT_EQ(systemRootValue(t), "C:\\");
-    EXPECT_EQ(systemRootValue(DriveTable::fromSpec("d=/;t=/tmp")), "D:\\");
+    EXPECT_EQ(systemRootValue(DriveTable::fromMapping("d=/;t=/tmp")), "D:\\");
     qputenv("SYSTEMROOT", "E:\\WINNT");
     EXPECT_EQ(systemRootValue(t), "E:\\WINNT");
     qputenv("systemroot", "");
