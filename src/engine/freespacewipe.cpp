@@ -302,7 +302,9 @@ void FillProcedure::runPass(int p, int passes, FillTarget& target)
             // From here every record shows in the free space at once.
             pass.writer().endDirect();
             probe();
-            if (s_.FreeSpaceKB < kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB && !overrun()) {
+            // Exactly 800 KiB left after the large stage is written here too,
+            // not skipped by both stages.
+            if (s_.FreeSpaceKB <= kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB && !overrun()) {
                 do {
                     write(medium, 1);
                     if (lastPass)
@@ -313,7 +315,10 @@ void FillProcedure::runPass(int p, int passes, FillTarget& target)
                 } while (s_.FreeSpaceKB > kMediumEndKB && !overrun());
             }
             probe();
-            if (s_.FreeSpaceKB <= kMediumEndKB && !overrun()) {
+            // Small records also take whatever the medium stage did not (27 to
+            // 50 KiB left after the large stage): skipping it would leave old
+            // data in those blocks on every pass.
+            if (s_.FreeSpaceKB <= kMediumStageKB && !overrun()) {
                 do {
                     write(small, 1);
                     progress_ += 1;

@@ -87,15 +87,26 @@ TEST_F(FillStages, ExactlyEightHundredGivesOneSmallBatchAndAtLeastOneSmallRecord
     EXPECT_EQ(tiny.diskFullErrors, 0);
 }
 
-TEST_F(FillStages, BetweenTwentySevenAndFiftyKiBNothingIsWritten)
+TEST_F(FillStages, SpaceBetweenTheStagesIsWrittenInSmallRecords)
 {
+    // 40 KiB: too little for the medium stage, more than the small stage's
+    // 26; left alone, those blocks would keep their old data.
     MemoryVolume v(40 * 1024 + 500);
     const FillOutcome out = run(v, 2);
-    EXPECT_TRUE(v.commits.empty());
-    EXPECT_EQ(v.created.size(), 2); // a file per pass, empty, deleted
+    EXPECT_EQ(v.commits, repeat(1026, 2 * 37)); // down to under 4,000 bytes
+    EXPECT_EQ(v.created.size(), 2);
     EXPECT_TRUE(v.files.isEmpty());
     EXPECT_TRUE(out.completed);
     EXPECT_EQ(view.percents.last(), "100 %");
+
+    // Exactly 800 KiB after a large batch goes to the medium stage.
+    MemoryVolume w(2'459'500);
+    view = {};
+    run(w, 1);
+    std::uint64_t written = 0;
+    for (auto c : w.commits)
+        written += c;
+    EXPECT_GT(written, w.capacity - 4000);
 }
 
 TEST_F(FillStages, PassCountsPatternsPausesAndTheWindowAroundThem)
