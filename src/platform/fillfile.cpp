@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,11 @@ namespace platform {
 // Large enough for a whole batch of records, so a batch goes to the disk in
 // one write.
 static constexpr std::size_t kStageSize = 8u << 20;
+// The stage sits on huge-page boundaries (a multiple of any block size the
+// constructor accepts) so that the kernel can back it with huge pages: in
+// 4 KiB pages its first filling costs some 2,000 page faults per fill file,
+// as much time as writing tens of MB on a fast volume.
+static constexpr std::size_t kStageAlign = 2u << 20;
 
 FillFile::FillFile(int fd, QString path) : fd_(fd), path_(std::move(path))
 {
@@ -21,9 +27,10 @@ FillFile::FillFile(int fd, QString path) : fd_(fd), path_(std::move(path))
     if (::fstat(fd_, &st) == 0 && st.st_blksize > 4096 && st.st_blksize <= (1 << 20) &&
         (st.st_blksize & (st.st_blksize - 1)) == 0)
         align_ = static_cast<std::size_t>(st.st_blksize);
-    stage_ = static_cast<char*>(std::aligned_alloc(align_, kStageSize));
+    stage_ = static_cast<char*>(std::aligned_alloc(kStageAlign, kStageSize));
     if (!stage_)
         throw RunTimeError(ErrOutOfMemory, path_);
+    ::madvise(stage_, kStageSize, MADV_HUGEPAGE); // advice only: small pages otherwise
     setDirect(true);
 }
 
