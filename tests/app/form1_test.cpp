@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
 #include "drives/driveinfo.h"
+#include "platform/shutdown.h"
 #include "support/fakes.h"
 #include "support/fillfakes.h"
 
@@ -237,9 +238,14 @@ TEST_F(Form1Test, CloseQueryAsksOnlyWhileRunning)
     EXPECT_EQ(prompter.questions[0], "This will close the program even if a process is still running\r\n\r\n"
                                      "Do you want to continue the Close Process?");
     EXPECT_EQ(ended, 0);
+    // Yes ends the program, after what the running process must not leave
+    // behind (its fill files) is put right.
+    bool cleanedUp = false;
+    platform::EndOfProgramGuard fillFiles([&] { cleanedUp = true; });
     prompter.answer(true);
     r->mnuClose->trigger();
     EXPECT_EQ(ended, 1);
+    EXPECT_TRUE(cleanedUp);
 }
 
 TEST_F(Form1Test, CancelAndCloseEndTheProgramWithoutAsking)
