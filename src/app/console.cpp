@@ -140,7 +140,8 @@ bool parseOptions(const QStringList& args, bool driveCommand, Options& o, int& r
             o.yes = true;
         else if (driveCommand && a == QStringLiteral("--fs") && i + 1 < args.size())
             o.fs = args[++i].toLower();
-        else if (o.drive.isEmpty() && platform::driveLetterOf(a) && a.size() <= 3)
+        else if (o.drive.isEmpty() && platform::driveLetterOf(a) &&
+                 (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/'))))
             o.drive = a.left(2).toLower();
         else {
             rc = usageError(QStringLiteral("unexpected argument: ") + a);
@@ -251,7 +252,20 @@ bool isConsoleCommand(const QStringList& args)
     return !args.isEmpty();
 }
 
+static int runCommand(const QStringList& args);
+
 int runConsole(const QStringList& args)
+{
+    try {
+        return runCommand(args);
+    } catch (const std::exception& e) {
+        // Unwinding has deleted the running pass's fill files by now.
+        printLine(QStringLiteral("The process stopped: ") + QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
+}
+
+static int runCommand(const QStringList& args)
 {
     const QString command = args.value(0);
     if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {

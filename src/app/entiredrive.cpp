@@ -33,6 +33,9 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
     ctx.ProcessRunning = 1;
     const QString target = s.SelectedDrive.left(2);
     const QString targetUpper = target.toUpper();
+    // Both formats act on the folder the letter names now, not on whatever
+    // it may name by the second format.
+    const QString targetFolder = ctx.services.drives->nativePath(target);
 
     // A CD drive or one that is still not ready is refused before anything
     // is written (its message was shown when Wipe was pressed).
@@ -74,7 +77,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
 
     // 5. First format. A failed format stops everything: no fill after it.
     const format::FormatResult first =
-        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime);
+        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime, targetFolder);
     if (!first.ok) {
         view.resetAfterDriveWipe();
         prompter.message(QStringLiteral("The format of drive %1 failed, so the drive was not wiped.\r\n\r\n%2")
@@ -91,6 +94,9 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         fill.setTargetFactory(ctx.fillTarget);
     const engine::FillOutcome filled = fill.run(engine::driveFillPasses(s.WipeLevel));
     view.setStatus(QStringLiteral("Finalizing Drive Wipe"));
+    // The fill gave the window back; the wipe is not over yet.
+    view.setProcessControlsEnabled(false);
+    view.lockChoices();
     if (!filled.completed || filled.spaceMissed) {
         // The fill has said why; a half-filled drive is not formatted over
         // as if all were well.
@@ -101,7 +107,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
 
     // 7. Second format, of the target drive whatever the list shows now.
     const format::FormatResult second =
-        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime);
+        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime, targetFolder);
     if (!second.ok) {
         view.resetAfterDriveWipe();
         view.setStatus(QStringLiteral("Drive Wipe did not complete"));

@@ -363,6 +363,16 @@ void Form1::wipeSteps()
     s_.ProcessCode = processCodeOf(Combo1->currentText());
     showDriveInfo(s_.SelectedDrive);
     const QString& code = s_.ProcessCode;
+    if ((code == QStringLiteral("Fre") || code == QStringLiteral("Ent")) &&
+        !platform::driveEntryIsCurrent(s_.SelectedDrive, services_.drives->table())) {
+        // The letter now means another mount than the one the user chose.
+        services_.prompter->message(
+            QStringLiteral("The drives have changed since the list was read: %1 no longer names %2. "
+                           "Nothing was wiped; choose the drive again.")
+                .arg(s_.SelectedDrive.left(2).toUpper(), s_.SelectedDrive.mid(3)));
+        Drive1->refresh();
+        return;
+    }
     if (code == QStringLiteral("Fre")) {
         ProcessRunning = 1;
         runFreeSpace();
@@ -385,6 +395,9 @@ void Form1::wipeSteps()
 
 void Form1::Command1_Click()
 {
+    // Never a second process inside a running one.
+    if (ProcessRunning == 1)
+        return;
     s_.AutoWipeFree = Check1->isChecked() ? 1 : 0;
     Command3->setEnabled(false);
     Command1->setEnabled(false);
@@ -408,6 +421,8 @@ void Form1::Command1_Click()
             }
         } catch (const std::bad_alloc&) {
             services_.prompter->message(QStringLiteral("Error 7: ") + platform::describeError(platform::ErrOutOfMemory));
+        } catch (const std::exception& e) {
+            services_.prompter->message(QStringLiteral("The process stopped: ") + QString::fromLocal8Bit(e.what()));
         }
         break;
     }

@@ -1,4 +1,5 @@
 #include "engine/filltarget.h"
+#include "platform/errors.h"
 #include "platform/fillfile.h"
 
 namespace engine {
@@ -18,29 +19,49 @@ private:
 };
 } // namespace
 
-DiskFillTarget::DiskFillTarget(platform::DriveServices& drives, QString drive)
-    : drives_(drives), drive_(drive.left(2))
+DiskFillTarget::DiskFillTarget(platform::DriveServices& drives, const QString& drive)
+    : folder_(drives.nativePath(drive.left(2))), device_(platform::deviceOf(folder_))
 {
+    if (device_ == 0)
+        throw platform::RunTimeError(platform::ErrDeviceUnavailable, folder_);
+}
+
+void DiskFillTarget::checkDevice() const
+{
+    if (platform::deviceOf(folder_) != device_)
+        throw platform::RunTimeError(platform::ErrDeviceUnavailable,
+                                     folder_ + QStringLiteral(" no longer holds the drive being wiped"));
+}
+
+QString DiskFillTarget::native(const QString& drivePath) const
+{
+    checkDevice();
+    QString rest = drivePath.mid(2);
+    rest.replace(u'\\', u'/');
+    while (rest.startsWith(u'/'))
+        rest.remove(0, 1);
+    return folder_.endsWith(u'/') ? folder_ + rest : folder_ + u'/' + rest;
 }
 
 std::uint64_t DiskFillTarget::freeBytes()
 {
-    return drives_.freeBytes(drive_ + u'\\');
+    checkDevice();
+    return platform::freeBytesAt(folder_);
 }
 
 std::unique_ptr<FillWriter> DiskFillTarget::create(const QString& drivePath)
 {
-    return std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(drives_.nativePath(drivePath)));
+    return std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(native(drivePath)));
 }
 
 bool DiskFillTarget::exists(const QString& drivePath)
 {
-    return platform::fileExists(drives_.nativePath(drivePath));
+    return platform::fileExists(native(drivePath));
 }
 
 void DiskFillTarget::remove(const QString& drivePath)
 {
-    platform::removeFile(drives_.nativePath(drivePath));
+    platform::removeFile(native(drivePath));
 }
 
 } // namespace engine

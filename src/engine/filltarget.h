@@ -37,15 +37,21 @@ public:
 
 class DiskFillTarget : public FillTarget {
 public:
-    DiskFillTarget(platform::DriveServices& drives, QString drive);
+    // Resolves the drive's folder once: should the letter come to mean
+    // another mount while the fill runs, or the volume go away under the
+    // folder, the fill stops (68) instead of writing somewhere else.
+    DiskFillTarget(platform::DriveServices& drives, const QString& drive);
     std::uint64_t freeBytes() override;
     std::unique_ptr<FillWriter> create(const QString& drivePath) override;
     bool exists(const QString& drivePath) override;
     void remove(const QString& drivePath) override;
+    const QString& folder() const { return folder_; }
 
 private:
-    platform::DriveServices& drives_;
-    QString drive_;
+    void checkDevice() const;
+    QString native(const QString& drivePath) const;
+    QString folder_;
+    std::uint64_t device_;
 };
 
 } // namespace engine

@@ -72,7 +72,13 @@ public:
     }
     ~Pass() { discard(); }
 
-    FillWriter& writer() { return *writer_; }
+    FillWriter& writer()
+    {
+        // Gone when the program's end has already cleaned up this pass.
+        if (!writer_)
+            throw platform::RunTimeError(platform::ErrObjectNotSet, QStringLiteral("the fill file was closed"));
+        return *writer_;
+    }
 
     // Creates the next fill file: tmptxt<c>.txt, skipping names that exist
     // (a file the wipe did not create is never touched).
@@ -170,9 +176,8 @@ FillOutcome FillProcedure::run(int passes)
     s_.DriveErrorFlag = 0;
     s_.PatternCallCount = 0;
     spaceMissed_ = false;
+    unwritable_ = false;
     const QString drive = s_.SelectedDrive.left(2);
-    FillOutcome outcome;
-    auto& prompter = *services_.prompter;
 
     view_.setProcessControlsEnabled(false);
     view_.selectWipeOption(s_.WipeLevel == 1);
@@ -199,9 +204,24 @@ FillOutcome FillProcedure::run(int passes)
         s_.WipeStartTime = services_.clock->now();
         probe();
         for (int p = 1; p <= passes; ++p)
-            runPass(p, passes, *target);
+            runPass(p, passes, *target, drive);
+    } catch (const std::bad_alloc&) {
+        return endEarly(platform::RunTimeError(platform::ErrOutOfMemory), drive, std::move(target));
     } catch (const platform::RunTimeError& e) {
-        target_ = nullptr;
+        return endEarly(e, drive, std::move(target));
+    }
+    target_ = nullptr;
+    target.reset(); // the file system's reserve goes back
+    return finish(drive, outOfReach);
+}
+
+FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QString& drive,
+                                    std::unique_ptr<FillTarget> target)
+{
+    FillOutcome outcome;
+    auto& prompter = *services_.prompter;
+    {
+        target_ = nullptr; // the reserve goes back and the pass's files are gone
         target.reset();
         if (e.number() == platform::ErrPathFileAccess)
             drives::ShowDriveInfo2(s_.SelectedDrive, {s_.DriveCategory, s_.DriveCategoryKnown}, *services_.drives,
@@ -217,9 +237,12 @@ FillOutcome FillProcedure::run(int passes)
         prompter.message(outcome.message);
         return outcome;
     }
-    target_ = nullptr;
-    target.reset(); // the file system's reserve goes back
+}
 
+FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
+{
+    FillOutcome outcome;
+    auto& prompter = *services_.prompter;
     view_.setPercent(QStringLiteral("100 %"));
     services_.clock->pause(1000);
     view_.setStatus(kWipeCompleted);
@@ -237,6 +260,13 @@ FillOutcome FillProcedure::run(int passes)
                               .arg(drive.toUpper());
         prompter.message(outcome.message);
     }
+    if (unwritable_) {
+        outcome.spaceMissed = true;
+        outcome.message = QStringLiteral("Part of the free space of Drive %1 may not have been overwritten: the "
+                                         "drive reported free space that could not be written.")
+                              .arg(drive.toUpper());
+        prompter.message(outcome.message);
+    }
     if (outOfReach) {
         outcome.spaceMissed = true;
         outcome.message = QStringLiteral("Part of the free space of Drive %1 was out of reach: the file system keeps "
@@ -248,12 +278,12 @@ FillOutcome FillProcedure::run(int passes)
     return outcome;
 }
 
-void FillProcedure::runPass(int p, int passes, FillTarget& target)
+void FillProcedure::runPass(int p, int passes, FillTarget& target, const QString& drive)
 {
     auto& clock = *services_.clock;
     const bool lastPass = p == passes;
     int c = 1;
-    Pass pass(target, s_.SelectedDrive.left(2));
+    Pass pass(target, drive);
 
     probe();
     Get_Char(s_.PatternCallCount);
@@ -340,11 +370,21 @@ void FillProcedure::runPass(int p, int passes, FillTarget& target)
                 const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
                 diskFullBefore = true;
                 freeAtDiskFull = s_.FreeSpaceKB;
-                if (noneGone)
+                if (noneGone) {
+                    // What it still reports free was not written: say so.
+                    unwritable_ = unwritable_ || s_.FreeSpaceKB > kSmallEndKB;
                     break;
+                }
             }
             ++c;
-            pass.openNext(c);
+            try {
+                pass.openNext(c);
+            } catch (const platform::RunTimeError& full) {
+                // Too full even for a new, empty file: the drive is full.
+                if (full.number() != platform::ErrDiskFull)
+                    throw;
+                break;
+            }
         }
     }
 

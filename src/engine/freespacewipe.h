@@ -4,6 +4,7 @@
 // again. One procedure, two pass counts.
 #include "engine/filltarget.h"
 #include "engine/fillview.h"
+#include "platform/errors.h"
 #include "platform/services.h"
 
 #include <QDateTime>
@@ -58,7 +59,9 @@ private:
     void probe();
     void displayUpdate();
     void tickProcessTime();
-    void runPass(int p, int passes, FillTarget& target);
+    void runPass(int p, int passes, FillTarget& target, const QString& drive);
+    FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
+    FillOutcome finish(const QString& drive, bool outOfReach);
 
     FillState s_;
     FillView& view_;
@@ -68,7 +71,8 @@ private:
     FillTarget* target_ = nullptr;
     std::int64_t progress_ = 0;
     std::int64_t maximum_ = 0;
-    bool spaceMissed_ = false;
+    bool spaceMissed_ = false; // stopped by the bound: the drive compresses
+    bool unwritable_ = false;  // reported free space that could not be written
 };
 
 // 12 passes for a Complete Wipe, 6 otherwise.

@@ -1,5 +1,7 @@
 #include "format/formathelper.h"
 
+#include <QFile>
+
 #include "platform/drivetable.h"
 #include "platform/mounts.h"
 #include "platform/tools.h"
@@ -179,6 +181,16 @@ QString formatUsage()
     return QStringLiteral("usage: zarvexformat <letter>: /fs:<fat|fat32|ntfs>/x/y/q");
 }
 
+// ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the
+// NTFS boot sector.
+static bool hasNtfsImageSignature(const QString& fsType, const QString& image)
+{
+    if (fsType != QStringLiteral("fuse") && fsType != QStringLiteral("fuseblk"))
+        return false;
+    QFile f(image);
+    return f.open(QIODevice::ReadOnly) && f.read(11).mid(3) == QByteArray("NTFS    ");
+}
+
 HelperOutcome runFormatHelper(const QStringList& args)
 {
     const auto request = parseFormatArguments(args);
@@ -206,6 +218,15 @@ HelperOutcome runFormatHelper(const QStringList& args)
     const platform::MountEntry* volume = lastMountAt(mounts, *mountPoint);
     if (!volume)
         return refuse(*mountPoint + QStringLiteral(" is not a mount point; only a whole mounted volume can be formatted"));
+    // Formatting works on the whole device: a mount that shows only part of
+    // it (a bind mount of a folder, a btrfs subvolume) would take the rest
+    // with it unseen.
+    if (volume->root != QStringLiteral("/"))
+        return refuse(*mountPoint + QStringLiteral(" shows only ") + volume->root +
+                      QStringLiteral(" of its volume; only a whole volume can be formatted"));
+    static const QStringList systemFolders = {"/boot", "/boot/efi", "/efi", "/usr", "/var"};
+    if (systemFolders.contains(*mountPoint))
+        return refuse(*mountPoint + QStringLiteral(" is a part of the running system"));
     const platform::MountEntry* root = lastMountAt(mounts, QStringLiteral("/"));
     if (root && root->major == volume->major && root->minor == volume->minor)
         return refuse(*mountPoint + QStringLiteral(" is on the volume that holds the system (/)"));
@@ -216,6 +237,13 @@ HelperOutcome runFormatHelper(const QStringList& args)
     if (sourceKind != platform::NodeKind::BlockDevice && sourceKind != platform::NodeKind::RegularFile)
         return refuse(*mountPoint + QStringLiteral(" holds a ") + volume->fsType + QStringLiteral(" file system from ") +
                       source + QStringLiteral(", which is neither a disk nor an image file"));
+
+    // A file behind a mount is an image only for ntfs-3g, the one image-backed
+    // FUSE driver formatted here; other FUSE drivers (archives and the like)
+    // name files that are no volume at all.
+    if (sourceKind == platform::NodeKind::RegularFile && !hasNtfsImageSignature(volume->fsType, source))
+        return refuse(*mountPoint + QStringLiteral(" is a ") + volume->fsType + QStringLiteral(" view of the file ") +
+                      source + QStringLiteral(", which is not a disk image"));
 
     // The same volume seen through another folder would stay mounted there
     // while its device is overwritten.

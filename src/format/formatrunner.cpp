@@ -12,11 +12,15 @@ QString formatCommandLine(const QString& drive, int formatType)
 }
 
 FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,
-                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime)
+                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime,
+                         const QString& pinnedFolder)
 {
     platform::StartedProcess process;
+    QStringList environment;
+    if (!pinnedFolder.isEmpty())
+        environment << QStringLiteral("ZARVEX_DRIVES=") + drive.left(1).toLower() + u'=' + pinnedFolder;
     try {
-        process = platform::startProcess(formatCommandLine(drive, formatType));
+        process = platform::startProcess(formatCommandLine(drive, formatType), environment);
     } catch (const platform::RunTimeError& e) {
         return {false, QStringLiteral("The format command could not be started: ") + e.description()};
     }

@@ -25,8 +25,11 @@ struct FormatResult {
 };
 
 // Runs the command and waits for it, polling every 100 ms. `startTime` is
-// the process-time origin; `nowTime` receives the latest reading.
+// the process-time origin; `nowTime` receives the latest reading. With
+// `pinnedFolder` the command sees the drive's letter mapped to that folder
+// alone, whatever mounts came or went since the user chose it.
 FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,
-                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime);
+                         platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime,
+                         const QString& pinnedFolder = {});
 
 } // namespace format

@@ -134,7 +134,19 @@ bool LinuxDriveServices::isReady(const QString& drivePath) const
 
 std::uint64_t LinuxDriveServices::freeBytes(const QString& drivePath) const
 {
-    const QString folder = nativePath(drivePath.left(2));
+    return freeBytesAt(nativePath(drivePath.left(2)));
+}
+
+std::uint64_t deviceOf(const QString& nativePath)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(nativePath).constData(), &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_dev);
+}
+
+std::uint64_t freeBytesAt(const QString& folder)
+{
     struct statvfs sv {};
     if (::statvfs(QFile::encodeName(folder).constData(), &sv) != 0)
         throw errorFromErrno(errno, folder, QStringLiteral("statvfs"));

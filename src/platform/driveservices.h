@@ -42,6 +42,12 @@ public:
     std::uint64_t freeBytes(const QString& drivePath) const override;
 };
 
+// Bytes this caller can write on the file system holding a native folder.
+std::uint64_t freeBytesAt(const QString& nativeFolder);
+// The device number of the file system holding a path; 0 when it cannot be
+// examined.
+std::uint64_t deviceOf(const QString& nativePath);
+
 // Type code of a mount, as the drive table sees it.
 int typeCodeForMount(const MountEntry& mount);
 

@@ -43,6 +43,7 @@ std::vector<MountEntry> parseMountInfo(const QString& text)
             m.major = dev[0].toUInt();
             m.minor = dev[1].toUInt();
         }
+        m.root = unescapeMountField(f[3]);
         m.mountPoint = unescapeMountField(f[4]);
         m.fsType = unescapeMountField(f[dash + 1]);
         m.source = unescapeMountField(f[dash + 2]);
@@ -182,6 +183,15 @@ std::optional<QString> DriveTable::toDrivePath(const QString& nativePath) const
         return std::nullopt;
     rest.replace(u'/', u'\\');
     return QString(best->letter) + QStringLiteral(":\\") + rest;
+}
+
+bool driveEntryIsCurrent(const QString& entry, const DriveTable& table)
+{
+    const auto letter = driveLetterOf(entry);
+    const qsizetype open = entry.indexOf(QStringLiteral(" ["));
+    if (!letter || open != 2 || !entry.endsWith(u']'))
+        return true; // a bare letter names no folder to compare
+    return table.folderFor(*letter) == entry.mid(4, entry.size() - 5);
 }
 
 QString driveEntryText(const Drive& drive)

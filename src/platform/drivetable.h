@@ -14,6 +14,9 @@ struct MountEntry {
     QString source;
     unsigned major = 0;
     unsigned minor = 0;
+    // The folder of the file system that is mounted here ("/" for all of it;
+    // a bind mount or a subvolume shows only part).
+    QString root = QStringLiteral("/");
 };
 
 // Parses the text of /proc/self/mountinfo, undoing its octal escapes
@@ -53,6 +56,10 @@ private:
 
 // `d: [/media/me/STICK]`
 QString driveEntryText(const Drive& drive);
+
+// Whether a drive-list entry ("t: [/mnt/x]") still names the folder the
+// table now gives its letter: mounts come and go, and letters move with them.
+bool driveEntryIsCurrent(const QString& entry, const DriveTable& table);
 
 // Text that starts with a letter and a colon gives that letter in lower case.
 std::optional<QChar> driveLetterOf(const QString& drivePath);

@@ -58,8 +58,10 @@ FillFile::~FillFile()
 void FillFile::setDirect(bool on)
 {
     const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0)
+    if (flags < 0) {
+        direct_ = false;
         return;
+    }
     const int wanted = on ? (flags | O_DIRECT) : (flags & ~O_DIRECT);
     // File systems without direct I/O (tmpfs) refuse the flag: stay buffered.
     direct_ = on && ::fcntl(fd_, F_SETFL, wanted) == 0;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -91,7 +92,20 @@ static QStringList splitCommandLine(const QString& commandLine)
     return commandLine.split(u' ', Qt::SkipEmptyParts);
 }
 
-StartedProcess startProcess(const QString& commandLine)
+// This program's environment with `overrides` put in.
+static QStringList childEnvironment(const QStringList& overrides)
+{
+    QStringList env;
+    for (char** e = environ; *e; ++e) {
+        const QString entry = QString::fromLocal8Bit(*e);
+        const QString name = entry.section(u'=', 0, 0) + u'=';
+        if (std::none_of(overrides.begin(), overrides.end(), [&](const QString& o) { return o.startsWith(name); }))
+            env << entry;
+    }
+    return env + overrides;
+}
+
+StartedProcess startProcess(const QString& commandLine, const QStringList& environment)
 {
     QStringList args = splitCommandLine(commandLine);
     if (args.isEmpty())
@@ -120,7 +134,8 @@ StartedProcess startProcess(const QString& commandLine)
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
 
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, &attr, argv.data(), environ);
+    ArgVector envp(childEnvironment(environment));
+    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     ::close(pipeFds[1]);

@@ -40,7 +40,8 @@ private:
 // `format.com` stands for the project's format helper beside the program.
 // The child runs in a session of its own, so it outlives this program.
 // Throws RunTimeError(53) when the program cannot be found or started.
-StartedProcess startProcess(const QString& commandLine);
+// `environment` entries ("NAME=value") replace or add to this program's.
+StartedProcess startProcess(const QString& commandLine, const QStringList& environment = {});
 
 // Name of the format helper installed beside the program.
 inline constexpr const char* kFormatHelperName = "zarvexformat";

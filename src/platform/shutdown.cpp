@@ -71,6 +71,10 @@ void cleanUpOnTerminationSignals()
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
+    // A closed terminal pipe or a file-size limit must not kill the program
+    // in the middle of a fill: both come back as errors from the write.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace platform

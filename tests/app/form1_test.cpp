@@ -220,6 +220,20 @@ TEST_F(Form1Test, WipeOnDriveThatIsNotReadySaysSo)
     EXPECT_EQ(prompter.texts, QStringList({drives::kNotReadyMessage}));
 }
 
+TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
+{
+    auto w = makeWindow();
+    choose(*w, 3); // free space of d:, as the list showed it
+    QTemporaryDir other;
+    EnvGuard moved("ZARVEX_DRIVES", "c=/;d=" + other.path() + ";r=" + stickDir.path());
+    w->Command1_Click();
+    ASSERT_EQ(prompter.texts.size(), 1);
+    EXPECT_TRUE(prompter.texts[0].startsWith("The drives have changed since the list was read: D: no longer names"));
+    EXPECT_TRUE(volume.created.isEmpty()); // nothing was written
+    EXPECT_EQ(w->Drive1->itemText(1), "d: [" + other.path() + "]"); // the list is read again
+    EXPECT_TRUE(w->Command1->isEnabled());
+}
+
 TEST_F(Form1Test, CloseQueryAsksOnlyWhileRunning)
 {
     auto w = makeWindow();

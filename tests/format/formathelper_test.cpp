@@ -16,14 +16,21 @@
 #include <gtest/gtest.h>
 
 using format::FileSystem;
-using format::parseFormatArguments;
 using testsupport::ScratchVolume;
+
+// Declares the scratch volume `var`, or skips the test when none can be made.
+#define VOLUME_OR_SKIP(var, kind, sizeMiB)                                                                   \
+    ScratchVolume var(ScratchVolume::Kind::kind, sizeMiB);                                                 \
+    if (!var.ok())                                                                                         \
+    GTEST_SKIP() << var.skipReason().toStdString()
 
 namespace {
 
+const QString kToNtfs = QStringLiteral("t: /fs:ntfs/x/y/q");
+
 struct HelperRun {
     int exitCode = -1;
-    QString error; // standard error, trimmed
+    QString error; // standard error
 };
 
 QString helperPath()
@@ -55,6 +62,18 @@ HelperRun runHelper(const QString& drives, const QString& commandTail, const QSt
             QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
 }
 
+// Runs `format.com <tail>` the way the format runner starts it.
+HelperRun runFormatCom(const QString& tail)
+{
+    platform::StartedProcess process = platform::startProcess(QStringLiteral("format.com ") + tail);
+    for (int i = 0; i < 600; ++i) {
+        if (auto status = process.poll())
+            return {status->code, status->errorOutput};
+        QThread::msleep(50);
+    }
+    return {};
+}
+
 std::optional<platform::MountEntry> mountAt(const QString& folder)
 {
     std::optional<platform::MountEntry> found;
@@ -78,11 +97,6 @@ bool writeFile(const QString& path, const QByteArray& data)
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
-QStringList entriesOf(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
 bool isNtfs(const QString& deviceOrImage)
 {
     return readBytes(deviceOrImage, 3, 8) == "NTFS    ";
@@ -102,8 +116,8 @@ protected:
             GTEST_SKIP() << "formatting real volumes needs root";
     }
 
-    // Writes a file and checks the helper refused with a one-line reason
-    // containing `expected`, leaving the volume mounted with the file intact.
+    // The helper refused with a one-line reason containing `expected`,
+    // leaving the volume mounted with keep.txt intact.
     static void expectRefusedIntact(const ScratchVolume& volume, const HelperRun& run, const QString& expected)
     {
         EXPECT_EQ(run.exitCode, format::ExitRefused) << run.error.toStdString();
@@ -114,67 +128,37 @@ protected:
     }
 };
 
-// FAT formats succeed at mkfs; the mount then works only where the kernel
-// has vfat. Checks whichever outcome this machine must give.
-void expectFatOutcome(const ScratchVolume& volume, const HelperRun& run, const QString& fsName,
-                      const QString& formatted, qint64 signatureAt, const QByteArray& signature)
-{
-    EXPECT_EQ(readBytes(formatted, signatureAt, signature.size()), signature);
-    if (platform::kernelSupports(QStringLiteral("vfat"))) {
-        EXPECT_EQ(run.exitCode, 0) << run.error.toStdString();
-        ASSERT_TRUE(mountAt(volume.folder()).has_value());
-        EXPECT_EQ(mountAt(volume.folder())->fsType, QStringLiteral("vfat"));
-    } else {
-        EXPECT_EQ(run.exitCode, format::ExitFailed);
-        EXPECT_TRUE(run.error.startsWith(QStringLiteral("formatted t: as ") + fsName +
-                                         QStringLiteral(" but could not mount it at ") + volume.folder() +
-                                         QStringLiteral(": ")))
-            << run.error.toStdString();
-        EXPECT_TRUE(run.error.contains(QStringLiteral("vfat"))) << run.error.toStdString();
-        EXPECT_FALSE(mountAt(volume.folder()).has_value());
-    }
-}
-
 } // namespace
 
 TEST(FormatHelperArguments, AcceptsTheRunnerCommandLinesInAnyCaseOrder)
 {
-    auto r = parseFormatArguments({"e:", "/fs:fat32/x/y/q"});
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->letter, u'e');
-    EXPECT_EQ(r->fileSystem, FileSystem::Fat32);
-
-    r = parseFormatArguments({"E:", "/FS:NTFS/Q/Y/X"});
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->letter, u'e');
-    EXPECT_EQ(r->fileSystem, FileSystem::Ntfs);
-
-    r = parseFormatArguments({"t:", "/x", "/fs:Fat", "/y/q"});
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->fileSystem, FileSystem::Fat);
+    struct Case {
+        QStringList args;
+        char16_t letter;
+        FileSystem fileSystem;
+    };
+    for (const Case& c : {Case{{"e:", "/fs:fat32/x/y/q"}, u'e', FileSystem::Fat32},
+                          Case{{"E:", "/FS:NTFS/Q/Y/X"}, u'e', FileSystem::Ntfs},
+                          Case{{"t:", "/x", "/fs:Fat", "/y/q"}, u't', FileSystem::Fat}}) {
+        const auto r = format::parseFormatArguments(c.args);
+        ASSERT_TRUE(r) << c.args.join(u' ').toStdString();
+        EXPECT_EQ(r->letter, QChar(c.letter));
+        EXPECT_EQ(r->fileSystem, c.fileSystem);
+    }
 }
 
 TEST(FormatHelperArguments, RejectsMalformedCommandLines)
 {
     const std::vector<QStringList> bad = {
-        {},
-        {"e:"},
-        {"e", "/fs:ntfs/x/y/q"},
-        {"e:\\", "/fs:ntfs/x/y/q"},
-        {"1:", "/fs:ntfs/x/y/q"},
-        {"/fs:ntfs/x/y/q", "e:"},
-        {"e:", "f:", "/fs:ntfs/x/y/q"},
-        {"e:", "fs:ntfs/x/y/q"},
-        {"e:", "/fs:exfat/x/y/q"},
-        {"e:", "/fs:/x/y/q"},
-        {"e:", "/fs:ntfs/x/y"},              // no quick format asked for
-        {"e:", "/fs:ntfs/fs:fat/x/y/q"},     // two file systems
-        {"e:", "/fs:ntfs/x/y/q/q"},
-        {"e:", "/fs:ntfs/x/y/q/v"},
-        {"e:", "/fs:ntfs//x/y/q"},
+        {}, {"e:"}, {"e", "/fs:ntfs/x/y/q"}, {"e:\\", "/fs:ntfs/x/y/q"}, {"1:", "/fs:ntfs/x/y/q"},
+        {"/fs:ntfs/x/y/q", "e:"}, {"e:", "f:", "/fs:ntfs/x/y/q"}, {"e:", "fs:ntfs/x/y/q"},
+        {"e:", "/fs:exfat/x/y/q"}, {"e:", "/fs:/x/y/q"},
+        {"e:", "/fs:ntfs/x/y"},          // no quick format asked for
+        {"e:", "/fs:ntfs/fs:fat/x/y/q"}, // two file systems
+        {"e:", "/fs:ntfs/x/y/q/q"}, {"e:", "/fs:ntfs/x/y/q/v"}, {"e:", "/fs:ntfs//x/y/q"},
     };
     for (const QStringList& args : bad)
-        EXPECT_FALSE(parseFormatArguments(args)) << args.join(u' ').toStdString();
+        EXPECT_FALSE(format::parseFormatArguments(args)) << args.join(u' ').toStdString();
 }
 
 TEST(FormatHelperArguments, HelperGivesUsageAndExitCode2)
@@ -187,14 +171,14 @@ TEST(FormatHelperArguments, HelperGivesUsageAndExitCode2)
     }
 }
 
+// Started as format.com, as the format runner does.
 TEST_F(FormatHelperTest, NtfsImageBecomesAFreshNtfsMountedAtTheSamePlace)
 {
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
+    VOLUME_OR_SKIP(volume, Ntfs, 16);
+    testsupport::EnvGuard drives("ZARVEX_DRIVES", drivesFor(volume.folder()));
     ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/old.txt"), "before the format"));
 
-    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("T: /fs:ntfs/x/y/q"));
+    const HelperRun run = runFormatCom(QStringLiteral("T: /fs:ntfs/x/y/q"));
     ASSERT_EQ(run.exitCode, 0) << run.error.toStdString();
     EXPECT_TRUE(run.error.isEmpty()) << run.error.toStdString();
 
@@ -202,7 +186,8 @@ TEST_F(FormatHelperTest, NtfsImageBecomesAFreshNtfsMountedAtTheSamePlace)
     ASSERT_TRUE(mount.has_value());
     EXPECT_EQ(mount->source, volume.image());
     EXPECT_TRUE(isNtfs(volume.image()));
-    EXPECT_TRUE(entriesOf(volume.folder()).isEmpty()) << entriesOf(volume.folder()).join(u' ').toStdString();
+    const QStringList left = QDir(volume.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    EXPECT_TRUE(left.isEmpty()) << left.join(u' ').toStdString();
     EXPECT_TRUE(writeFile(volume.folder() + QStringLiteral("/new.txt"), "after"));
 }
 
@@ -210,22 +195,18 @@ TEST_F(FormatHelperTest, Ext4LoopImageBecomesNtfsOnTheSameLoopDevice)
 {
     QString image;
     {
-        ScratchVolume volume(ScratchVolume::Kind::Ext4, 16);
-        if (!volume.ok())
-            GTEST_SKIP() << volume.skipReason().toStdString();
+        VOLUME_OR_SKIP(volume, Ext4, 16);
         image = volume.image();
         const auto before = mountAt(volume.folder());
         ASSERT_TRUE(before.has_value());
         ASSERT_TRUE(before->source.startsWith(QStringLiteral("/dev/loop")));
         ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/old.txt"), "ext4 data"));
 
-        const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:ntfs/x/y/q"));
+        const HelperRun run = runHelper(drivesFor(volume.folder()), kToNtfs);
         ASSERT_EQ(run.exitCode, 0) << run.error.toStdString();
-
         const auto after = mountAt(volume.folder());
         ASSERT_TRUE(after.has_value());
         EXPECT_EQ(after->source, before->source);
-        EXPECT_NE(after->fsType, QStringLiteral("ext4"));
         EXPECT_TRUE(isNtfs(before->source));
         EXPECT_FALSE(QFile::exists(volume.folder() + QStringLiteral("/old.txt")));
         EXPECT_TRUE(writeFile(volume.folder() + QStringLiteral("/new.txt"), "ntfs data"));
@@ -242,68 +223,72 @@ TEST_F(FormatHelperTest, Ext4LoopImageBecomesNtfsOnTheSameLoopDevice)
     EXPECT_TRUE(attached.trimmed().isEmpty()) << attached.toStdString();
 }
 
-TEST_F(FormatHelperTest, Fat32OnAnImageIsMadeAndItsMountReported)
+// FAT formats succeed at mkfs; the mount then works only where the kernel
+// has vfat. Checks whichever outcome this machine must give, on an image and
+// on a loop device.
+TEST_F(FormatHelperTest, FatFormatsAreMadeAndTheirMountReported)
 {
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
-    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:fat32/x/y/q"));
-    expectFatOutcome(volume, run, QStringLiteral("FAT32"), volume.image(), 82, "FAT32   ");
-}
+    for (const bool onLoop : {false, true}) {
+        ScratchVolume v(onLoop ? ScratchVolume::Kind::Ext4 : ScratchVolume::Kind::Ntfs, 16);
+        if (!v.ok())
+            GTEST_SKIP() << v.skipReason().toStdString();
+        const QString formatted = onLoop ? mountAt(v.folder())->source : v.image();
+        const QString fsName = onLoop ? QStringLiteral("FAT") : QStringLiteral("FAT32");
+        const HelperRun run = runHelper(drivesFor(v.folder()), QStringLiteral("t: /fs:%1/x/y/q").arg(fsName));
 
-TEST_F(FormatHelperTest, FatOnALoopDeviceIsMadeAndItsMountReported)
-{
-    ScratchVolume volume(ScratchVolume::Kind::Ext4, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
-    const QString loop = mountAt(volume.folder())->source;
-    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:fat/x/y/q"));
-    expectFatOutcome(volume, run, QStringLiteral("FAT"), loop, 54, "FAT1");
+        const QByteArray signature = onLoop ? "FAT1" : "FAT32   ";
+        EXPECT_EQ(readBytes(formatted, onLoop ? 54 : 82, signature.size()), signature);
+        if (platform::kernelSupports(QStringLiteral("vfat"))) {
+            EXPECT_EQ(run.exitCode, 0) << run.error.toStdString();
+            ASSERT_TRUE(mountAt(v.folder()).has_value());
+            EXPECT_EQ(mountAt(v.folder())->fsType, QStringLiteral("vfat"));
+        } else {
+            EXPECT_EQ(run.exitCode, format::ExitFailed);
+            EXPECT_TRUE(run.error.startsWith(QStringLiteral("formatted t: as ") + fsName +
+                                             QStringLiteral(" but could not mount it at ") + v.folder() +
+                                             QStringLiteral(": ")))
+                << run.error.toStdString();
+            EXPECT_TRUE(run.error.contains(QStringLiteral("vfat"))) << run.error.toStdString();
+            EXPECT_FALSE(mountAt(v.folder()).has_value());
+        }
+    }
 }
 
 TEST_F(FormatHelperTest, RefusesTheSystemDriveUnknownLettersAndNonVolumes)
 {
-    HelperRun run = runHelper(QStringLiteral("c=/"), QStringLiteral("c: /fs:ntfs/x/y/q"));
-    EXPECT_EQ(run.exitCode, format::ExitRefused);
-    EXPECT_EQ(run.error, QStringLiteral("c: was not formatted: it is the drive that holds the system (/)"));
-
-    run = runHelper(QStringLiteral("c=/"), QStringLiteral("q: /fs:ntfs/x/y/q"));
+    {
+        testsupport::EnvGuard drives("ZARVEX_DRIVES", QStringLiteral("c=/"));
+        const HelperRun run = runFormatCom(QStringLiteral("c: /fs:ntfs/x/y/q"));
+        EXPECT_EQ(run.exitCode, format::ExitRefused);
+        EXPECT_EQ(run.error, QStringLiteral("c: was not formatted: it is the drive that holds the system (/)"));
+    }
+    HelperRun run = runHelper(QStringLiteral("c=/"), QStringLiteral("q: /fs:ntfs/x/y/q"));
     EXPECT_EQ(run.exitCode, format::ExitRefused);
     EXPECT_TRUE(run.error.contains(QStringLiteral("no drive with this letter"))) << run.error.toStdString();
 
-    ScratchVolume ram(ScratchVolume::Kind::Tmpfs, 4);
-    if (!ram.ok())
-        GTEST_SKIP() << ram.skipReason().toStdString();
+    VOLUME_OR_SKIP(ram, Tmpfs, 4);
     ASSERT_TRUE(writeFile(ram.folder() + QStringLiteral("/keep.txt"), "precious"));
-    run = runHelper(drivesFor(ram.folder()), QStringLiteral("t: /fs:fat32/x/y/q"));
-    expectRefusedIntact(ram, run, QStringLiteral("tmpfs file system"));
+    expectRefusedIntact(ram, runHelper(drivesFor(ram.folder()), QStringLiteral("t: /fs:fat32/x/y/q")),
+                        QStringLiteral("tmpfs file system"));
 
     // A folder on a volume, not the volume itself.
     ASSERT_TRUE(QDir().mkpath(ram.folder() + QStringLiteral("/sub")));
-    run = runHelper(drivesFor(ram.folder() + QStringLiteral("/sub")), QStringLiteral("t: /fs:ntfs/x/y/q"));
-    expectRefusedIntact(ram, run, QStringLiteral("/sub is not a mount point"));
+    expectRefusedIntact(ram, runHelper(drivesFor(ram.folder() + QStringLiteral("/sub")), kToNtfs),
+                        QStringLiteral("/sub is not a mount point"));
 
-    // A folder on the system volume.
-    QTemporaryDir plain;
-    ASSERT_TRUE(plain.isValid());
-    run = runHelper(drivesFor(plain.path()), QStringLiteral("t: /fs:ntfs/x/y/q"));
-    EXPECT_EQ(run.exitCode, format::ExitRefused);
-    EXPECT_TRUE(run.error.contains(QStringLiteral("is not a mount point"))) << run.error.toStdString();
 }
 
-TEST_F(FormatHelperTest, RefusesABusyVolumeAndLeavesItMounted)
+// Busy, mounted twice or asked for by a plain user: refused, untouched. Once
+// nothing stands in the way, the same volume formats.
+TEST_F(FormatHelperTest, RefusesABusyOrSharedVolumeOrAPlainUserThenFormats)
 {
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
+    VOLUME_OR_SKIP(volume, Ntfs, 16);
     ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
     const QString drives = drivesFor(volume.folder());
-    const QString command = QStringLiteral("t: /fs:ntfs/x/y/q");
-
     {
         QFile open(volume.folder() + QStringLiteral("/keep.txt"));
         ASSERT_TRUE(open.open(QIODevice::ReadOnly));
-        expectRefusedIntact(volume, runHelper(drives, command), QStringLiteral("is in use"));
+        expectRefusedIntact(volume, runHelper(drives, kToNtfs), QStringLiteral("is in use"));
     }
     {
         // A process whose current folder is on the volume.
@@ -311,69 +296,28 @@ TEST_F(FormatHelperTest, RefusesABusyVolumeAndLeavesItMounted)
         sleeper.setWorkingDirectory(volume.folder());
         sleeper.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         ASSERT_TRUE(sleeper.waitForStarted());
-        expectRefusedIntact(volume, runHelper(drives, command), QStringLiteral("is in use"));
+        expectRefusedIntact(volume, runHelper(drives, kToNtfs), QStringLiteral("is in use"));
         sleeper.kill();
         sleeper.waitForFinished();
     }
-    // Once let go of, the same volume formats.
-    const HelperRun run = runHelper(drives, command);
+    {
+        QTemporaryDir other;
+        ASSERT_TRUE(other.isValid());
+        QString out;
+        ASSERT_EQ(testsupport::runCommand(QStringLiteral("mount"), {"--bind", volume.folder(), other.path()}, &out),
+                  0)
+            << out.toStdString();
+        const HelperRun run = runHelper(drives, kToNtfs);
+        testsupport::runCommand(QStringLiteral("umount"), {other.path()});
+        expectRefusedIntact(volume, run, QStringLiteral("also mounted at ") + other.path());
+    }
+    // setpriv (util-linux) runs the helper as nobody.
+    if (const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv")); !setpriv.isEmpty())
+        expectRefusedIntact(volume,
+                            runHelper(drives, kToNtfs, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"}),
+                            QStringLiteral("needs root"));
+
+    const HelperRun run = runHelper(drives, kToNtfs);
     EXPECT_EQ(run.exitCode, 0) << run.error.toStdString();
     EXPECT_FALSE(QFile::exists(volume.folder() + QStringLiteral("/keep.txt")));
-}
-
-TEST_F(FormatHelperTest, RefusesAVolumeAlsoMountedElsewhere)
-{
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
-    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
-    QTemporaryDir other;
-    ASSERT_TRUE(other.isValid());
-    QString out;
-    ASSERT_EQ(testsupport::runCommand(QStringLiteral("mount"), {"--bind", volume.folder(), other.path()}, &out), 0)
-        << out.toStdString();
-    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:ntfs/x/y/q"));
-    testsupport::runCommand(QStringLiteral("umount"), {other.path()});
-    expectRefusedIntact(volume, run, QStringLiteral("also mounted at ") + other.path());
-}
-
-TEST_F(FormatHelperTest, RefusesWhenNotRoot)
-{
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty())
-        GTEST_SKIP() << "setpriv is not installed: cannot run the helper as another user";
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
-    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
-    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:ntfs/x/y/q"),
-                                    {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
-    expectRefusedIntact(volume, run, QStringLiteral("needs root"));
-}
-
-TEST_F(FormatHelperTest, RunsInPlaceOfFormatComWithItsReasonOnStandardError)
-{
-    ScratchVolume volume(ScratchVolume::Kind::Ntfs, 16);
-    if (!volume.ok())
-        GTEST_SKIP() << volume.skipReason().toStdString();
-    testsupport::EnvGuard drives("ZARVEX_DRIVES", drivesFor(volume.folder()));
-    auto finish = [](platform::StartedProcess process) {
-        for (int i = 0; i < 600; ++i) {
-            if (auto status = process.poll())
-                return *status;
-            QThread::msleep(50);
-        }
-        return platform::ExitStatus{};
-    };
-
-    platform::ExitStatus status = finish(platform::startProcess(QStringLiteral("format.com c: /fs:ntfs/x/y/q")));
-    EXPECT_EQ(status.code, format::ExitRefused);
-    EXPECT_EQ(status.errorOutput, QStringLiteral("c: was not formatted: it is the drive that holds the system (/)"));
-
-    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/old.txt"), "before"));
-    status = finish(platform::startProcess(QStringLiteral("format.com t: /fs:ntfs/x/y/q")));
-    EXPECT_EQ(status.code, 0) << status.errorOutput.toStdString();
-    EXPECT_TRUE(status.errorOutput.isEmpty()) << status.errorOutput.toStdString();
-    EXPECT_TRUE(mountAt(volume.folder()).has_value());
-    EXPECT_FALSE(QFile::exists(volume.folder() + QStringLiteral("/old.txt")));
 }

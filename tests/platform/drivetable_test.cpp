@@ -15,7 +15,7 @@ const char* kMountInfo =
     "21 26 0:20 / /proc rw,relatime - proc proc rw\n"
     "26 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
     "40 26 0:37 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw\n"
-    "44 26 0:39 / /tmp/n1 rw,relatime shared:7 master:1 - fuse /tmp/i.img rw,user_id=0\n"
+    "44 26 0:39 /sub /tmp/n1 rw,relatime shared:7 master:1 - fuse /tmp/i.img rw,user_id=0\n"
     "45 26 7:0 / /media/me/MY\\040STICK rw,relatime - vfat /dev/sdb1 rw\n"
     "46 26 0:40 / /mnt/a\\134b rw - tmpfs tmpfs rw\n"
     "garbage line\n"
@@ -35,6 +35,8 @@ TEST(MountInfo, ParsesFieldsAndUndoesEscapes)
     EXPECT_EQ(mounts[3].source, "/tmp/i.img");
     EXPECT_EQ(mounts[4].mountPoint, "/media/me/MY STICK");
     EXPECT_EQ(mounts[5].mountPoint, "/mnt/a\\b");
+    EXPECT_EQ(mounts[1].root, "/");
+    EXPECT_EQ(mounts[3].root, "/sub");
 }
 
 TEST(MountInfo, LettersInByteOrderPseudoLeftOut)
@@ -82,6 +84,11 @@ TEST(DriveTableSpec, MapsLettersToFoldersAndPathsBothWays)
     // A native name holding a backslash cannot be written as a drive path.
     EXPECT_FALSE(t.toDrivePath("/tmp/scratch/a\\b").has_value());
     EXPECT_FALSE(DriveTable::fromMapping("t=/tmp").toDrivePath("/etc").has_value());
+    // A list entry still names its folder only while the table agrees.
+    EXPECT_TRUE(driveEntryIsCurrent("t: [/tmp/scratch]", t));
+    EXPECT_FALSE(driveEntryIsCurrent("u: [/mnt/old]", t));
+    EXPECT_FALSE(driveEntryIsCurrent("q: [/x]", t));
+    EXPECT_TRUE(driveEntryIsCurrent("t:\\", t));
 }
 
 TEST(Environment, SystemRootRules)

@@ -2,62 +2,26 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QStringList>
-#include <functional>
+#include <algorithm>
 
 namespace testsupport {
 
-namespace {
-// Scans in chunks that overlap by the needle's length less one, so a hit
-// across a chunk boundary is found exactly once.
-void scan(const QString& file, const QByteArray& needle, const std::function<bool(qint64)>& onHit)
+// Reads in chunks that overlap by the needle's length less one, so a hit
+// across a chunk boundary is counted exactly once.
+qint64 countInFile(const QString& file, const QByteArray& needle)
 {
     QFile f(file);
     if (needle.isEmpty() || !f.open(QIODevice::ReadOnly))
-        return;
-    constexpr qint64 kChunk = 8 << 20;
-    const qint64 keep = needle.size() - 1;
+        return 0;
+    qint64 hits = 0;
     QByteArray window;
-    qint64 windowStart = 0;
-    for (;;) {
-        const QByteArray next = f.read(kChunk);
-        if (next.isEmpty())
-            return;
+    for (QByteArray next = f.read(8 << 20); !next.isEmpty(); next = f.read(8 << 20)) {
         window += next;
-        qsizetype from = 0;
-        for (;;) {
-            const qsizetype at = window.indexOf(needle, from);
-            if (at < 0)
-                break;
-            if (!onHit(windowStart + at))
-                return;
-            from = at + 1;
-        }
-        const qsizetype drop = window.size() > keep ? window.size() - keep : 0;
-        window.remove(0, drop);
-        windowStart += drop;
+        for (qsizetype at = window.indexOf(needle); at >= 0; at = window.indexOf(needle, at + 1))
+            ++hits;
+        window.remove(0, std::max<qsizetype>(0, window.size() - (needle.size() - 1)));
     }
-}
-} // namespace
-
-std::vector<qint64> findInFile(const QString& file, const QByteArray& needle, int limit)
-{
-    std::vector<qint64> hits;
-    scan(file, needle, [&](qint64 at) {
-        hits.push_back(at);
-        return static_cast<int>(hits.size()) < limit;
-    });
     return hits;
-}
-
-qint64 countInFile(const QString& file, const QByteArray& needle)
-{
-    qint64 n = 0;
-    scan(file, needle, [&](qint64) {
-        ++n;
-        return true;
-    });
-    return n;
 }
 
 QByteArray randomPattern(int period)
@@ -76,14 +40,6 @@ QByteArray repeated(const QByteArray& pattern, qsizetype size)
         out += pattern;
     out.truncate(size);
     return out;
-}
-
-QString describeOffsets(const std::vector<qint64>& offsets, int blockSize)
-{
-    QStringList parts;
-    for (qint64 o : offsets)
-        parts << QStringLiteral("0x%1 (block %2)").arg(o, 0, 16).arg(o / blockSize);
-    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace testsupport
