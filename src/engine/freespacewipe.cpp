@@ -253,28 +253,19 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
         outcome.message = failingDriveWarning(drive);
         prompter.message(outcome.message);
     }
-    if (spaceMissed_) {
+    // Space the fill could not reach is never passed over in silence.
+    auto missed = [&](bool happened, const char* what) {
+        if (!happened)
+            return;
         outcome.spaceMissed = true;
-        outcome.message = QStringLiteral("Part of the free space of Drive %1 may not have been reached: the drive "
-                                         "stores the data compressed, so the fill files could not fill it.")
-                              .arg(drive.toUpper());
+        outcome.message = QStringLiteral("Part of the free space of Drive %1 ").arg(drive.toUpper()) + QLatin1String(what);
         prompter.message(outcome.message);
-    }
-    if (unwritable_) {
-        outcome.spaceMissed = true;
-        outcome.message = QStringLiteral("Part of the free space of Drive %1 may not have been overwritten: the "
-                                         "drive reported free space that could not be written.")
-                              .arg(drive.toUpper());
-        prompter.message(outcome.message);
-    }
-    if (outOfReach) {
-        outcome.spaceMissed = true;
-        outcome.message = QStringLiteral("Part of the free space of Drive %1 was out of reach: the file system keeps "
-                                         "it in reserve for the system administrator. Run the program as root to "
-                                         "wipe it too.")
-                              .arg(drive.toUpper());
-        prompter.message(outcome.message);
-    }
+    };
+    missed(spaceMissed_, "may not have been reached: the drive stores the data compressed, so the fill files could "
+                         "not fill it.");
+    missed(unwritable_, "may not have been overwritten: the drive reported free space that could not be written.");
+    missed(outOfReach, "was out of reach: the file system keeps it in reserve for the system administrator. Run the "
+                       "program as root to wipe it too.");
     return outcome;
 }
 

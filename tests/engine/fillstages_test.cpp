@@ -15,29 +15,12 @@ namespace {
 struct Ended {};
 }
 
-class FillStages : public ::testing::Test {
+class FillStages : public ::testing::Test, protected testsupport::FillHarness {
 protected:
     QTemporaryDir dir;
     testsupport::EnvGuard env{"ZARVEX_DRIVES", "c=/;t=" + dir.path()};
-    QString drive = "t:\\";
-    std::int16_t level = 1;
-    double freeKB = 0;
-    QDateTime start, now;
-    std::int16_t errorFlag = 0;
-    std::int32_t patterns = 0;
-    std::int16_t category = 0, known = 0;
-    testsupport::RecordingView view;
-    testsupport::ScriptedPrompter prompter;
-    testsupport::FastClock clock;
-    testsupport::FakeDrives drives;
 
-    FillOutcome run(MemoryVolume& v, int passes)
-    {
-        engine::FillProcedure fill({drive, level, freeKB, start, now, errorFlag, patterns, category, known}, view,
-                                   {&drives, &prompter, &clock});
-        fill.setTargetFactory([&v](const QString&) { return testsupport::borrow(v); });
-        return fill.run(passes);
-    }
+    FillOutcome run(MemoryVolume& v, int passes) { return runFill(passes, &v); }
     static std::vector<std::uint64_t> repeat(std::uint64_t size, int n) { return std::vector<std::uint64_t>(n, size); }
 };
 

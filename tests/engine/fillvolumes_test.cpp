@@ -31,11 +31,6 @@
 using testsupport::EnvGuard;
 using testsupport::ScratchVolume;
 
-// Declares the scratch volume `var`, or skips the test when none can be made.
-#define VOLUME_OR_SKIP(var, kind, sizeMiB)                                                                   \
-    ScratchVolume var(ScratchVolume::Kind::kind, sizeMiB);                                                 \
-    if (!var.ok())                                                                                         \
-    GTEST_SKIP() << var.skipReason().toStdString()
 
 namespace {
 
@@ -64,25 +59,8 @@ QString driveMap(const ScratchVolume& v)
 }
 
 // A fill straight through the procedure, on the real disk behind t:.
-struct DirectFill {
-    QString drive = "t:\\";
-    std::int16_t level = 1;
-    double freeKB = 0;
-    QDateTime start, now;
-    std::int16_t errorFlag = 0;
-    std::int32_t patterns = 0;
-    std::int16_t category = 0, known = 0;
-    testsupport::RecordingView view;
-    testsupport::ScriptedPrompter prompter;
-    testsupport::FastClock clock;
-    testsupport::FakeDrives drives;
-
-    engine::FillOutcome run(int passes)
-    {
-        engine::FillProcedure fill({drive, level, freeKB, start, now, errorFlag, patterns, category, known}, view,
-                                   {&drives, &prompter, &clock});
-        return fill.run(passes);
-    }
+struct DirectFill : testsupport::FillHarness {
+    engine::FillOutcome run(int passes) { return runFill(passes); }
     // Ran every pass without a word to the user.
     void expectQuietCompletion(const engine::FillOutcome& out) const
     {

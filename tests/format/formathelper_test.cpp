@@ -18,11 +18,6 @@
 using format::FileSystem;
 using testsupport::ScratchVolume;
 
-// Declares the scratch volume `var`, or skips the test when none can be made.
-#define VOLUME_OR_SKIP(var, kind, sizeMiB)                                                                   \
-    ScratchVolume var(ScratchVolume::Kind::kind, sizeMiB);                                                 \
-    if (!var.ok())                                                                                         \
-    GTEST_SKIP() << var.skipReason().toStdString()
 
 namespace {
 

@@ -74,6 +74,15 @@ std::unique_ptr<engine::FillTarget> borrow(engine::FillTarget& target)
     return std::make_unique<Borrowed>(target);
 }
 
+engine::FillOutcome FillHarness::runFill(int passes, engine::FillTarget* target)
+{
+    engine::FillProcedure fill({drive, level, freeKB, start, now, errorFlag, patterns, category, known}, view,
+                               {&drives, &prompter, &clock});
+    if (target)
+        fill.setTargetFactory([target](const QString&) { return borrow(*target); });
+    return fill.run(passes);
+}
+
 std::uint64_t MemoryVolume::used() const
 {
     std::uint64_t u = 0;

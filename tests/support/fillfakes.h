@@ -3,6 +3,8 @@
 // that records what a fill shows.
 #include "engine/filltarget.h"
 #include "engine/fillview.h"
+#include "engine/freespacewipe.h"
+#include "support/fakes.h"
 
 #include <QMap>
 #include <QStringList>
@@ -65,6 +67,24 @@ public:
     QList<bool> controls;
     bool completeSelected = false;
     int resets = 0;
+};
+
+// The state, window and services one fill works with, as a test holds them.
+struct FillHarness {
+    QString drive = "t:\\";
+    std::int16_t level = 1;
+    double freeKB = 0;
+    QDateTime start, now;
+    std::int16_t errorFlag = 0;
+    std::int32_t patterns = 0;
+    std::int16_t category = 0, known = 0;
+    RecordingView view;
+    ScriptedPrompter prompter;
+    FastClock clock;
+    FakeDrives drives;
+
+    // Runs on the real disk behind the letter, or on `target` when given.
+    engine::FillOutcome runFill(int passes, engine::FillTarget* target = nullptr);
 };
 
 } // namespace testsupport

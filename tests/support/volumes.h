@@ -39,6 +39,12 @@ private:
     bool mounted_ = false;
 };
 
+// Declares the scratch volume `var`, or skips the test when none can be made.
+#define VOLUME_OR_SKIP(var, kind, sizeMiB)                                                                   \
+    testsupport::ScratchVolume var(testsupport::ScratchVolume::Kind::kind, sizeMiB);                       \
+    if (!var.ok())                                                                                         \
+    GTEST_SKIP() << var.skipReason().toStdString()
+
 // Runs a command, returning its exit code (-1 when it could not start);
 // standard output and error are returned in `output` if given.
 int runCommand(const QString& program, const QStringList& args, QString* output = nullptr);
