@@ -192,22 +192,27 @@ struct ConsoleRun {
     }
 };
 
+// Reads the command's arguments and checks its drive; false with the exit
+// code in `rc` when the command cannot go on.
+bool begin(const QStringList& args, bool driveCommand, Options& o, ConsoleRun& run, int& rc)
+{
+    if (!parseOptions(args, driveCommand, o, rc))
+        return false;
+    rc = 1;
+    return run.prepare(o);
+}
+
 int entireDrive(const QStringList& args)
 {
     Options o;
-    int rc = 0;
-    if (!parseOptions(args, true, o, rc))
-        return rc;
     ConsoleRun run;
-    if (!run.prepare(o))
-        return 1;
+    int rc = 0;
+    if (!begin(args, true, o, run, rc))
+        return rc;
     ProcessSettings& s = settings();
     s.FormatType = o.fs == QStringLiteral("fat") ? FormatFat : o.fs == QStringLiteral("fat32") ? FormatFat32 : FormatNtfs;
-    if (run.category == drives::CategoryRemovable && s.FormatType != FormatFat) {
-        s.FormatType = FormatFat;
-        printLine(QStringLiteral("Removable discs can only be formatted in FAT format.\n\n"
-                                 "The FORMAT has been automatically Changed"));
-    }
+    if (forceFatForRemovable(run.category, s.FormatType))
+        printLine(removableFatMessage());
     const QString fsName = s.FormatType == FormatFat ? QStringLiteral("FAT")
                            : s.FormatType == FormatFat32 ? QStringLiteral("FAT32") : QStringLiteral("NTFS");
     const QString plan = QStringLiteral("drive %1 [%2]: format as %3, fill %4 passes, format again")
@@ -229,12 +234,10 @@ int entireDrive(const QStringList& args)
 int freeSpace(const QStringList& args)
 {
     Options o;
-    int rc = 0;
-    if (!parseOptions(args, false, o, rc))
-        return rc;
     ConsoleRun run;
-    if (!run.prepare(o))
-        return 1;
+    int rc = 0;
+    if (!begin(args, false, o, run, rc))
+        return rc;
     const ProcessSettings& s = settings();
     printLine(QStringLiteral("Wiping the free space of drive %1 [%2], %3 passes.")
                   .arg(o.drive.toUpper(), run.folder)

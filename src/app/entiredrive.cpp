@@ -21,6 +21,20 @@ QString formatQuestion(int formatType)
     return {};
 }
 
+bool forceFatForRemovable(std::int16_t driveCategory, std::int16_t& formatType)
+{
+    if (driveCategory != drives::CategoryRemovable || formatType == FormatFat)
+        return false;
+    formatType = FormatFat;
+    return true;
+}
+
+QString removableFatMessage()
+{
+    return platform::joinLines({QStringLiteral("Removable discs can only be formatted in FAT format."), QString(),
+                                QStringLiteral("The FORMAT has been automatically Changed")});
+}
+
 DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
 {
     ProcessSettings& s = ctx.settings;

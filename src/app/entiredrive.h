@@ -44,6 +44,11 @@ inline const QString kSafeToDispose = QStringLiteral("You may safely Reuse or Di
 
 DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx);
 
+// Removable discs take FAT only: true when `formatType` had to change to
+// FAT for an entire-drive wipe of a drive of this category.
+bool forceFatForRemovable(std::int16_t driveCategory, std::int16_t& formatType);
+QString removableFatMessage();
+
 // The question before the first format (none for FAT).
 QString formatQuestion(int formatType);
 

@@ -51,12 +51,6 @@ const QString kNote = QStringLiteral(
     "is very\neasy to destroy without using a program, (you can scratch or break a CD or DVD to "
     "destroy it).");
 
-QString removableMessage()
-{
-    return platform::joinLines({QStringLiteral("Removable discs can only be formatted in FAT format."),
-                                QString(), QStringLiteral("The FORMAT has been automatically Changed")});
-}
-
 QString closeQuestion()
 {
     return platform::joinLines({QStringLiteral("This will close the program even if a process is still running"),
@@ -322,11 +316,10 @@ void Form1::showDriveInfo(const QString& drive)
 
 void Form1::forceFatForRemovable()
 {
-    if (DriveCategory == drives::CategoryRemovable &&
-        processCodeOf(Combo1->currentText()) == QStringLiteral("Ent") && s_.FormatType != FormatFat) {
+    if (processCodeOf(Combo1->currentText()) == QStringLiteral("Ent") &&
+        app::forceFatForRemovable(DriveCategory, s_.FormatType)) {
         Option3->setChecked(true);
-        s_.FormatType = FormatFat;
-        services_.prompter->message(removableMessage());
+        services_.prompter->message(removableFatMessage());
     }
 }
 

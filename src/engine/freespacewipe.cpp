@@ -204,7 +204,7 @@ FillOutcome FillProcedure::run(int passes)
         s_.WipeStartTime = services_.clock->now();
         probe();
         for (int p = 1; p <= passes; ++p)
-            runPass(p, passes, *target, drive);
+            runPass(p, passes, drive);
     } catch (const std::bad_alloc&) {
         return endEarly(platform::RunTimeError(platform::ErrOutOfMemory), drive, std::move(target));
     } catch (const platform::RunTimeError& e) {
@@ -269,12 +269,12 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
     return outcome;
 }
 
-void FillProcedure::runPass(int p, int passes, FillTarget& target, const QString& drive)
+void FillProcedure::runPass(int p, int passes, const QString& drive)
 {
     auto& clock = *services_.clock;
     const bool lastPass = p == passes;
     int c = 1;
-    Pass pass(target, drive);
+    Pass pass(*target_, drive);
 
     probe();
     Get_Char(s_.PatternCallCount);

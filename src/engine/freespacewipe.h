@@ -59,7 +59,7 @@ private:
     void probe();
     void displayUpdate();
     void tickProcessTime();
-    void runPass(int p, int passes, FillTarget& target, const QString& drive);
+    void runPass(int p, int passes, const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
     FillOutcome finish(const QString& drive, bool outOfReach);
 

@@ -10,9 +10,9 @@ QString systemRootValue(const DriveTable& table)
     for (const char* name : {"systemroot", "SystemRoot", "SYSTEMROOT"})
         if (qEnvironmentVariableIsSet(name))
             return qEnvironmentVariable(name);
-    const auto root = table.toDrivePath(QStringLiteral("/"));
-    if (root && QDir::cleanPath(*table.toNative(root->left(2))) == QStringLiteral("/"))
-        return root->left(2).toUpper() + u'\\';
+    for (const Drive& d : table.drives())
+        if (d.folder == QStringLiteral("/"))
+            return QString(d.letter.toUpper()) + QStringLiteral(":\\");
     return QStringLiteral("C:\\");
 }
 

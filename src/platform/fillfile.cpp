@@ -87,7 +87,6 @@ void FillFile::writeAll(const char* data, std::size_t size)
             throw errorFromErrno(ENOSPC, path_, QStringLiteral("write"));
         data += n;
         size -= static_cast<std::size_t>(n);
-        written_ += static_cast<std::uint64_t>(n);
     }
 }
 

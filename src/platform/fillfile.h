@@ -33,10 +33,6 @@ public:
     // (after a failed write).
     void abandon();
 
-    bool isDirect() const { return direct_; }
-    std::uint64_t bytesWritten() const { return written_; }
-    const QString& path() const { return path_; }
-
 private:
     FillFile(int fd, QString path);
     void writeAll(const char* data, std::size_t size);
@@ -49,7 +45,6 @@ private:
     std::size_t align_ = 4096;
     char* stage_ = nullptr;
     std::size_t staged_ = 0;
-    std::uint64_t written_ = 0;
 };
 
 // Removes a file (not following links); throws RunTimeError.
