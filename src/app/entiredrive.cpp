@@ -4,6 +4,8 @@
 #include "format/formatrunner.h"
 #include "platform/prompter.h"
 
+#include <map>
+
 namespace app {
 
 QString formatQuestion(int formatType)
@@ -33,6 +35,39 @@ QString removableFatMessage()
 {
     return platform::joinLines({QStringLiteral("Removable discs can only be formatted in FAT format."), QString(),
                                 QStringLiteral("The FORMAT has been automatically Changed")});
+}
+
+// What a failed format means for the drive, said so that no one takes a
+// changed drive for an untouched one: %1 the drive, %2 its folder.
+static QString formatFailureText(const format::FormatResult& result, bool firstFormat)
+{
+    using format::FormatEnd;
+    static const std::map<FormatEnd, const char*> firstFormatTexts = {
+        {FormatEnd::Untouched, "The format of drive %1 failed, so the drive was not wiped."},
+        {FormatEnd::LeftUnmounted,
+         "The format of drive %1 failed before it changed anything, but the drive could not be mounted again: it is "
+         "not mounted at %2 now."},
+        {FormatEnd::ChangedUnmounted,
+         "The format of drive %1 changed the drive but did not finish: it is not mounted at %2 now, and it was not "
+         "filled with wipe data, so its old data may still be on it."},
+        {FormatEnd::Unknown,
+         "The format of drive %1 did not finish: the drive may have been changed and may not be mounted at %2 now."},
+    };
+    const char* unmounted = " It is not mounted at %2 now.";
+    if (firstFormat)
+        return QString::fromUtf8(firstFormatTexts.at(result.end));
+    QString text = QStringLiteral("The data area of drive %1 was overwritten, but the final format failed.");
+    if (result.end != FormatEnd::Untouched)
+        text += QLatin1String(unmounted);
+    return text;
+}
+
+static QString formatFailureMessage(const format::FormatResult& result, bool firstFormat, const QString& drive,
+                                    const QString& folder)
+{
+    // Not every text names the folder, so no arg(): it would warn of a missing %2.
+    return formatFailureText(result, firstFormat).replace(QLatin1String("%1"), drive).replace(QLatin1String("%2"), folder) +
+           QStringLiteral("\r\n\r\n") + result.reason;
 }
 
 DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
@@ -71,6 +106,8 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         return DriveWipeResult::Refused;
     }
 
+    view.announceWipe();
+
     // 3. Confirm the file system or switch between NTFS and FAT32.
     const QString question = formatQuestion(s.FormatType);
     if (!question.isEmpty() && !ctx.unattended && !prompter.askYesNo(question)) {
@@ -94,8 +131,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime, targetFolder);
     if (!first.ok) {
         view.resetAfterDriveWipe();
-        prompter.message(QStringLiteral("The format of drive %1 failed, so the drive was not wiped.\r\n\r\n%2")
-                             .arg(targetUpper, first.reason));
+        prompter.message(formatFailureMessage(first, true, targetUpper, targetFolder));
         return DriveWipeResult::FormatFailed;
     }
 
@@ -104,6 +140,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
                                                : QStringLiteral("Performing Short Drive Wipe"));
     view.setDetail(QStringLiteral("Drive   ") + s.SelectedDrive);
     engine::FillProcedure fill(ctx.fill, view, ctx.services);
+    fill.setOwnVolumeRequired(true);
     if (ctx.fillTarget)
         fill.setTargetFactory(ctx.fillTarget);
     const engine::FillOutcome filled = fill.run(engine::driveFillPasses(s.WipeLevel));
@@ -125,9 +162,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
     if (!second.ok) {
         view.resetAfterDriveWipe();
         view.setStatus(QStringLiteral("Drive Wipe did not complete"));
-        prompter.message(QStringLiteral("The data area of drive %1 was overwritten, but the final format "
-                                        "failed.\r\n\r\n%2")
-                             .arg(targetUpper, second.reason));
+        prompter.message(formatFailureMessage(second, false, targetUpper, targetFolder));
         return DriveWipeResult::FinalFormatFailed;
     }
 

@@ -22,6 +22,8 @@ public:
     virtual void lockForShortWipe() = 0;
     // The end: system drive, options and lists as at the start.
     virtual void resetAfterDriveWipe() = 0;
+    // Every refusal has passed: the wipe goes ahead.
+    virtual void announceWipe() {}
 };
 
 struct EntireDriveContext {

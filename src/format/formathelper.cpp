@@ -20,11 +20,6 @@ namespace {
 constexpr int kReleaseWaitMs = 15000;
 constexpr int kReleasePollMs = 50;
 
-struct MountAttempt {
-    QString program;
-    QStringList args;
-};
-
 QString oneLine(const QString& toolOutput)
 {
     QStringList kept;
@@ -75,13 +70,16 @@ QStringList mkfsArguments(FileSystem fs, const QString& target)
     return {};
 }
 
-// Ways to mount the new file system, best first; empty when no tool is there.
+// Ways to mount the new file system, best first; empty when this system has
+// none, which must be known before anything is unmounted.
 std::vector<MountAttempt> mountAttempts(FileSystem fs, const QString& target, bool imageFile,
                                         const QString& mountPoint)
 {
     std::vector<MountAttempt> attempts;
     const QString mountTool = platform::findTool(QStringLiteral("mount"));
     auto kernelMount = [&](const QString& type) {
+        if (mountTool.isEmpty() || !platform::kernelSupports(type))
+            return;
         QStringList args{QStringLiteral("-t"), type};
         if (imageFile)
             args << QStringLiteral("-o") << QStringLiteral("loop");
@@ -89,16 +87,29 @@ std::vector<MountAttempt> mountAttempts(FileSystem fs, const QString& target, bo
         attempts.push_back({mountTool, args});
     };
     if (fs != FileSystem::Ntfs) {
-        if (!mountTool.isEmpty())
-            kernelMount(QStringLiteral("vfat"));
+        kernelMount(QStringLiteral("vfat"));
         return attempts;
     }
+    kernelMount(QStringLiteral("ntfs3"));
     const QString ntfs3g = platform::findTool(QStringLiteral("ntfs-3g"));
-    if (!mountTool.isEmpty() && (platform::kernelSupports(QStringLiteral("ntfs3")) || ntfs3g.isEmpty()))
-        kernelMount(QStringLiteral("ntfs3"));
-    if (!ntfs3g.isEmpty())
+    if (!ntfs3g.isEmpty() && platform::kernelSupports(QStringLiteral("fuse")) &&
+        platform::nodeKind(QStringLiteral("/dev/fuse")) != platform::NodeKind::Missing)
         attempts.push_back({ntfs3g, {target, mountPoint}});
     return attempts;
+}
+
+QString cannotMountReason(FileSystem fs)
+{
+    if (fs == FileSystem::Ntfs)
+        return QStringLiteral("this system cannot mount an NTFS file system (neither the kernel's ntfs3 nor ntfs-3g "
+                              "with FUSE is available), so the drive would be left unmounted after the format");
+    return QStringLiteral("this system cannot mount a FAT file system (the kernel has no vfat support), so the "
+                          "drive would be left unmounted after the format");
+}
+
+bool isFuse(const platform::MountEntry& m)
+{
+    return m.fsType == QStringLiteral("fuse") || m.fsType == QStringLiteral("fuseblk");
 }
 
 // Polls until `released` holds or the time is up.
@@ -183,29 +194,82 @@ QString formatUsage()
 
 // ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the
 // NTFS boot sector.
-static bool hasNtfsImageSignature(const QString& fsType, const QString& image)
+static bool hasNtfsImageSignature(const platform::MountEntry& volume)
 {
-    if (fsType != QStringLiteral("fuse") && fsType != QStringLiteral("fuseblk"))
+    if (!isFuse(volume))
         return false;
-    QFile f(image);
+    QFile f(volume.source);
     return f.open(QIODevice::ReadOnly) && f.read(11).mid(3) == QByteArray("NTFS    ");
 }
 
-HelperOutcome runFormatHelper(const QStringList& args)
+std::vector<MountAttempt> remountAttempts(const platform::MountEntry& m, const std::optional<platform::LoopDevice>& loop)
 {
-    const auto request = parseFormatArguments(args);
-    if (!request)
-        return {ExitUsage, formatUsage()};
-    const QString drive = QString(request->letter) + u':';
-    const QString fsName = fileSystemName(request->fileSystem);
-    auto refuse = [&](const QString& why) {
-        return HelperOutcome{ExitRefused, drive + QStringLiteral(" was not formatted: ") + why};
-    };
+    const bool readOnly = m.options.split(u',').contains(QStringLiteral("ro"));
+    if (isFuse(m)) {
+        const QString ntfs3g = platform::findTool(QStringLiteral("ntfs-3g"));
+        QStringList args;
+        if (readOnly)
+            args << QStringLiteral("-o") << QStringLiteral("ro");
+        return {{ntfs3g, args << m.source << m.mountPoint}};
+    }
+    // A self-clearing loop device went with the unmount: mount sets up a new one.
+    const bool viaLoop = loop && loop->autoClear;
+    const QString source = viaLoop ? loop->backingFile : m.source;
+    const QString prefix = viaLoop ? QStringLiteral("loop,") : QString();
+    const QString mountTool = platform::findTool(QStringLiteral("mount"));
+    std::vector<MountAttempt> attempts;
+    // With the file system's own options first, then with the mount's alone
+    // (a few of the former are shown but not accepted back).
+    for (const QString& options : {m.options + u',' + m.superOptions, m.options})
+        attempts.push_back({mountTool, {QStringLiteral("-t"), m.fsType, QStringLiteral("-o"), prefix + options, source,
+                                        m.mountPoint}});
+    return attempts;
+}
 
+namespace {
+
+// The volume behind a drive letter, as found before anything is touched.
+struct Volume {
+    QString drive;      // "t:"
+    QString mountPoint;
+    platform::MountEntry mount;
+    std::optional<platform::LoopDevice> loop;
+    QString target;     // what mkfs writes: the device, or the image behind it
+    bool targetIsImage = false;
+};
+
+struct Tools {
+    QString mkfs;
+    std::vector<MountAttempt> mounts;
+};
+
+HelperOutcome refusal(const QString& drive, const QString& why)
+{
+    return {ExitRefused, drive + QStringLiteral(" was not formatted: ") + why};
+}
+
+bool runUntilOne(const std::vector<MountAttempt>& attempts, QString* output)
+{
+    platform::ToolResult result;
+    for (const MountAttempt& a : attempts) {
+        result = platform::runTool(a.program, a.args);
+        if (result.started && result.exitCode == 0)
+            return true;
+    }
+    *output = oneLine(result.output);
+    return false;
+}
+
+// Which volume the letter names, and whether it is one this helper may
+// format at all.
+std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
+{
+    v.drive = QString(request.letter) + u':';
+    auto refuse = [&](const QString& why) { return refusal(v.drive, why); };
     if (!platform::isSuperUser())
         return refuse(QStringLiteral("formatting a drive needs root privileges"));
 
-    const auto folder = platform::DriveTable::current().folderFor(request->letter);
+    const auto folder = platform::DriveTable::current().folderFor(request.letter);
     if (!folder)
         return refuse(QStringLiteral("there is no drive with this letter"));
     const auto mountPoint = platform::canonicalFolder(*folder);
@@ -213,42 +277,44 @@ HelperOutcome runFormatHelper(const QStringList& args)
         return refuse(*folder + QStringLiteral(" does not exist"));
     if (*mountPoint == QStringLiteral("/"))
         return refuse(QStringLiteral("it is the drive that holds the system (/)"));
+    v.mountPoint = *mountPoint;
 
     const std::vector<platform::MountEntry> mounts = platform::allMounts();
-    const platform::MountEntry* volume = lastMountAt(mounts, *mountPoint);
+    const platform::MountEntry* volume = lastMountAt(mounts, v.mountPoint);
     if (!volume)
-        return refuse(*mountPoint + QStringLiteral(" is not a mount point; only a whole mounted volume can be formatted"));
+        return refuse(v.mountPoint + QStringLiteral(" is not a mount point; only a whole mounted volume can be formatted"));
+    v.mount = *volume;
     // Formatting works on the whole device: a mount that shows only part of
     // it (a bind mount of a folder, a btrfs subvolume) would take the rest
     // with it unseen.
     if (volume->root != QStringLiteral("/"))
-        return refuse(*mountPoint + QStringLiteral(" shows only ") + volume->root +
+        return refuse(v.mountPoint + QStringLiteral(" shows only ") + volume->root +
                       QStringLiteral(" of its volume; only a whole volume can be formatted"));
     static const QStringList systemFolders = {"/boot", "/boot/efi", "/efi", "/usr", "/var"};
-    if (systemFolders.contains(*mountPoint))
-        return refuse(*mountPoint + QStringLiteral(" is a part of the running system"));
+    if (systemFolders.contains(v.mountPoint))
+        return refuse(v.mountPoint + QStringLiteral(" is a part of the running system"));
     const platform::MountEntry* root = lastMountAt(mounts, QStringLiteral("/"));
     if (root && root->major == volume->major && root->minor == volume->minor)
-        return refuse(*mountPoint + QStringLiteral(" is on the volume that holds the system (/)"));
+        return refuse(v.mountPoint + QStringLiteral(" is on the volume that holds the system (/)"));
 
-    const QString source = volume->source;
+    const QString& source = volume->source;
     const platform::NodeKind sourceKind =
         source.startsWith(u'/') ? platform::nodeKind(source) : platform::NodeKind::Missing;
     if (sourceKind != platform::NodeKind::BlockDevice && sourceKind != platform::NodeKind::RegularFile)
-        return refuse(*mountPoint + QStringLiteral(" holds a ") + volume->fsType + QStringLiteral(" file system from ") +
-                      source + QStringLiteral(", which is neither a disk nor an image file"));
-
+        return refuse(v.mountPoint + QStringLiteral(" holds a ") + volume->fsType +
+                      QStringLiteral(" file system from ") + source +
+                      QStringLiteral(", which is neither a disk nor an image file"));
     // A file behind a mount is an image only for ntfs-3g, the one image-backed
     // FUSE driver formatted here; other FUSE drivers (archives and the like)
     // name files that are no volume at all.
-    if (sourceKind == platform::NodeKind::RegularFile && !hasNtfsImageSignature(volume->fsType, source))
-        return refuse(*mountPoint + QStringLiteral(" is a ") + volume->fsType + QStringLiteral(" view of the file ") +
+    if (sourceKind == platform::NodeKind::RegularFile && !hasNtfsImageSignature(*volume))
+        return refuse(v.mountPoint + QStringLiteral(" is a ") + volume->fsType + QStringLiteral(" view of the file ") +
                       source + QStringLiteral(", which is not a disk image"));
 
     // The same volume seen through another folder would stay mounted there
     // while its device is overwritten.
     for (const platform::MountEntry& m : mounts) {
-        if (m.mountPoint == *mountPoint)
+        if (m.mountPoint == v.mountPoint)
             continue;
         if ((m.major == volume->major && m.minor == volume->minor) || m.source == source)
             return refuse(QStringLiteral("its volume is also mounted at ") + m.mountPoint);
@@ -256,65 +322,134 @@ HelperOutcome runFormatHelper(const QStringList& args)
 
     // A loop device that clears itself is gone after the unmount: format its
     // image and let mount set up a new loop device.
-    QString target = source;
-    bool targetIsImage = sourceKind == platform::NodeKind::RegularFile;
-    const auto loop = platform::loopDeviceInfo(source);
-    if (loop && loop->autoClear) {
-        if (platform::nodeKind(loop->backingFile) != platform::NodeKind::RegularFile)
-            return refuse(QStringLiteral("the image ") + loop->backingFile + QStringLiteral(" behind ") + source +
+    v.target = source;
+    v.targetIsImage = sourceKind == platform::NodeKind::RegularFile;
+    v.loop = platform::loopDeviceInfo(source);
+    if (v.loop && v.loop->autoClear) {
+        if (platform::nodeKind(v.loop->backingFile) != platform::NodeKind::RegularFile)
+            return refuse(QStringLiteral("the image ") + v.loop->backingFile + QStringLiteral(" behind ") + source +
                           QStringLiteral(" cannot be found"));
-        target = loop->backingFile;
-        targetIsImage = true;
+        v.target = v.loop->backingFile;
+        v.targetIsImage = true;
     }
+    return std::nullopt;
+}
 
-    const QString mkfs = platform::findTool(request->fileSystem == FileSystem::Ntfs ? QStringLiteral("mkfs.ntfs")
-                                                                                     : QStringLiteral("mkfs.fat"));
-    if (mkfs.isEmpty())
-        return refuse(QStringLiteral("the tool to make a ") + fsName + QStringLiteral(" file system is not installed"));
-    const std::vector<MountAttempt> attempts =
-        mountAttempts(request->fileSystem, target, targetIsImage, *mountPoint);
-    if (attempts.empty())
-        return refuse(QStringLiteral("no tool to mount a ") + fsName + QStringLiteral(" file system is installed"));
+// Anyone but the mount itself that uses the device or its image: found
+// before the unmount, so that a volume that cannot be formatted stays mounted.
+std::optional<HelperOutcome> checkNotInUse(const Volume& v)
+{
+    // The FUSE driver serving this very mount holds the device or image too.
+    const QString driver = isFuse(v.mount) ? QStringLiteral("/dev/fuse") : QString();
+    QStringList held = {v.mount.source};
+    if (v.loop)
+        held << v.loop->backingFile;
+    for (const QString& path : held) {
+        const std::vector<int> pids = platform::processesHolding(path, driver);
+        if (!pids.empty())
+            return refusal(v.drive, path + QStringLiteral(" is held open by process ") + joinPids(pids) +
+                                        QStringLiteral("; close it and try again"));
+    }
+    const QStringList users = platform::kernelUsersOf(v.mount.source);
+    if (!users.isEmpty())
+        return refusal(v.drive, v.mount.source + QStringLiteral(" is in use by ") + users.join(QStringLiteral(", ")));
+    return std::nullopt;
+}
 
+// The tools to make the new file system and to mount it again afterwards.
+std::optional<HelperOutcome> findTools(const FormatRequest& request, const Volume& v, Tools& tools)
+{
+    const QString fsName = fileSystemName(request.fileSystem);
+    tools.mkfs = platform::findTool(request.fileSystem == FileSystem::Ntfs ? QStringLiteral("mkfs.ntfs")
+                                                                           : QStringLiteral("mkfs.fat"));
+    if (tools.mkfs.isEmpty())
+        return refusal(v.drive, QStringLiteral("the tool to make a ") + fsName + QStringLiteral(" file system is not installed"));
+    tools.mounts = mountAttempts(request.fileSystem, v.target, v.targetIsImage, v.mountPoint);
+    if (tools.mounts.empty())
+        return refusal(v.drive, cannotMountReason(request.fileSystem));
+    return std::nullopt;
+}
+
+// Something failed after the unmount but before anything was written: the
+// old file system goes back where it was.
+HelperOutcome mountOriginalAgain(const Volume& v, const QString& why)
+{
+    QString output;
+    if (runUntilOne(remountAttempts(v.mount, v.loop), &output))
+        return refusal(v.drive, why + QStringLiteral("; it is mounted again at ") + v.mountPoint);
+    return {ExitUnmounted, v.drive + QStringLiteral(" was not formatted: ") + why +
+                               QStringLiteral("; it could not be mounted again at ") + v.mountPoint +
+                               QStringLiteral(" and is not mounted now: ") + output};
+}
+
+// Waits until the device or image is free after the unmount; the reason
+// when it stays held.
+std::optional<QString> waitForRelease(const Volume& v)
+{
+    if (v.loop && v.loop->autoClear &&
+        !waitUntil([&] {
+            const auto now = platform::loopDeviceInfo(v.mount.source);
+            return !now || now->backingFile != v.loop->backingFile;
+        }))
+        return v.mount.source + QStringLiteral(" did not let go of ") + v.target;
+    std::vector<int> holders;
+    if (!waitUntil([&] { return (holders = platform::processesHolding(v.target)).empty(); }))
+        return v.target + QStringLiteral(" is still held open by process ") + joinPids(holders);
+    return std::nullopt;
+}
+
+HelperOutcome unmountAndFormat(const FormatRequest& request, const Volume& v, const Tools& tools)
+{
     QString why;
-    switch (platform::unmountFolder(*mountPoint, &why)) {
+    switch (platform::unmountFolder(v.mountPoint, &why)) {
     case platform::UnmountResult::Done:
         break;
     case platform::UnmountResult::Busy:
-        return refuse(*mountPoint + QStringLiteral(" is in use; close the files and folders open on it and try again"));
+        return refusal(v.drive, v.mountPoint +
+                                    QStringLiteral(" is in use; close the files and folders open on it and try again"));
     case platform::UnmountResult::Failed:
-        return refuse(QStringLiteral("cannot unmount ") + *mountPoint + QStringLiteral(": ") + why);
+        return refusal(v.drive, QStringLiteral("cannot unmount ") + v.mountPoint + QStringLiteral(": ") + why);
     }
+    if (const auto held = waitForRelease(v))
+        return mountOriginalAgain(v, *held);
 
-    auto fail = [&](const QString& what) { return HelperOutcome{ExitFailed, what}; };
-    if (loop && loop->autoClear &&
-        !waitUntil([&] {
-            const auto now = platform::loopDeviceInfo(source);
-            return !now || now->backingFile != loop->backingFile;
-        }))
-        return fail(drive + QStringLiteral(" was unmounted from ") + *mountPoint + QStringLiteral(" but ") + source +
-                    QStringLiteral(" did not let go of ") + target + QStringLiteral("; it was not formatted"));
-    std::vector<int> holders;
-    if (!waitUntil([&] { return (holders = platform::processesHolding(target)).empty(); }))
-        return fail(drive + QStringLiteral(" was unmounted from ") + *mountPoint + QStringLiteral(" but ") + target +
-                    QStringLiteral(" is still held open by process ") + joinPids(holders) +
-                    QStringLiteral("; it was not formatted"));
-
-    const platform::ToolResult made = platform::runTool(mkfs, mkfsArguments(request->fileSystem, target));
+    // From here on the old volume is being destroyed: a failure leaves the
+    // drive changed and unmounted, and says so.
+    const QString fsName = fileSystemName(request.fileSystem);
+    auto changed = [&](const QString& what) {
+        return HelperOutcome{ExitChanged, what + QStringLiteral("; it is not mounted at ") + v.mountPoint};
+    };
+    constexpr std::uint64_t kEndBytes = 1u << 20;
+    if (!platform::overwriteEnds(v.target, kEndBytes, &why))
+        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but not formatted: ") + why);
+    const platform::ToolResult made = platform::runTool(tools.mkfs, mkfsArguments(request.fileSystem, v.target));
     if (!made.started || made.exitCode != 0)
-        return fail(drive + QStringLiteral(" was unmounted from ") + *mountPoint +
-                    QStringLiteral(" but could not be formatted as ") + fsName + QStringLiteral(": ") +
-                    oneLine(made.output));
+        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but could not be formatted as ") +
+                       fsName + QStringLiteral(": ") + oneLine(made.output));
+    QString output;
+    if (runUntilOne(tools.mounts, &output))
+        return {ExitFormatted, {}};
+    return {ExitChanged, QStringLiteral("formatted ") + v.drive + QStringLiteral(" as ") + fsName +
+                             QStringLiteral(" but could not mount it at ") + v.mountPoint + QStringLiteral(": ") +
+                             output};
+}
 
-    platform::ToolResult mounted;
-    for (const MountAttempt& a : attempts) {
-        mounted = platform::runTool(a.program, a.args);
-        if (mounted.started && mounted.exitCode == 0)
-            return {ExitFormatted, {}};
-    }
-    return fail(QStringLiteral("formatted ") + drive + QStringLiteral(" as ") + fsName +
-                QStringLiteral(" but could not mount it at ") + *mountPoint + QStringLiteral(": ") +
-                oneLine(mounted.output));
+} // namespace
+
+HelperOutcome runFormatHelper(const QStringList& args)
+{
+    const auto request = parseFormatArguments(args);
+    if (!request)
+        return {ExitUsage, formatUsage()};
+    Volume volume;
+    Tools tools;
+    if (auto refused = findVolume(*request, volume))
+        return *refused;
+    if (auto refused = checkNotInUse(volume))
+        return *refused;
+    if (auto refused = findTools(*request, volume, tools))
+        return *refused;
+    return unmountAndFormat(*request, volume, tools);
 }
 
 } // namespace format

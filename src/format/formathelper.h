@@ -5,10 +5,13 @@
 // file system on the device or image behind it and mounts that at the same
 // place. The one-line reason for any refusal or failure goes to standard
 // error, which the program shows to the user.
+#include "platform/mounts.h"
+
 #include <QChar>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace format {
 
@@ -32,9 +35,10 @@ QString formatUsage();
 
 enum HelperExit : int {
     ExitFormatted = 0,
-    ExitRefused = 1, // nothing was touched
+    ExitRefused = 1,   // nothing was changed, and the volume is mounted as before
     ExitUsage = 2,
-    ExitFailed = 3,  // the volume was unmounted, then formatting or mounting failed
+    ExitUnmounted = 3, // nothing was changed, but the volume could not be mounted again
+    ExitChanged = 4,   // the device was overwritten or formatted and is not mounted
 };
 
 struct HelperOutcome {
@@ -42,7 +46,18 @@ struct HelperOutcome {
     QString message; // one line; empty on success
 };
 
-// The whole helper for the arguments after the program name.
+// The whole helper for the arguments after the program name: find the
+// volume, refuse what may not or cannot be formatted (before any unmount),
+// then unmount, overwrite the device's ends, make the file system and mount it.
 HelperOutcome runFormatHelper(const QStringList& args);
+
+struct MountAttempt {
+    QString program;
+    QStringList args;
+};
+// How to mount a volume that was unmounted for a format again, as it was:
+// same place, same options; the image again for a self-clearing loop device.
+std::vector<MountAttempt> remountAttempts(const platform::MountEntry& mount,
+                                          const std::optional<platform::LoopDevice>& loop);
 
 } // namespace format

@@ -1,9 +1,22 @@
 #include "format/formatrunner.h"
 #include "format/elapsed.h"
+#include "format/formathelper.h"
 #include "platform/errors.h"
 #include "platform/process.h"
 
 namespace format {
+
+static FormatEnd endOfExit(int code)
+{
+    switch (code) {
+    case ExitFormatted: return FormatEnd::Formatted;
+    case ExitRefused:
+    case ExitUsage: return FormatEnd::Untouched;
+    case ExitUnmounted: return FormatEnd::LeftUnmounted;
+    case ExitChanged: return FormatEnd::ChangedUnmounted;
+    default: return FormatEnd::Unknown;
+    }
+}
 
 QString formatCommandLine(const QString& drive, int formatType)
 {
@@ -22,7 +35,8 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
     try {
         process = platform::startProcess(formatCommandLine(drive, formatType), environment);
     } catch (const platform::RunTimeError& e) {
-        return {false, QStringLiteral("The format command could not be started: ") + e.description()};
+        return {false, QStringLiteral("The format command could not be started: ") + e.description(),
+                FormatEnd::Untouched};
     }
     for (;;) {
         const auto status = process.poll();
@@ -30,12 +44,12 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
         view.setProcessTime(ElapsedText(startTime, nowTime));
         if (status) {
             if (status->code == 0)
-                return {true, {}};
+                return {true, {}, FormatEnd::Formatted};
             QString reason = status->errorOutput;
             if (reason.isEmpty())
                 reason = status->code < 0 ? QStringLiteral("The format command was stopped.")
                                           : QStringLiteral("The format command ended with code %1.").arg(status->code);
-            return {false, reason};
+            return {false, reason, endOfExit(status->code)};
         }
         // A short sleep in the event loop instead of spinning a core.
         clock.pause(100);

@@ -19,9 +19,19 @@ public:
 // drive count. formatType: 1 FAT, 2 FAT32, 3 NTFS.
 QString formatCommandLine(const QString& drive, int formatType);
 
+// What a format left of the drive; the words for a failure depend on it.
+enum class FormatEnd {
+    Formatted,      // a new, mounted file system
+    Untouched,      // refused or failed before anything changed: still mounted
+    LeftUnmounted,  // nothing changed, but the volume is not mounted now
+    ChangedUnmounted, // overwritten or formatted, and not mounted now
+    Unknown,        // the format command did not say (it was stopped)
+};
+
 struct FormatResult {
     bool ok = false;
     QString reason; // the format command's own words when it failed
+    FormatEnd end = FormatEnd::Untouched;
 };
 
 // Runs the command and waits for it, polling every 100 ms. `startTime` is

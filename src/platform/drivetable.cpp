@@ -45,6 +45,9 @@ std::vector<MountEntry> parseMountInfo(const QString& text)
         }
         m.root = unescapeMountField(f[3]);
         m.mountPoint = unescapeMountField(f[4]);
+        m.options = f[5];
+        if (dash + 3 < f.size())
+            m.superOptions = f[dash + 3];
         m.fsType = unescapeMountField(f[dash + 1]);
         m.source = unescapeMountField(f[dash + 2]);
         mounts.push_back(m);

@@ -17,6 +17,10 @@ struct MountEntry {
     // The folder of the file system that is mounted here ("/" for all of it;
     // a bind mount or a subvolume shows only part).
     QString root = QStringLiteral("/");
+    // Options of this mount (rw,nosuid,...) and of its file system
+    // (errors=remount-ro,...): what it takes to mount it again as it was.
+    QString options{};
+    QString superOptions{};
 };
 
 // Parses the text of /proc/self/mountinfo, undoing its octal escapes

@@ -1,16 +1,28 @@
 #include "platform/mounts.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/utsname.h>
 #include <unistd.h>
+#include <vector>
+
+// <linux/fs.h> clashes with <sys/mount.h> on this glibc; the one request it
+// would give is stable kernel ABI.
+#ifndef BLKGETSIZE64
+#define BLKGETSIZE64 _IOR(0x12, 114, size_t)
+#endif
 
 namespace platform {
 
@@ -37,6 +49,28 @@ std::optional<QString> canonicalFolder(const QString& path)
     if (::stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode))
         return std::nullopt;
     return QFile::decodeName(resolved);
+}
+
+std::optional<QString> mountPointHolding(const QString& folder)
+{
+    const auto canonical = canonicalFolder(folder);
+    struct stat st {};
+    if (!canonical || ::stat(QFile::encodeName(*canonical).constData(), &st) != 0)
+        return std::nullopt;
+    auto contains = [&](const QString& mountPoint) {
+        return *canonical == mountPoint || mountPoint == QStringLiteral("/") ||
+               canonical->startsWith(mountPoint + u'/');
+    };
+    // The deepest mount above the folder that is the folder's own device; a
+    // later mount on the same place hides an earlier one.
+    std::optional<QString> best;
+    for (const MountEntry& m : allMounts()) {
+        if (!contains(m.mountPoint) || makedev(m.major, m.minor) != st.st_dev)
+            continue;
+        if (!best || m.mountPoint.size() >= best->size())
+            best = m.mountPoint;
+    }
+    return best;
 }
 
 NodeKind nodeKind(const QString& path)
@@ -81,13 +115,20 @@ UnmountResult unmountFolder(const QString& mountPoint, QString* reason)
     return err == EBUSY ? UnmountResult::Busy : UnmountResult::Failed;
 }
 
-std::vector<int> processesHolding(const QString& path)
+std::vector<int> processesHolding(const QString& path, const QString& unlessAlsoHolding)
 {
     std::vector<int> holders;
     struct stat target {};
     if (::stat(QFile::encodeName(path).constData(), &target) != 0)
         return holders;
-    const bool device = S_ISBLK(target.st_mode);
+    struct stat exempt {};
+    const bool haveExempt =
+        !unlessAlsoHolding.isEmpty() && ::stat(QFile::encodeName(unlessAlsoHolding).constData(), &exempt) == 0;
+    auto same = [](const struct stat& a, const struct stat& b) {
+        if (S_ISBLK(b.st_mode) || S_ISCHR(b.st_mode))
+            return (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) && a.st_rdev == b.st_rdev;
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    };
     const pid_t self = ::getpid();
 
     DIR* proc = ::opendir("/proc");
@@ -102,23 +143,47 @@ std::vector<int> processesHolding(const QString& path)
         DIR* fds = ::opendir(fdDir.c_str());
         if (!fds)
             continue; // gone already, or not ours to look at
+        bool holds = false, exempted = false;
         while (const dirent* f = ::readdir(fds)) {
             if (f->d_name[0] == '.')
                 continue;
             struct stat st {};
             if (::stat((fdDir + '/' + f->d_name).c_str(), &st) != 0)
                 continue;
-            const bool same = device ? (S_ISBLK(st.st_mode) && st.st_rdev == target.st_rdev)
-                                     : (st.st_dev == target.st_dev && st.st_ino == target.st_ino);
-            if (same) {
-                holders.push_back(int(pid));
-                break;
-            }
+            holds = holds || same(st, target);
+            exempted = exempted || (haveExempt && same(st, exempt));
         }
         ::closedir(fds);
+        if (holds && !exempted)
+            holders.push_back(int(pid));
     }
     ::closedir(proc);
     return holders;
+}
+
+QStringList kernelUsersOf(const QString& devicePath)
+{
+    QStringList users;
+    struct stat st {};
+    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return users;
+    const QString holders = QStringLiteral("/sys/dev/block/%1:%2/holders").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    if (DIR* dir = ::opendir(QFile::encodeName(holders).constData())) {
+        while (const dirent* e = ::readdir(dir))
+            if (e->d_name[0] != '.')
+                users << QStringLiteral("/dev/") + QFile::decodeName(e->d_name);
+        ::closedir(dir);
+    }
+    // /proc/swaps: a header line, then "device type size used priority".
+    const QStringList swaps = QString::fromUtf8(readSmallFile(QStringLiteral("/proc/swaps"))).split(u'\n');
+    for (qsizetype i = 1; i < swaps.size(); ++i) {
+        const QString name = swaps[i].section(u' ', 0, 0, QString::SectionSkipEmpty);
+        struct stat sw {};
+        if (!name.isEmpty() && ::stat(QFile::encodeName(name).constData(), &sw) == 0 && S_ISBLK(sw.st_mode) &&
+            sw.st_rdev == st.st_rdev)
+            users << QStringLiteral("swap");
+    }
+    return users;
 }
 
 bool isSuperUser()
@@ -133,7 +198,56 @@ bool kernelSupports(const QString& fsType)
     for (const QString& line : lines)
         if (line.section(u'\t', -1).trimmed() == fsType)
             return true;
+    // Not loaded yet: mount loads a module the kernel has for it.
+    struct utsname uts {};
+    if (::uname(&uts) != 0)
+        return false;
+    const QString modules = QStringLiteral("/lib/modules/") + QString::fromUtf8(uts.release) + u'/';
+    const QRegularExpression module(QStringLiteral("(^|/)%1\\.ko(\\.[a-z]+)?(:|$)")
+                                        .arg(QRegularExpression::escape(fsType)),
+                                    QRegularExpression::MultilineOption);
+    for (const char* list : {"modules.dep", "modules.builtin"})
+        if (module.match(QString::fromUtf8(readSmallFile(modules + QLatin1String(list)))).hasMatch())
+            return true;
     return false;
+}
+
+bool overwriteEnds(const QString& path, std::uint64_t bytes, QString* reason)
+{
+    auto failed = [&](const char* what) {
+        if (reason)
+            *reason = QStringLiteral("%1 %2: %3").arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failed("cannot open");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return failed("cannot examine");
+    std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    if (S_ISBLK(st.st_mode) && ::ioctl(fd, BLKGETSIZE64, &size) != 0)
+        return failed("cannot read the size of");
+    const std::uint64_t span = std::min(bytes, size);
+    const std::vector<char> zeros(64 * 1024, 0);
+    for (const std::uint64_t start : {std::uint64_t{0}, size - span}) {
+        for (std::uint64_t done = 0; done < span;) {
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), span - done));
+            const ssize_t n = ::pwrite(fd, zeros.data(), chunk, static_cast<off_t>(start + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return failed("cannot write");
+            done += static_cast<std::uint64_t>(n);
+        }
+    }
+    if (::fsync(fd) != 0)
+        return failed("cannot flush");
+    return true;
 }
 
 void detachFromCallerFiles()

@@ -18,6 +18,11 @@ std::vector<MountEntry> allMounts();
 // exist or is not a folder.
 std::optional<QString> canonicalFolder(const QString& path);
 
+// The mount point of the volume that really holds the folder: the folder
+// itself when it is a mount point, else the mount above it. nullopt when the
+// folder does not exist.
+std::optional<QString> mountPointHolding(const QString& folder);
+
 enum class NodeKind { Missing, BlockDevice, RegularFile, Other };
 // What a path names, following symbolic links (/dev/disk/by-id/... is a
 // block device).
@@ -40,12 +45,26 @@ UnmountResult unmountFolder(const QString& mountPoint, QString* reason = nullptr
 
 // Processes (other than this one) that hold the device or file open. A FUSE
 // driver goes on writing its image for a moment after the unmount returns.
-std::vector<int> processesHolding(const QString& path);
+// A process that also holds `unlessAlsoHolding` is not counted: /dev/fuse
+// marks the FUSE driver that serves the very mount being formatted.
+std::vector<int> processesHolding(const QString& path, const QString& unlessAlsoHolding = {});
+
+// What the kernel itself has built on a block device: device-mapper or RAID
+// devices stacked on it (sysfs holders) and swap. Empty for a file.
+QStringList kernelUsersOf(const QString& devicePath);
 
 bool isSuperUser();
 
-// The kernel lists the file system type in /proc/filesystems.
+// The kernel mounts this file system type now (/proc/filesystems) or has a
+// module for it that mount would load.
 bool kernelSupports(const QString& fsType);
+
+// Overwrites the first and the last `bytes` of a device or image file with
+// zeros and flushes them to the device. false, with the reason, when it could
+// not. A new file system leaves these ends partly unwritten (the gap before
+// NTFS's backup boot sector, the space past FAT's last cluster), and no fill
+// through the file system reaches them.
+bool overwriteEnds(const QString& path, std::uint64_t bytes, QString* reason);
 
 // Leaves the caller's current folder and closes every inherited descriptor
 // past standard error, so that this process keeps no volume busy.

@@ -218,35 +218,58 @@ TEST_F(FormatHelperTest, Ext4LoopImageBecomesNtfsOnTheSameLoopDevice)
     EXPECT_TRUE(attached.trimmed().isEmpty()) << attached.toStdString();
 }
 
-// FAT formats succeed at mkfs; the mount then works only where the kernel
-// has vfat. Checks whichever outcome this machine must give, on an image and
-// on a loop device.
-TEST_F(FormatHelperTest, FatFormatsAreMadeAndTheirMountReported)
+// A FAT file system that this kernel cannot mount is never made: the helper
+// says so before it unmounts anything. Where vfat exists, the format works.
+TEST_F(FormatHelperTest, FatFormatIsRefusedBeforeTheUnmountWhereTheKernelCannotMountIt)
 {
-    for (const bool onLoop : {false, true}) {
-        ScratchVolume v(onLoop ? ScratchVolume::Kind::Ext4 : ScratchVolume::Kind::Ntfs, 16);
-        if (!v.ok())
-            GTEST_SKIP() << v.skipReason().toStdString();
-        const QString formatted = onLoop ? mountAt(v.folder())->source : v.image();
-        const QString fsName = onLoop ? QStringLiteral("FAT") : QStringLiteral("FAT32");
-        const HelperRun run = runHelper(drivesFor(v.folder()), QStringLiteral("t: /fs:%1/x/y/q").arg(fsName));
-
-        const QByteArray signature = onLoop ? "FAT1" : "FAT32   ";
-        EXPECT_EQ(readBytes(formatted, onLoop ? 54 : 82, signature.size()), signature);
-        if (platform::kernelSupports(QStringLiteral("vfat"))) {
-            EXPECT_EQ(run.exitCode, 0) << run.error.toStdString();
-            ASSERT_TRUE(mountAt(v.folder()).has_value());
-            EXPECT_EQ(mountAt(v.folder())->fsType, QStringLiteral("vfat"));
-        } else {
-            EXPECT_EQ(run.exitCode, format::ExitFailed);
-            EXPECT_TRUE(run.error.startsWith(QStringLiteral("formatted t: as ") + fsName +
-                                             QStringLiteral(" but could not mount it at ") + v.folder() +
-                                             QStringLiteral(": ")))
-                << run.error.toStdString();
-            EXPECT_TRUE(run.error.contains(QStringLiteral("vfat"))) << run.error.toStdString();
-            EXPECT_FALSE(mountAt(v.folder()).has_value());
-        }
+    VOLUME_OR_SKIP(volume, Ext4, 16);
+    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
+    const HelperRun run = runHelper(drivesFor(volume.folder()), QStringLiteral("t: /fs:fat32/x/y/q"));
+    if (platform::kernelSupports(QStringLiteral("vfat"))) {
+        EXPECT_EQ(run.exitCode, 0) << run.error.toStdString();
+        EXPECT_EQ(mountAt(volume.folder())->fsType, QStringLiteral("vfat"));
+        return;
     }
+    expectRefusedIntact(volume, run, QStringLiteral("cannot mount a FAT file system (the kernel has no vfat support)"));
+    EXPECT_EQ(mountAt(volume.folder())->fsType, QStringLiteral("ext4"));
+}
+
+// A device that another process holds open is refused while its volume is
+// still mounted, not found busy after the unmount.
+TEST_F(FormatHelperTest, HeldLoopDeviceIsRefusedWithTheVolumeStillMounted)
+{
+    VOLUME_OR_SKIP(volume, Ext4, 16);
+    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
+    QFile device(mountAt(volume.folder())->source);
+    ASSERT_TRUE(device.open(QIODevice::ReadOnly));
+    expectRefusedIntact(volume, runHelper(drivesFor(volume.folder()), kToNtfs),
+                        device.fileName() + QStringLiteral(" is held open by process ") +
+                            QString::number(QCoreApplication::applicationPid()));
+}
+
+// A volume unmounted for a format that then cannot go ahead is mounted again
+// as it was: same place, same options, its image again behind a loop device
+// that cleared itself.
+TEST(FormatHelperRemount, MountsTheOldVolumeAgainAsItWas)
+{
+    platform::MountEntry ext4{"/mnt/x", "ext4", "/dev/loop3", 7, 3};
+    ext4.options = "rw,nosuid,relatime";
+    ext4.superOptions = "rw,errors=remount-ro";
+    auto attempts = format::remountAttempts(ext4, std::nullopt);
+    ASSERT_EQ(attempts.size(), 2u);
+    EXPECT_EQ(attempts[0].args, (QStringList{"-t", "ext4", "-o", "rw,nosuid,relatime,rw,errors=remount-ro",
+                                             "/dev/loop3", "/mnt/x"}));
+    EXPECT_EQ(attempts[1].args, (QStringList{"-t", "ext4", "-o", "rw,nosuid,relatime", "/dev/loop3", "/mnt/x"}));
+
+    attempts = format::remountAttempts(ext4, platform::LoopDevice{"/img/a.img", true});
+    EXPECT_EQ(attempts[1].args, (QStringList{"-t", "ext4", "-o", "loop,rw,nosuid,relatime", "/img/a.img", "/mnt/x"}));
+
+    platform::MountEntry ntfs{"/mnt/n", "fuseblk", "/img/n.img", 0, 50};
+    ntfs.options = "ro,nosuid";
+    attempts = format::remountAttempts(ntfs, std::nullopt);
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_TRUE(attempts[0].program.endsWith("ntfs-3g"));
+    EXPECT_EQ(attempts[0].args, (QStringList{"-o", "ro", "/img/n.img", "/mnt/n"}));
 }
 
 TEST_F(FormatHelperTest, RefusesTheSystemDriveUnknownLettersAndNonVolumes)

@@ -26,7 +26,7 @@ bool isRoot()
     return ::geteuid() == 0;
 }
 
-ScratchVolume::ScratchVolume(Kind kind, int sizeMiB) : kind_(kind), dir_(std::make_unique<QTemporaryDir>())
+ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill) : kind_(kind), dir_(std::make_unique<QTemporaryDir>())
 {
     if (!isRoot()) {
         skipReason_ = QStringLiteral("needs root to mount a scratch volume");
@@ -51,7 +51,18 @@ ScratchVolume::ScratchVolume(Kind kind, int sizeMiB) : kind_(kind), dir_(std::ma
     image_ = dir_->filePath(QStringLiteral("volume.img"));
     {
         QFile f(image_);
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMiB) * 1024 * 1024)) {
+        const qint64 size = qint64(sizeMiB) * 1024 * 1024;
+        bool filled = true;
+        if (!prefill.isEmpty() && f.open(QIODevice::WriteOnly)) {
+            QByteArray mib;
+            while (mib.size() < (1 << 20))
+                mib += prefill;
+            mib.truncate(1 << 20);
+            for (int i = 0; i < sizeMiB && filled; ++i)
+                filled = f.write(mib) == mib.size();
+            f.close();
+        }
+        if (!filled || !f.open(QIODevice::ReadWrite) || !f.resize(size)) {
             skipReason_ = QStringLiteral("cannot make the image file");
             return;
         }

@@ -12,7 +12,9 @@ namespace testsupport {
 class ScratchVolume {
 public:
     enum class Kind { Tmpfs, Ext4, Ntfs };
-    ScratchVolume(Kind kind, int sizeMiB);
+    // With `prefill`, the whole image holds that pattern before its file
+    // system is made: what a quick format leaves of it stays on the device.
+    ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill = {});
     ~ScratchVolume();
     ScratchVolume(const ScratchVolume&) = delete;
     ScratchVolume& operator=(const ScratchVolume&) = delete;
