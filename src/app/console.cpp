@@ -7,6 +7,9 @@
 #include "platform/services.h"
 
 #include <QElapsedTimer>
+#include <algorithm>
+#include <string_view>
+#include <vector>
 #include <cstdio>
 #include <unistd.h>
 
@@ -14,21 +17,72 @@ namespace app {
 
 namespace {
 
-const char* kUsage =
-    "Usage:\n"
-    "  zarvexwipe                          open the window\n"
-    "  zarvexwipe free-space D: [--short]  wipe the free space of drive D:\n"
-    "                                      (12 passes; 6 with --short)\n"
-    "  zarvexwipe drive D: --fs fat|fat32|ntfs [--short] --yes\n"
-    "                                      destroy everything on drive D: format it,\n"
-    "                                      fill it (10 passes; 5 with --short), format\n"
-    "                                      it again; needs root. Without --yes it only\n"
-    "                                      says what it would destroy.\n"
-    "  zarvexwipe --help                   this text\n"
-    "\n"
-    "Drives are letters: / is c:, other mounts d:, e:, ... in the order of their\n"
-    "mount points; ZARVEX_DRIVES='c=/;t=/mnt/x' maps letters to folders.\n"
-    "Exit codes: 0 done, 1 failed or incomplete, 2 bad arguments.\n";
+// Each command's flags; a flag may be given once.
+struct Flag {
+    const char* name;
+    bool takesValue;
+    const char* help;
+};
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    std::vector<Flag> flags;
+    QString (*summary)();
+};
+
+QString freeSpaceSummary()
+{
+    return QStringLiteral("Wipes the free space of drive D: with fill files: %1 passes (%2 with --short).")
+        .arg(engine::freeSpacePasses(CompleteWipe))
+        .arg(engine::freeSpacePasses(ShortWipe));
+}
+
+QString driveSummary()
+{
+    return QStringLiteral("Destroys everything on drive D: formats it, fills it (%1 passes; %2 with --short) and\n"
+                          "formats it again; needs root. Without --yes it only says what it would destroy.")
+        .arg(engine::driveFillPasses(CompleteWipe))
+        .arg(engine::driveFillPasses(ShortWipe));
+}
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> table = {
+        {"free-space", "D: [--short] [--yes]",
+         {{"--short", false, "a Short Wipe"},
+          {"--yes", false, "go ahead when D: is only a folder on another drive, whose free space is then wiped"}},
+         freeSpaceSummary},
+        {"drive", "D: --fs fat|fat32|ntfs [--short] --yes",
+         {{"--fs", true, "the file system to format with"},
+          {"--short", false, "a Short Wipe"},
+          {"--yes", false, "do it; without it nothing is done"}},
+         driveSummary},
+    };
+    return table;
+}
+
+QString commandHelp(const Command& c)
+{
+    QString text = QStringLiteral("Usage: zarvexwipe %1 %2\n%3\n").arg(QLatin1String(c.name), QLatin1String(c.synopsis), c.summary());
+    for (const Flag& f : c.flags)
+        text += QStringLiteral("  %1  %2\n").arg(QLatin1String(f.name), -8).arg(QLatin1String(f.help));
+    return text;
+}
+
+QString usage()
+{
+    QString text = QStringLiteral("Usage:\n  zarvexwipe                 open the window\n");
+    for (const Command& c : commands())
+        text += QStringLiteral("  zarvexwipe %1 %2\n").arg(QLatin1String(c.name), QLatin1String(c.synopsis));
+    text += QStringLiteral("  zarvexwipe COMMAND --help  what a command does\n"
+                           "  zarvexwipe --version       the program's version\n"
+                           "\n"
+                           "Drives are letters: / is c:, other mounts d:, e:, ... in the order of their\n"
+                           "mount points; ZARVEX_DRIVES='c=/;t=/mnt/x' maps letters to folders.\n"
+                           "Exit codes: 0 done, 1 failed or incomplete, 2 bad arguments.\n");
+    return text;
+}
 
 void printLine(const QString& text)
 {
@@ -38,13 +92,17 @@ void printLine(const QString& text)
     std::fflush(stdout);
 }
 
+// Questions get the answer the command line gave: Yes with --yes, No
+// otherwise.
 class ConsolePrompter : public platform::Prompter {
 public:
+    bool yes = false;
     void message(const QString& text) override { printLine(text); }
     bool askYesNo(const QString& text) override
     {
-        printLine(text + QStringLiteral(" [answered No: no one to ask]"));
-        return false;
+        printLine(text + (yes ? QStringLiteral(" [answered Yes: --yes]")
+                              : QStringLiteral(" [answered No: give --yes to answer Yes]")));
+        return yes;
     }
 };
 
@@ -52,10 +110,12 @@ public:
 // second: percentage, bytes written, speed and the process time.
 class ConsoleView : public EntireDriveView {
 public:
-    explicit ConsoleView(QString entry = {}) : tty_(::isatty(STDOUT_FILENO) == 1), entry_(std::move(entry))
+    explicit ConsoleView(QString entry = {}, QString announcement = {})
+        : tty_(::isatty(STDOUT_FILENO) == 1), entry_(std::move(entry)), announcement_(std::move(announcement))
     {
         clock_.start();
     }
+    void announceWipe() override { printLine(announcement_); }
     void lockChoices() override {}
     QString selectedDriveEntry() const override { return entry_; }
     void unlockAfterRefusal() override {}
@@ -107,6 +167,7 @@ private:
     }
     bool tty_;
     QString entry_;
+    QString announcement_;
     bool open_ = false;
     QElapsedTimer clock_;
     qint64 lastShown_ = -100000;
@@ -116,9 +177,16 @@ private:
     std::int64_t progress_ = 0;
 };
 
+// An argument as an error message may quote it: a runaway one is cut.
+QString quoted(const QString& argument)
+{
+    constexpr qsizetype kMax = 60;
+    return argument.size() <= kMax ? argument : argument.left(kMax) + QStringLiteral("...");
+}
+
 int usageError(const QString& why)
 {
-    std::fprintf(stderr, "zarvexwipe: %s\n\n%s", why.toLocal8Bit().constData(), kUsage);
+    std::fprintf(stderr, "zarvexwipe: %s\n\n%s", why.toLocal8Bit().constData(), usage().toLocal8Bit().constData());
     return 2;
 }
 
@@ -127,24 +195,42 @@ struct Options {
     bool shortWipe = false;
     bool yes = false;
     QString fs;
+    bool help = false;
 };
 
-// Reads "D:" and the flags a command accepts; false after a usage message.
-bool parseOptions(const QStringList& args, bool driveCommand, Options& o, int& rc)
+// Reads "D:" and the command's flags; false after a usage message.
+bool parseOptions(const Command& command, const QStringList& args, Options& o, int& rc)
 {
+    QStringList seen;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == QStringLiteral("--short"))
-            o.shortWipe = true;
-        else if (driveCommand && a == QStringLiteral("--yes"))
-            o.yes = true;
-        else if (driveCommand && a == QStringLiteral("--fs") && i + 1 < args.size())
-            o.fs = args[++i].toLower();
-        else if (o.drive.isEmpty() && platform::driveLetterOf(a) &&
-                 (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/'))))
+        if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
+            o.help = true;
+            return true;
+        }
+        const auto flag = std::find_if(command.flags.begin(), command.flags.end(),
+                                       [&](const Flag& f) { return a == QLatin1String(f.name); });
+        if (flag != command.flags.end()) {
+            if (seen.contains(a)) {
+                rc = usageError(a + QStringLiteral(" may be given once"));
+                return false;
+            }
+            seen << a;
+            if (flag->takesValue && i + 1 >= args.size()) {
+                rc = usageError(a + QStringLiteral(" needs a value"));
+                return false;
+            }
+            if (a == QStringLiteral("--short"))
+                o.shortWipe = true;
+            else if (a == QStringLiteral("--yes"))
+                o.yes = true;
+            else if (a == QStringLiteral("--fs"))
+                o.fs = args[++i].toLower();
+        } else if (o.drive.isEmpty() && platform::driveLetterOf(a) &&
+                   (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
             o.drive = a.left(2).toLower();
-        else {
-            rc = usageError(QStringLiteral("unexpected argument: ") + a);
+        } else {
+            rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
             return false;
         }
     }
@@ -152,8 +238,9 @@ bool parseOptions(const QStringList& args, bool driveCommand, Options& o, int& r
         rc = usageError(QStringLiteral("a drive is needed, for example d:"));
         return false;
     }
-    if (driveCommand && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") &&
-        o.fs != QStringLiteral("ntfs")) {
+    const bool takesFs = std::any_of(command.flags.begin(), command.flags.end(),
+                                     [](const Flag& f) { return std::string_view(f.name) == "--fs"; });
+    if (takesFs && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") && o.fs != QStringLiteral("ntfs")) {
         rc = usageError(QStringLiteral("--fs fat, fat32 or ntfs is needed"));
         return false;
     }
@@ -172,6 +259,7 @@ struct ConsoleRun {
     bool prepare(const Options& o)
     {
         services.prompter = &prompter;
+        prompter.yes = o.yes;
         const auto f = services.drives->table().folderFor(o.drive[0]);
         if (!f) {
             printLine(QStringLiteral("There is no drive %1.").arg(o.drive.toUpper()));
@@ -194,10 +282,17 @@ struct ConsoleRun {
 
 // Reads the command's arguments and checks its drive; false with the exit
 // code in `rc` when the command cannot go on.
-bool begin(const QStringList& args, bool driveCommand, Options& o, ConsoleRun& run, int& rc)
+bool begin(const char* name, const QStringList& args, Options& o, ConsoleRun& run, int& rc)
 {
-    if (!parseOptions(args, driveCommand, o, rc))
+    const Command& command =
+        *std::find_if(commands().begin(), commands().end(), [&](const Command& c) { return std::string_view(c.name) == name; });
+    if (!parseOptions(command, args, o, rc))
         return false;
+    if (o.help) {
+        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
+        rc = 0;
+        return false;
+    }
     rc = 1;
     return run.prepare(o);
 }
@@ -207,7 +302,7 @@ int entireDrive(const QStringList& args)
     Options o;
     ConsoleRun run;
     int rc = 0;
-    if (!begin(args, true, o, run, rc))
+    if (!begin("drive", args, o, run, rc))
         return rc;
     ProcessSettings& s = settings();
     s.FormatType = o.fs == QStringLiteral("fat") ? FormatFat : o.fs == QStringLiteral("fat32") ? FormatFat32 : FormatNtfs;
@@ -224,8 +319,8 @@ int entireDrive(const QStringList& args)
         return 1;
     }
     s.SystemRootPath = platform::systemRootValue(run.services.drives->table());
-    printLine(QStringLiteral("Wiping ") + plan + u'.');
-    ConsoleView view(platform::driveEntryText({o.drive[0], run.folder}));
+    // Said once the wipe's own refusals (boot drive, CD, not ready) have passed.
+    ConsoleView view(platform::driveEntryText({o.drive[0], run.folder}), QStringLiteral("Wiping ") + plan + u'.');
     EntireDriveContext ctx{run.fillState(), s, run.running, view, run.services, {}, true};
     const DriveWipeResult result = runEntireDriveWipe(ctx);
     return result == DriveWipeResult::Completed ? 0 : 1;
@@ -236,7 +331,7 @@ int freeSpace(const QStringList& args)
     Options o;
     ConsoleRun run;
     int rc = 0;
-    if (!begin(args, false, o, run, rc))
+    if (!begin("free-space", args, o, run, rc))
         return rc;
     const ProcessSettings& s = settings();
     printLine(QStringLiteral("Wiping the free space of drive %1 [%2], %3 passes.")
@@ -272,14 +367,18 @@ static int runCommand(const QStringList& args)
 {
     const QString command = args.value(0);
     if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (command == QStringLiteral("--version")) {
+        std::fprintf(stdout, "zarvexwipe %s\n", ZARVEX_VERSION);
         return 0;
     }
     if (command == QStringLiteral("free-space"))
         return freeSpace(args.mid(1));
     if (command == QStringLiteral("drive"))
         return entireDrive(args.mid(1));
-    return usageError(QStringLiteral("unknown command: ") + command);
+    return usageError(QStringLiteral("unknown command: ") + quoted(command));
 }
 
 } // namespace app

@@ -3,6 +3,7 @@
 #include "engine/filldata.h"
 #include "format/elapsed.h"
 #include "platform/errors.h"
+#include "platform/mounts.h"
 #include "platform/reservedspace.h"
 #include "platform/shutdown.h"
 
@@ -66,8 +67,8 @@ QString failingDriveWarning(const QString& drive)
 // ended in the middle of the pass.
 class FillProcedure::Pass {
 public:
-    Pass(FillTarget& target, QString drive)
-        : target_(target), drive_(std::move(drive)), guard_([this] { discard(); })
+    Pass(FillTarget& target, QString drive, QStringList& leftBehind)
+        : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), guard_([this] { discard(); })
     {
     }
     ~Pass() { discard(); }
@@ -127,6 +128,7 @@ private:
             try {
                 target_.remove(path);
             } catch (const platform::RunTimeError&) {
+                leftBehind_ << path.section(u'\\', -1); // the volume has gone: say where they stay
             }
         }
         created_.clear();
@@ -134,6 +136,7 @@ private:
 
     FillTarget& target_;
     QString drive_;
+    QStringList& leftBehind_;
     std::unique_ptr<FillWriter> writer_;
     QStringList created_;
     platform::EndOfProgramGuard guard_;
@@ -177,7 +180,9 @@ FillOutcome FillProcedure::run(int passes)
     s_.PatternCallCount = 0;
     spaceMissed_ = false;
     unwritable_ = false;
+    leftBehind_.clear();
     const QString drive = s_.SelectedDrive.left(2);
+    folder_ = services_.drives->nativePath(drive);
 
     view_.setProcessControlsEnabled(false);
     view_.selectWipeOption(s_.WipeLevel == 1);
@@ -185,6 +190,9 @@ FillOutcome FillProcedure::run(int passes)
     std::unique_ptr<FillTarget> target;
     bool outOfReach = false;
     try {
+        if (!factory_ && !confirmVolume(drive))
+            return notWiped(QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
+                                .arg(drive.toUpper()));
         if (factory_) {
             target = factory_(drive);
         } else {
@@ -194,6 +202,8 @@ FillOutcome FillProcedure::run(int passes)
         }
         target_ = target.get();
 
+        if (target_->freeBytes() == 0)
+            return noFreeSpace(drive);
         probe();
         const auto f0 = static_cast<std::int64_t>(s_.FreeSpaceKB);
         view_.setStatus(kWipingFreeSpace);
@@ -215,6 +225,65 @@ FillOutcome FillProcedure::run(int passes)
     return finish(drive, outOfReach);
 }
 
+// A letter whose folder is not a mount point would fill whatever volume
+// holds that folder, the system disk when the volume meant has gone: that
+// volume is named, and the user asked, before anything is written.
+bool FillProcedure::confirmVolume(const QString& drive)
+{
+    const auto own = platform::canonicalFolder(folder_);
+    const auto holding = platform::mountPointHolding(folder_);
+    if (!own || !holding)
+        throw platform::RunTimeError(platform::ErrDeviceUnavailable, folder_);
+    if (*own == *holding)
+        return true;
+    const QString here = QStringLiteral("%1 [%2]").arg(drive.toUpper(), folder_);
+    if (ownVolumeRequired_)
+        throw platform::RunTimeError(platform::ErrDeviceUnavailable,
+                                     here + QStringLiteral(" is not a drive of its own: its volume is not mounted there"));
+    QString volume = QStringLiteral("the drive mounted at ") + *holding;
+    QString target = QStringLiteral("that drive");
+    const platform::DriveTable table = services_.drives->table();
+    for (const platform::Drive& d : table.drives()) {
+        if (platform::canonicalFolder(d.folder) == holding) {
+            target = QString(d.letter.toUpper()) + u':';
+            volume = QStringLiteral("%1 [%2]").arg(target, d.folder);
+            break;
+        }
+    }
+    return services_.prompter->askYesNo(
+        QStringLiteral("%1 is not a drive of its own: it is a folder on %2. Wipe the free space of %3?")
+            .arg(here, volume, target));
+}
+
+FillOutcome FillProcedure::notWiped(const QString& message)
+{
+    view_.resetAfterFill();
+    FillOutcome outcome;
+    outcome.message = message;
+    services_.prompter->message(message);
+    return outcome;
+}
+
+// A drive with nothing free has nothing to wipe; fill files that an earlier,
+// interrupted wipe left are the usual reason, and are named.
+FillOutcome FillProcedure::noFreeSpace(const QString& drive)
+{
+    QStringList left;
+    for (int n = 1; n < 32768; ++n) {
+        const QString name = QStringLiteral("tmptxt%1.txt").arg(n);
+        if (!target_->exists(drive + u'\\' + name))
+            break;
+        left << name;
+    }
+    QString message = QStringLiteral("Drive %1 has no free space to wipe.").arg(drive.toUpper());
+    if (!left.isEmpty())
+        message += QStringLiteral("\r\n\r\nIts root holds fill files that an earlier wipe left: %1. Delete them, "
+                                  "then wipe the free space again.")
+                       .arg(left.join(QStringLiteral(", ")));
+    target_ = nullptr;
+    return notWiped(message);
+}
+
 FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QString& drive,
                                     std::unique_ptr<FillTarget> target)
 {
@@ -229,11 +298,19 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
         fillBuffers().clear();
         view_.resetAfterFill();
         outcome.driveErrors = s_.DriveErrorFlag == 1;
-        outcome.message = QStringLiteral("The Free Space Wipe of Drive %1 stopped before it was complete.\r\n\r\n"
-                                         "Error %2: %3")
-                              .arg(drive.toUpper())
-                              .arg(e.number())
-                              .arg(e.description());
+        outcome.message = QStringLiteral("The Free Space Wipe of Drive %1 stopped before it was complete.\r\n\r\n")
+                              .arg(drive.toUpper());
+        if (e.isFileCountLimit())
+            outcome.message += QStringLiteral("The file system of drive %1 can create no more files (it has no free "
+                                              "inodes), although it has free space.")
+                                   .arg(drive.toUpper());
+        else
+            outcome.message += QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description());
+        if (!leftBehind_.isEmpty())
+            outcome.message += QStringLiteral("\r\n\r\nThese fill files could not be deleted and are still at the "
+                                              "root of the volume that was mounted at %1: %2. Delete them when that "
+                                              "volume is mounted again.")
+                                   .arg(folder_, leftBehind_.join(QStringLiteral(", ")));
         prompter.message(outcome.message);
         return outcome;
     }
@@ -274,7 +351,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     auto& clock = *services_.clock;
     const bool lastPass = p == passes;
     int c = 1;
-    Pass pass(*target_, drive);
+    Pass pass(*target_, drive, leftBehind_);
 
     probe();
     Get_Char(s_.PatternCallCount);

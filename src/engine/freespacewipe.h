@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,6 +54,10 @@ public:
     void setTargetFactory(FillTargetFactory factory) { factory_ = std::move(factory); }
     // The seven seconds of pause between passes (off for the benchmark).
     void setPauses(bool on) { pauses_ = on; }
+    // A drive fill after a format writes to the drive's own volume or not
+    // at all: a folder whose volume is not mounted there is refused, where
+    // a free-space wipe asks whether to wipe the volume that holds it.
+    void setOwnVolumeRequired(bool on) { ownVolumeRequired_ = on; }
 
 private:
     class Pass;
@@ -60,6 +65,9 @@ private:
     void displayUpdate();
     void tickProcessTime();
     void runPass(int p, int passes, const QString& drive);
+    bool confirmVolume(const QString& drive);
+    FillOutcome notWiped(const QString& message);
+    FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
     FillOutcome finish(const QString& drive, bool outOfReach);
 
@@ -68,7 +76,10 @@ private:
     platform::Services services_;
     FillTargetFactory factory_;
     bool pauses_ = true;
+    bool ownVolumeRequired_ = false;
     FillTarget* target_ = nullptr;
+    QString folder_;          // where the drive was when the fill began
+    QStringList leftBehind_;  // fill files that could not be deleted
     std::int64_t progress_ = 0;
     std::int64_t maximum_ = 0;
     bool spaceMissed_ = false; // stopped by the bound: the drive compresses

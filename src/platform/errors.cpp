@@ -1,8 +1,10 @@
 #include "platform/errors.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <sys/statvfs.h>
 
 namespace platform {
 
@@ -27,9 +29,9 @@ QString describeError(int number)
     }
 }
 
-RunTimeError::RunTimeError(int number, QString detail, bool fileSizeLimit)
-    : std::runtime_error(describeError(number).toStdString()),
-      number_(number), detail_(std::move(detail)), fileSizeLimit_(fileSizeLimit)
+RunTimeError::RunTimeError(int number, QString detail, Limit limit)
+    : std::runtime_error(describeError(number).toStdString()), number_(number), detail_(std::move(detail)),
+      limit_(limit)
 {
 }
 
@@ -86,7 +88,16 @@ RunTimeError errorFromErrno(int err, const QString& nativePath, const QString& w
         detail = what + QStringLiteral(": ") + detail;
     if (!nativePath.isEmpty())
         detail = nativePath + QStringLiteral(": ") + detail;
-    return RunTimeError(numberForErrno(err, nativePath), detail, err == EFBIG);
+    Limit limit = err == EFBIG ? Limit::FileSize : Limit::None;
+    if (err == ENOSPC && !nativePath.isEmpty()) {
+        struct statvfs sv {};
+        const QByteArray folder = QFile::encodeName(QFileInfo(nativePath).absolutePath());
+        if (::statvfs(folder.constData(), &sv) == 0 && sv.f_files > 0 && sv.f_ffree == 0 && sv.f_bfree > 0) {
+            limit = Limit::FileCount;
+            detail = nativePath + QStringLiteral(": the file system can create no more files (no free inodes)");
+        }
+    }
+    return RunTimeError(numberForErrno(err, nativePath), detail, limit);
 }
 
 } // namespace platform

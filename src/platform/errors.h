@@ -24,9 +24,16 @@ enum ErrorNumber : int {
 // The classic description of an error number ("Disk full", ...).
 QString describeError(int number);
 
+// Why a write or create found no room when the drive itself is not full.
+enum class Limit {
+    None,
+    FileSize,  // a per-file size limit (EFBIG): the file is full, not the drive
+    FileCount, // the file system can create no more files (no free inodes)
+};
+
 class RunTimeError : public std::runtime_error {
 public:
-    RunTimeError(int number, QString detail = {}, bool fileSizeLimit = false);
+    RunTimeError(int number, QString detail = {}, Limit limit = Limit::None);
 
     int number() const { return number_; }
     // The classic description, followed by the detail (path, reason) if any.
@@ -34,17 +41,21 @@ public:
     const QString& detail() const { return detail_; }
     // A disk-full error that is really a per-file size limit (EFBIG): the
     // drive is not full, the file is.
-    bool isFileSizeLimit() const { return fileSizeLimit_; }
+    bool isFileSizeLimit() const { return limit_ == Limit::FileSize; }
+    // A disk-full error from a file system that has room but no free inode.
+    bool isFileCountLimit() const { return limit_ == Limit::FileCount; }
 
 private:
     int number_;
     QString detail_;
-    bool fileSizeLimit_;
+    Limit limit_;
 };
 
 // Maps an OS error to its classic number. `nativePath` is the file the call
 // was about; for ENOENT it tells "file not found" (53) from "a folder on the
 // way is missing" (76).
+// ENOSPC from a file system that still has free blocks but no free inode is
+// told apart (isFileCountLimit()).
 RunTimeError errorFromErrno(int err, const QString& nativePath, const QString& what = {});
 
 } // namespace platform

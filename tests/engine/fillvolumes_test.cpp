@@ -274,6 +274,101 @@ TEST(FillVolumes, Ext4ReserveIsReleasedForTheFillAndPutBackAfter)
     EXPECT_EQ(readText(knob), before);
 }
 
+// A letter whose folder is a folder on a volume, not the volume itself: the
+// volume that would really fill is named and nothing is written on No.
+TEST(FillVolumeChecks, SubfolderLetterNamesTheRealVolumeAndNoWritesNothing)
+{
+    VOLUME_OR_SKIP(volume, Tmpfs, 3);
+    const QString sub = volume.folder() + "/sub";
+    ASSERT_TRUE(QDir().mkpath(sub));
+    EnvGuard env("ZARVEX_DRIVES", "c=/;d=" + volume.folder() + ";t=" + sub);
+    const QString question = "T: [" + sub + "] is not a drive of its own: it is a folder on D: [" + volume.folder() +
+                             "]. Wipe the free space of D:?";
+
+    app::settings() = app::ProcessSettings{};
+    testsupport::FakeDrives drives;
+    testsupport::ScriptedPrompter prompter;
+    testsupport::FastClock clock;
+    app::Form1 w({&drives, &prompter, &clock}, [] {});
+    const std::uint64_t freeBefore = drives.freeBytes("d:\\");
+    ASSERT_TRUE(w.Drive1->setDrive("t:"));
+    w.Combo1->setCurrentIndex(3); // Security Wipe Free Space
+    w.Combo1_click();
+    prompter.answer(false);
+    w.Command1_Click();
+    EXPECT_EQ(prompter.questions, QStringList{question});
+    EXPECT_FALSE(w.lastFill.completed);
+    EXPECT_EQ(clock.pausedMs, 0);
+    EXPECT_EQ(drives.freeBytes("d:\\"), freeBefore);
+    EXPECT_TRUE(w.Command1->isEnabled());
+
+    // Yes: the volume that holds the folder is wiped, and left as it was.
+    DirectFill fill;
+    fill.prompter.answer(true);
+    EXPECT_TRUE(fill.run(1).completed);
+    EXPECT_EQ(fill.prompter.texts, QStringList{question});
+    EXPECT_TRUE(fillFilesIn(sub).isEmpty());
+    EXPECT_EQ(drives.freeBytes("d:\\"), freeBefore);
+}
+
+// Whatever stops a wipe before it writes says why in words that fit: a full
+// drive is not called failing, a drive out of inodes is not called full, and
+// fill files the wipe could not delete are named with where they are.
+TEST(FillVolumeChecks, FullDriveNoInodesAndUndeletableFillFilesAreSaidAsTheyAre)
+{
+    VOLUME_OR_SKIP(volume, Tmpfs, 1);
+    EnvGuard env("ZARVEX_DRIVES", driveMap(volume));
+    {
+        // Full before the wipe, with a fill file of an interrupted one.
+        QFile left(volume.folder() + "/tmptxt1.txt");
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'x');
+        while (left.write(block) == block.size() && left.flush()) {
+        }
+        left.close();
+        DirectFill fill;
+        const engine::FillOutcome out = fill.run(1);
+        EXPECT_FALSE(out.completed);
+        EXPECT_FALSE(out.driveErrors);
+        EXPECT_EQ(fill.prompter.texts,
+                  QStringList{"Drive T: has no free space to wipe.\r\n\r\nIts root holds fill files that an earlier "
+                              "wipe left: tmptxt1.txt. Delete them, then wipe the free space again."});
+        ASSERT_TRUE(QFile::remove(left.fileName()));
+    }
+    {
+        // Room for data, none for another file.
+        QString out;
+        ASSERT_TRUE(writeFile(volume.folder() + "/own.txt", "mine"));
+        ASSERT_EQ(testsupport::runCommand("mount", {"-o", "remount,nr_inodes=2", volume.folder()}, &out), 0)
+            << out.toStdString();
+        DirectFill fill;
+        EXPECT_FALSE(fill.run(1).completed);
+        ASSERT_EQ(fill.prompter.texts.size(), 1);
+        EXPECT_TRUE(fill.prompter.texts[0].endsWith("The file system of drive T: can create no more files (it has no "
+                                                    "free inodes), although it has free space."))
+            << fill.prompter.texts[0].toStdString();
+        testsupport::runCommand("mount", {"-o", "remount,nr_inodes=1000", volume.folder()});
+    }
+    {
+        // Unmounted (lazily) while the pass's file waits to be deleted.
+        DirectFill fill;
+        const QString mountPoint = volume.folder();
+        fill.clock.onPause = [&] {
+            if (!fillFilesIn(mountPoint).isEmpty()) {
+                ASSERT_TRUE(volume.unmount());
+            }
+        };
+        EXPECT_FALSE(fill.run(1).completed);
+        ASSERT_EQ(fill.prompter.texts.size(), 1);
+        EXPECT_TRUE(fill.prompter.texts[0].contains("Error 68")) << fill.prompter.texts[0].toStdString();
+        EXPECT_TRUE(fill.prompter.texts[0].endsWith("These fill files could not be deleted and are still at the root "
+                                                    "of the volume that was mounted at " + mountPoint +
+                                                    ": tmptxt1.txt. Delete them when that volume is mounted again."))
+            << fill.prompter.texts[0].toStdString();
+        EXPECT_TRUE(fillFilesIn(mountPoint).isEmpty()) << "written to the folder the volume left";
+    }
+}
+
 // The command-line front end, run as the separate program it is.
 namespace {
 
@@ -336,6 +431,49 @@ TEST(FillVolumesCommandLine, QuickAnswersAndExitCodes)
     EXPECT_EQ(f.code, 0);
     EXPECT_TRUE(f.out.contains("free-space")) << f.out.toStdString();
     EXPECT_TRUE(f.err.isEmpty()) << f.err.toStdString();
+
+    // Each option once; every command explains itself; long junk is cut.
+    const QString junk(500, u'x');
+    const struct {
+        QStringList args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{"drive", "t:", "--fs", "ntfs", "--fs", "fat", "--yes"}, 2, "--fs may be given once"},
+        {{"free-space", "t:", "--short", "--short"}, 2, "--short may be given once"},
+        {{"free-space", "--help"}, 0, "Usage: zarvexwipe free-space D: [--short] [--yes]"},
+        {{"drive", "t:", "--help"}, 0, "fills it (10 passes; 5 with --short)"},
+        {{"--version"}, 0, "zarvexwipe 5.4.0.1"},
+        {{"free-space", junk}, 2, "unexpected argument: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx..."},
+    };
+    for (const auto& c : cases) {
+        f = runProgram(c.args, map);
+        EXPECT_EQ(f.code, c.code) << c.args.join(' ').left(80).toStdString();
+        EXPECT_TRUE((f.out + f.err).contains(c.says)) << (f.out + f.err).toStdString();
+        EXPECT_FALSE(f.err.contains(junk));
+    }
+}
+
+// The console refuses a letter that is only a folder unless --yes is given,
+// and refuses the boot drive before it says it is wiping anything.
+TEST(FillVolumesCommandLine, RefusesBeforeItAnnounces)
+{
+    if (!QFileInfo::exists(programPath()))
+        GTEST_SKIP() << "zarvexwipe is not built: " << programPath().toStdString();
+    VOLUME_OR_SKIP(volume, Ext4, 8);
+    const QString sub = volume.folder() + "/sub";
+    ASSERT_TRUE(QDir().mkpath(sub));
+    Finished f = runProgram({"free-space", "t:", "--short"}, "c=/;t=" + sub);
+    EXPECT_EQ(f.code, 1);
+    EXPECT_TRUE(f.out.contains("is not a drive of its own")) << f.out.toStdString();
+    EXPECT_TRUE(f.out.contains("[answered No: give --yes to answer Yes]")) << f.out.toStdString();
+    EXPECT_TRUE(fillFilesIn(sub).isEmpty());
+
+    EnvGuard root("SYSTEMROOT", "C:\\WINDOWS");
+    f = runProgram({"drive", "c:", "--fs", "ntfs", "--yes"}, "c=" + volume.folder());
+    EXPECT_EQ(f.code, 1);
+    EXPECT_TRUE(f.out.startsWith("You CAN NOT FORMAT the Primary Boot Drive with this program")) << f.out.toStdString();
+    EXPECT_FALSE(f.out.contains("Wiping")) << f.out.toStdString();
 }
 
 // Stopped by a kill request in the middle of a wipe, the program leaves no

@@ -23,7 +23,7 @@ public:
         if (v_.fileLimit && v_.files[path_] + size > v_.fileLimit) {
             // Written up to the limit, as a real write stops there.
             v_.files[path_] = v_.fileLimit;
-            throw platform::RunTimeError(platform::ErrDiskFull, path_, true);
+            throw platform::RunTimeError(platform::ErrDiskFull, path_, platform::Limit::FileSize);
         }
         const auto stored = static_cast<std::uint64_t>(std::ceil(static_cast<double>(size) * v_.storedPerByte));
         if (v_.used() + stored > v_.capacity) {
