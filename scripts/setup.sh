@@ -4,8 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# fonts-liberation2 gives "Times New Roman" (the printed help texts) a
+# metric-compatible face; poppler-utils lets the tests read printed PDFs.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
-          libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount)
+          libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
+          fonts-liberation2 poppler-utils)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -236,6 +236,7 @@ void Form1::buildUi()
     mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::Main);
+    info::connectHelpMenus(menuItems, info::MenuWindow::Main, this, *services_.prompter);
 
     connect(Drive1, &controls::DriveListBox::driveChanged, this, &Form1::Drive1_Change);
     connect(Combo1, &QComboBox::activated, this, [this](int) { Combo1_click(); });

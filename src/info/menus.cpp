@@ -1,8 +1,15 @@
 #include "info/menus.h"
 
+#include "app/settings.h"
+#include "info/frmabout.h"
+#include "info/frminfo.h"
+#include "platform/prompter.h"
+
 #include <QAction>
+#include <QDesktopServices>
 #include <QMenu>
 #include <QMenuBar>
+#include <QUrl>
 
 namespace info {
 
@@ -76,6 +83,63 @@ QMap<QString, QAction*> addHelpMenus(QMenuBar* bar, MenuWindow window)
         }
     }
     return actions;
+}
+
+QString supportMailLink()
+{
+    return QStringLiteral("mailto:%1?subject=%2").arg(kSupportAddress, kSupportSubject);
+}
+
+namespace {
+UrlOpener& urlOpener()
+{
+    static UrlOpener opener;
+    return opener;
+}
+
+// The desktop may have no mail program; a click that silently does nothing
+// would leave the user waiting for a mail window, so say where to write.
+void openSupportMail(platform::Prompter& prompter)
+{
+    const QUrl link(supportMailLink());
+    const bool opened = urlOpener() ? urlOpener()(link) : QDesktopServices::openUrl(link);
+    if (!opened)
+        prompter.message(QStringLiteral("No mail program could be started.\r\n\r\n"
+                                        "Please write to %1 with the subject \"%2\".")
+                             .arg(kSupportAddress, kSupportSubject));
+}
+
+std::function<void()> actionOf(const MenuEntry& entry, platform::Prompter* prompter)
+{
+    switch (entry.action) {
+    case MenuAction::Topic:
+        return [key = entry.topic, prompter] {
+            app::settings().InfoTopic = key;
+            showInfoWindow(*prompter);
+        };
+    case MenuAction::Tutorial:
+        return [prompter] { prompter->message(kTutorialMessage); };
+    case MenuAction::Contact:
+        return [prompter] { openSupportMail(*prompter); };
+    case MenuAction::About:
+        return [] { showAboutWindow(); };
+    }
+    return {};
+}
+} // namespace
+
+void setUrlOpener(UrlOpener opener)
+{
+    urlOpener() = std::move(opener);
+}
+
+void connectHelpMenus(const QMap<QString, QAction*>& items, MenuWindow window, QWidget* owner,
+                      platform::Prompter& prompter)
+{
+    for (const MenuDef& def : helpMenus(window))
+        for (const MenuEntry& entry : def.entries)
+            if (QAction* action = items.value(entry.name))
+                QObject::connect(action, &QAction::triggered, owner, actionOf(entry, &prompter));
 }
 
 } // namespace info

@@ -1,0 +1,260 @@
+// The help menus of both windows, the viewer on the built database, its
+// printing (to PDF through the printer's code path) and the about window.
+#include "../infodb/dbfiles.h"
+#include "app/form1.h"
+#include "info/frmabout.h"
+#include "info/frminfo.h"
+#include "info/infoprint.h"
+#include "info/menus.h"
+#include "infodb/infodb.h"
+#include "support/fakes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+using namespace info;
+
+namespace {
+struct Topic { const char *item, *heading, *title, *column; };
+// Main window entries; the second window's entries of the same name open the same topics.
+const Topic kTopics[] = {
+    {"GenWipe", "General Wipe Information", "Orvane Drive Wiper General Information", "GenWipe"},
+    {"DriveWipe", "Complete Drive Wipe Instructions", "Orvane Software Drive Wipe Instructions", "DRWipe"},
+    {"WipeFolder", "Folder Wipe Basic Instructions", "Orvane Software Folder Wipe Instructions", "FoldWipe"},
+    {"FileWipe", "File Wipe Basic Instructions", "Orvane Software File Wipe Instructions", "FileWipe"},
+    {"WipeFree", "Wipe Free Space", "Orvane Wipe Free Space Instructions", "FreeWipe"},
+    {"stops", "IF Wipe Process Stops", "Orvane Wipe Process Stops Without Completing", "stops"},
+    {"Protects", "Safeguards", "Orvane Drive Wiper Safeguards", "RegSafe"},
+    {"ReadMe", "Drive Wiper Read Me File", "Orvane Software Read Me File", "ReadMe"},
+    {"copyright", "Copyright Information", "Orvane Software Copyright Statement", "CRInfo"},
+    {"CD", "Cautions and Disclaimers", "Orvane Drive Wiper Cautions and Disclaimers", "CandD"},
+    {"FAQ", "Frequently Asked Questions", "Orvane Software FAQs or Frequently Asked Questions", "FAQ"},
+    {"EULA", "End User License Agreement - EULA", "Orvane Software EULA", "EULA"},
+    {"Privacy", "Privacy Policy", "Orvane Software Privacy and Disclosure Policies", "RegPrivate"},
+};
+
+struct Word { int page; double y; QString text; };
+// Words of a PDF with their page and top, as poppler extracts them.
+QList<Word> pdfWords(const QString& pdf)
+{
+    QProcess p;
+    p.start("pdftotext", {"-bbox", pdf, "-"});
+    p.waitForFinished();
+    QList<Word> words;
+    int page = 0;
+    static const QRegularExpression re(R"re(<page |<word xMin="[\d.]+" yMin="([\d.]+)"[^>]*>([^<]*)</word>)re");
+    for (auto it = re.globalMatch(QString::fromUtf8(p.readAllStandardOutput())); it.hasNext();) {
+        const auto m = it.next();
+        if (m.captured(0).startsWith("<page"))
+            ++page;
+        else
+            words << Word{page, m.captured(1).toDouble(), m.captured(2)};
+    }
+    return words;
+}
+} // namespace
+
+class InfoTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    testsupport::EnvGuard drivesEnv{"ZARVEX_DRIVES", "c=" + tmp.path()};
+    testsupport::EnvGuard rootEnv{"SYSTEMROOT", "C:\\WINDOWS"};
+    testsupport::FakeDrives drives;
+    testsupport::ScriptedPrompter prompter;
+    testsupport::FastClock clock;
+    QList<QUrl> mailed;
+    bool mailOpens = true;
+    std::unique_ptr<app::Form1> form1;
+    QMainWindow bare; // stands in for the folder and file wipe window
+    QMap<QString, QAction*> second;
+
+    void SetUp() override
+    {
+        app::settings() = app::ProcessSettings{};
+        infodb::setDatabasePath(infodbtest::builtDatabase());
+        infodb::resetReports();
+        setUrlOpener([this](const QUrl& url) { mailed << url; return mailOpens; });
+        form1 = std::make_unique<app::Form1>(platform::Services{&drives, &prompter, &clock}, [] {});
+        second = addHelpMenus(bare.menuBar(), MenuWindow::FileWipe);
+        connectHelpMenus(second, MenuWindow::FileWipe, &bare, prompter);
+        prompter.texts.clear();
+    }
+    void TearDown() override
+    {
+        if (infoWindow())
+            infoWindow()->Command1_Click();
+        if (aboutWindow())
+            aboutWindow()->Command1_Click();
+        setUrlOpener({});
+        setPrinterSource({});
+        infodb::setDatabasePath({});
+    }
+    static std::unique_ptr<QPagedPaintDevice> pdfPrinter(const QString& pdf)
+    {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFileName(pdf); // .pdf: Qt's PDF engine
+        return printer;
+    }
+};
+
+TEST_F(InfoTest, EveryTopicEntryOfBothWindowsShowsItsHeadingTitleAndColumn)
+{
+    const infodb::Connection db(infodbtest::builtDatabase());
+    for (const Topic& t : kTopics) {
+        for (QAction* entry : {form1->menuItems.value(t.item), second.value(t.item)}) {
+            if (!entry)
+                continue; // not in the second window
+            entry->trigger();
+            ASSERT_TRUE(infoWindow()) << t.item;
+            EXPECT_EQ(infoWindow()->Label1->text(), t.heading);
+            EXPECT_EQ(infoWindow()->windowTitle(), t.title);
+            EXPECT_EQ(infoWindow()->Text1->toPlainText(), infodb::readTopic(db, t.column)) << t.item;
+            EXPECT_EQ(infoWindow()->Picture2->pixmap().size(), QSize(100, 52));
+            infoWindow()->Command1_Click();
+        }
+    }
+    EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
+}
+
+TEST_F(InfoTest, UnknownOrMiscasedKeyKeepsTheDesignTexts)
+{
+    for (const char* key : {"", "wipefree", "FreeWipe"}) {
+        app::settings().InfoTopic = key;
+        frmInfo* v = showInfoWindow(prompter);
+        EXPECT_EQ(v->Label1->text() + '|' + v->windowTitle() + '|' + v->Text1->toPlainText(),
+                  "Information|Orvane Software Information|") << key;
+        v->Command1_Click();
+    }
+}
+
+TEST_F(InfoTest, SecondTopicKeepsTheOpenViewerAndANewOneLoadsAfterClose)
+{
+    second.value("FileWipe")->trigger();
+    frmInfo* first = infoWindow();
+    second.value("stops")->trigger();
+    EXPECT_EQ(infoWindow(), first);
+    EXPECT_EQ(first->Label1->text(), "File Wipe Basic Instructions");
+    first->Command1_Click();
+    EXPECT_FALSE(first->holdsDatabase());
+    second.value("stops")->trigger();
+    EXPECT_EQ(infoWindow()->Label1->text(), "IF Wipe Process Stops");
+}
+
+TEST_F(InfoTest, UnreadableDatabaseGivesOneMessageAndAnEmptyUsableViewer)
+{
+    const QString copy = infodbtest::copyOfBuilt(tmp.path());
+    for (const char* damage : {"", "UPDATE MiscInfo SET FreeWipe = NULL", "ALTER TABLE MiscInfo DROP COLUMN FreeWipe",
+                               "DELETE FROM MiscInfo", "DROP TABLE MiscInfo"}) {
+        prompter.texts.clear();
+        if (*damage) {
+            ASSERT_EQ(QProcess::execute("sqlite3", {copy, damage}), 0) << damage;
+        }
+        infodb::setDatabasePath(*damage ? copy : tmp.filePath("absent.db"));
+        app::settings().InfoTopic = "WipeFree";
+        frmInfo* v = showInfoWindow(prompter);
+        EXPECT_EQ(prompter.texts.size(), 1) << damage;
+        EXPECT_EQ(v->Label1->text(), "Wipe Free Space");
+        EXPECT_TRUE(v->Text1->toPlainText().isEmpty());
+        EXPECT_TRUE(v->isVisible() && v->Command2->isEnabled());
+        v->Command1_Click();
+    }
+}
+
+TEST_F(InfoTest, PrintsHeadingAfterFourEmptyLinesThenTheWholeTextOverPagesInTimes)
+{
+    setPrinterSource([this] { return pdfPrinter(tmp.filePath("help.pdf")); });
+    form1->menuItems.value("GenWipe")->trigger();
+    frmInfo* v = infoWindow();
+    QString text = "Opening paragraph:";
+    for (int i = 1; i <= 150; ++i)
+        text += QString(" w%1").arg(i); // far wider than the page
+    for (int i = 1; i <= 120; ++i)
+        text += QString("\nL%1").arg(i);
+    v->Text1->setPlainText(text);
+    v->Command2_Click();
+
+    const QList<Word> words = pdfWords(tmp.filePath("help.pdf"));
+    ASSERT_GT(words.size(), 270);
+    EXPECT_EQ(QStringList({words[0].text, words[1].text, words[2].text}).join(' '), "GENERAL WIPE INFORMATION");
+    QStringList order;
+    for (const Word& w : words)
+        order << w.text;
+    EXPECT_EQ(order.indexOf("w150") + 1, order.indexOf("L1")); // wrapped, nothing cut off
+    const auto at = [&](const char* t) { return words[order.indexOf(t)]; };
+    const double spacing = at("L2").y - at("L1").y;
+    EXPECT_NEAR(spacing, 13.8, 0.5); // 12-point Times (metric-compatible face)
+    EXPECT_NEAR(at("Opening").y - words[0].y, 3 * spacing, 0.5);
+    EXPECT_GE(words.last().page, 2);
+    EXPECT_EQ(words.last().text, "L120");
+    const Word page2Top = *std::find_if(words.begin(), words.end(), [](const Word& w) { return w.page == 2; });
+    EXPECT_NEAR(words[0].y - page2Top.y, 4 * spacing, 0.5);
+
+    QFile pdf(tmp.filePath("help.pdf"));
+    EXPECT_TRUE(pdf.open(QIODevice::ReadOnly) && pdf.readAll().contains(QFontInfo(QFont("Times New Roman")).family().remove(' ').toLatin1()));
+}
+
+TEST_F(InfoTest, PrinterFailuresShowTheirMessage)
+{
+    app::settings().InfoTopic = "FAQ";
+    const QList<std::pair<PrinterSource, QString>> cases = {
+        {[] { return defaultPrinter(QPrinterInfo()); },
+         "There is a problem with your printer\r\nmake sure your printer is properly set up and turned on"},
+        {[this] { return pdfPrinter(tmp.filePath("no/such/folder/x.pdf")); }, "There is an unspecified printer error"},
+    };
+    for (const auto& [source, message] : cases) {
+        prompter.texts.clear();
+        setPrinterSource(source);
+        showInfoWindow(prompter)->Command2_Click();
+        EXPECT_EQ(prompter.texts, QStringList{message});
+    }
+}
+
+TEST_F(InfoTest, TutorialsShowTheirMessageAndNothingElse)
+{
+    for (const auto& items : {form1->menuItems, second})
+        for (const char* name : {"CVT", "DrW", "FoW", "FiW", "SafeguardsTutorial"})
+            items.value(name)->trigger();
+    EXPECT_EQ(prompter.texts, QStringList(10, "Tutorials are not included in the Download version"));
+    EXPECT_FALSE(infoWindow() || aboutWindow() || !mailed.isEmpty());
+}
+
+TEST_F(InfoTest, ContactOpensTheSupportMailOrSaysWhereToWrite)
+{
+    form1->menuItems.value("Contact")->trigger();
+    ASSERT_EQ(mailed.size(), 1);
+    EXPECT_EQ(mailed[0].toEncoded(), "mailto:support@orvane.example?subject=Re:%20Orvane%20Drive%20Wiper%20Customer%20Support");
+    EXPECT_TRUE(prompter.texts.isEmpty());
+
+    mailOpens = false;
+    second.value("Contact")->trigger();
+    ASSERT_EQ(prompter.texts.size(), 1);
+    EXPECT_TRUE(prompter.texts[0].contains("support@orvane.example"));
+}
+
+TEST_F(InfoTest, OneAboutWindowBroughtToTheFront)
+{
+    form1->menuItems.value("About1")->trigger();
+    frmAbout* about = aboutWindow();
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->windowTitle(), "About Orvane Software Drive Wiper");
+    EXPECT_EQ(about->Label1->text(), "Orvane Software Zarvex Drive Wiper and Quellix");
+    EXPECT_EQ(about->Label2->text(), "Version 5.4.0.1");
+
+    form1->menuItems.value("GenWipe")->trigger(); // the viewer takes the front
+    second.value("About1")->trigger();
+    EXPECT_EQ(aboutWindow(), about);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), about);
+    about->Command1_Click();
+    EXPECT_EQ(aboutWindow(), nullptr);
+}
