@@ -1,0 +1,239 @@
+#include "platform/overwritefile.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// A chunk holds whole repeats of any pattern of 100 or 200 bytes and whole
+// blocks of any device (4 KiB), so chunk after chunk continues the pattern.
+constexpr std::size_t kChunk = 200 * 4096;
+constexpr std::size_t kDirectAlign = 4096;
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+QByteArray encoded(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw errorFromErrno(errno, folder, QStringLiteral("open folder"));
+    const int rc = ::fsync(fd);
+    const int err = errno;
+    ::close(fd);
+    if (rc != 0)
+        throw errorFromErrno(err, folder, QStringLiteral("flush folder"));
+}
+
+// Renames `path` to names of its own length made of one repeated character,
+// then shorter ones, flushing the folder each time; returns the last name.
+QString overwriteName(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    QString current = path;
+    static const char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (qsizetype length = encoded(info.fileName()).size(); length >= 1; --length) {
+        for (const char* c = kChars; *c; ++c) {
+            const QString next = folder + u'/' + QString(length, QLatin1Char(*c));
+            // Never over another file: a name that exists is passed by.
+            if (::renameat2(AT_FDCWD, encoded(current).constData(), AT_FDCWD, encoded(next).constData(),
+                            RENAME_NOREPLACE) == 0) {
+                current = next;
+                syncFolder(folder);
+                break;
+            }
+            if (errno != EEXIST)
+                throw errorFromErrno(errno, current, QStringLiteral("rename"));
+        }
+    }
+    return current;
+}
+
+} // namespace
+
+OverwriteFile::OverwriteFile(const QString& nativePath) : path_(nativePath)
+{
+    fd_ = ::open(encoded(nativePath).constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("open"));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw RunTimeError(ErrPathFileAccess, nativePath + QStringLiteral(": not a regular file"));
+    }
+    // O_NONBLOCK only kept a FIFO from hanging the open.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+}
+
+OverwriteFile::~OverwriteFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::uint64_t OverwriteFile::size() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("stat"));
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool OverwriteFile::setDirect(bool on)
+{
+    if (on == direct_)
+        return true;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags >= 0 && ::fcntl(fd_, F_SETFL, on ? (flags | O_DIRECT) : (flags & ~O_DIRECT)) == 0) {
+        direct_ = on;
+        return true;
+    }
+    return false; // tmpfs and some FUSE drivers take no direct I/O
+}
+
+void OverwriteFile::writeAt(const char* data, std::size_t size, std::uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EINVAL && direct_) {
+                // The flag was taken but not this write: buffered from here.
+                setDirect(false);
+                continue;
+            }
+            throw errorFromErrno(errno, path_, QStringLiteral("write"));
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+}
+
+void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length,
+                                 const std::function<void(std::uint64_t)>& progress)
+{
+    if (pattern.isEmpty() || length == 0)
+        return;
+    std::unique_ptr<char, FreeDeleter> chunk(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    if (!chunk)
+        throw RunTimeError(ErrOutOfMemory, path_);
+    for (std::size_t i = 0; i < kChunk; ++i)
+        chunk.get()[i] = pattern[static_cast<qsizetype>(i % static_cast<std::size_t>(pattern.size()))];
+
+    bool directWorks = true;
+    for (std::uint64_t done = 0; done < length;) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
+        // Whole device blocks go direct; the rest of the last piece through
+        // the page cache, which the sync below flushes.
+        const std::size_t whole = piece / kDirectAlign * kDirectAlign;
+        if (whole > 0 && directWorks) {
+            directWorks = setDirect(true);
+            writeAt(chunk.get(), whole, done);
+        } else if (whole > 0) {
+            writeAt(chunk.get(), whole, done);
+        }
+        if (piece > whole) {
+            setDirect(false);
+            writeAt(chunk.get() + whole, piece - whole, done + whole);
+        }
+        done += piece;
+        if (progress)
+            progress(done);
+    }
+}
+
+void OverwriteFile::sync()
+{
+    if (::fsync(fd_) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("flush"));
+}
+
+void OverwriteFile::close()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    const int synced = ::fsync(fd);
+    const int syncErr = errno;
+    const int closed = ::close(fd);
+    if (synced != 0)
+        throw errorFromErrno(syncErr, path_, QStringLiteral("flush"));
+    if (closed != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("close"));
+}
+
+unsigned extraLinks(const QString& nativePath)
+{
+    struct stat st {};
+    if (::lstat(encoded(nativePath).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 1)
+        return 0;
+    return static_cast<unsigned>(st.st_nlink - 1);
+}
+
+void OverwriteFile::truncateToZero()
+{
+    if (::ftruncate(fd_, 0) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("empty"));
+}
+
+void destroyFile(const QString& nativePath)
+{
+    {
+        OverwriteFile file(nativePath);
+        file.truncateToZero();
+        file.close();
+    }
+    const QString last = overwriteName(nativePath);
+    if (::unlink(encoded(last).constData()) != 0)
+        throw errorFromErrno(errno, last, QStringLiteral("delete"));
+    syncFolder(QFileInfo(last).absolutePath());
+}
+
+void destroyFolder(const QString& nativePath)
+{
+    QString path = nativePath;
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    struct stat st {};
+    if (::lstat(encoded(path).constData(), &st) != 0)
+        throw errorFromErrno(errno, path, QStringLiteral("examine"));
+    if (!S_ISDIR(st.st_mode))
+        throw RunTimeError(ErrPathFileAccess, path + QStringLiteral(": not a folder"));
+    // A folder that still holds anything keeps its name: renamed, it would
+    // only hide what is left under a meaningless one.
+    if (DIR* dir = ::opendir(encoded(path).constData())) {
+        bool empty = true;
+        while (const dirent* e = ::readdir(dir))
+            empty = empty && (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0);
+        ::closedir(dir);
+        if (!empty)
+            throw errorFromErrno(ENOTEMPTY, path, QStringLiteral("remove folder"));
+    }
+    const QString last = overwriteName(path);
+    if (::rmdir(encoded(last).constData()) != 0)
+        throw errorFromErrno(errno, last, QStringLiteral("remove folder"));
+    syncFolder(QFileInfo(last).absolutePath());
+}
+
+} // namespace platform
