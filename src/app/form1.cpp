@@ -1,6 +1,8 @@
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
+#include "controls/filelistbox.h"
 #include "drives/driveinfo.h"
+#include "filewipe/form2.h"
 #include "info/menus.h"
 #include "platform/environment.h"
 #include "platform/errors.h"
@@ -10,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoopLocker>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -598,6 +601,29 @@ void Form1::resetAfterFill()
     setProcessControlsEnabled(true);
 }
 
-void Form1::openFileWipeWindow(const QString&) {}
+void Form1::openFileWipeWindow(const QString& code)
+{
+    // The main window that comes back is made as this one was.
+    auto newMain = [services = services_, end = endProgram_, targets = fillTargetFactory] {
+        auto* w = new Form1(services, end);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->fillTargetFactory = targets;
+        return w;
+    };
+    auto* form2 = new filewipe::Form2(services_, newMain, endProgram_);
+    form2->setAttribute(Qt::WA_DeleteOnClose);
+    form2->Drive1->setDrive(s_.SelectedDrive.left(2));
+    s_.ProcessCode = code;
+    {
+        // Between the two windows there is none: the program must not take
+        // that moment for its end.
+        const QEventLoopLocker keepRunning;
+        close();
+        form2->show();
+    }
+    const bool fileMode = code == QStringLiteral("Fil");
+    form2->File1->setEnabled(fileMode);
+    form2->Command2->setEnabled(fileMode);
+}
 
 } // namespace app

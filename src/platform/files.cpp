@@ -74,4 +74,14 @@ std::vector<DirEntry> listRegularFiles(const QString& nativeFolder)
     return out;
 }
 
+std::int64_t fileLength(const QString& nativePath)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(nativePath).constData(), &st) != 0)
+        throw errorFromErrno(errno, nativePath);
+    if (!S_ISREG(st.st_mode))
+        throw RunTimeError(ErrPathFileAccess, nativePath + QStringLiteral(": not a regular file"));
+    return static_cast<std::int64_t>(st.st_size);
+}
+
 } // namespace platform

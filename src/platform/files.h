@@ -3,6 +3,7 @@
 // that begins with a full stop, read-only is a file its owner cannot write,
 // nothing carries the system attribute. Only regular files are listed.
 #include <QString>
+#include <cstdint>
 #include <vector>
 
 namespace platform {
@@ -29,5 +30,10 @@ struct DirEntry {
 // Regular files of a folder (no links, devices or folders), names holding a
 // backslash left out; throws RunTimeError when the folder cannot be read.
 std::vector<DirEntry> listRegularFiles(const QString& nativeFolder);
+
+// Length in bytes of a regular file (not following a final symbolic link);
+// anything else is refused with 75, a path that cannot be examined throws
+// its own error.
+std::int64_t fileLength(const QString& nativePath);
 
 } // namespace platform

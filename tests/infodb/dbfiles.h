@@ -1,6 +1,7 @@
 #pragma once
 // The database the build made, and private copies of it for tests that write.
 #include "infodb/location.h"
+#include "infodb/recordset.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,9 @@ inline QString builtDatabase()
     return QDir(QStringLiteral(ZARVEX_BUILD_BIN_DIR)).filePath(QString::fromLatin1(infodb::kDatabaseFileName));
 }
 
-// Copies the built database into `folder`; the copy is writable.
+// Copies the built database into `folder`; the copy is writable. Its
+// file-type scratch list starts as the build made it, "ALL" alone, whatever
+// a run of the program from the build folder left there.
 inline QString copyOfBuilt(const QString& folder)
 {
     const QString target = QDir(folder).filePath(QString::fromLatin1(infodb::kDatabaseFileName));
@@ -21,6 +24,10 @@ inline QString copyOfBuilt(const QString& folder)
     if (!QFile::copy(builtDatabase(), target))
         return {};
     QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOwner);
+    infodb::Connection db(target);
+    infodb::Recordset exts(db, QStringLiteral("exts"));
+    for (exts.moveNext(); !exts.eof(); exts.moveNext())
+        exts.deleteCurrent();
     return target;
 }
 

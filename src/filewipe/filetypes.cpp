@@ -1,0 +1,89 @@
+#include "filewipe/filetypes.h"
+#include "infodb/infodb.h"
+#include "infodb/recordset.h"
+
+namespace filewipe {
+
+namespace {
+const QString kField = QString::fromLatin1(infodb::kExtField);
+}
+
+QString fileEnding(const QString& name)
+{
+    return name.right(3).toUpper();
+}
+
+bool offeredAsType(const QString& ending)
+{
+    if (ending.isEmpty() || ending.back().isSpace())
+        return false;
+    for (const QChar c : ending)
+        if (c == u'*' || c == u'?' || c == u';')
+            return false;
+    return true;
+}
+
+QStringList typeChoices(const QStringList& names)
+{
+    QStringList choices{kAllTypes};
+    for (const QString& name : names) {
+        const QString ending = fileEnding(name);
+        if (offeredAsType(ending) && !choices.contains(ending))
+            choices << ending;
+    }
+    return choices;
+}
+
+QStringList rebuildFileTypes(infodb::Recordset& exts, const QStringList& names)
+{
+    // Empty the scratch list down to its "ALL" record.
+    exts.moveFirst();
+    bool keptAll = false;
+    if (!exts.bof() && !exts.eof()) {
+        keptAll = exts.text(kField) == kAllTypes;
+        if (keptAll)
+            exts.moveNext();
+        while (!exts.eof()) {
+            exts.deleteCurrent();
+            exts.moveNext();
+        }
+    }
+    // Without its "ALL" record the selector could never list every file
+    // again; appended to an emptied table it is the first record once more.
+    if (!keptAll) {
+        exts.addNew();
+        exts.setValue(kField, kAllTypes);
+    }
+
+    // Each ending once: scan from the first record, append at the end. An
+    // appended record is stored by the next move.
+    for (const QString& name : names) {
+        const QString ending = fileEnding(name);
+        if (!offeredAsType(ending))
+            continue;
+        for (exts.moveFirst();; exts.moveNext()) {
+            if (exts.eof()) {
+                exts.addNew();
+                exts.setValue(kField, ending);
+                break;
+            }
+            if (exts.text(kField) == ending)
+                break;
+        }
+    }
+
+    QStringList entries;
+    for (exts.moveFirst(); !exts.eof(); exts.moveNext()) {
+        const QString value = exts.text(kField);
+        if (!value.isEmpty())
+            entries << value;
+    }
+    return entries;
+}
+
+QString patternForChoice(const QString& choice)
+{
+    return choice.isEmpty() || choice == kAllTypes ? kAllFiles : QStringLiteral("*.") + choice;
+}
+
+} // namespace filewipe
