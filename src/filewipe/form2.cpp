@@ -42,6 +42,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 // The logo lives in the core library's resources, which a static library
 // must register itself.
@@ -170,6 +171,7 @@ void Form2::buildUi()
     mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::FileWipe);
+    info::connectHelpMenus(menuItems, info::MenuWindow::FileWipe, this, *services_.prompter);
     resize(860, 560);
 }
 
@@ -477,7 +479,91 @@ void Form2::File1_Click(QListWidgetItem* item)
 
 void Form2::Command1_Click()
 {
-    runFileWipe(*services_.prompter);
+    FileWipeContext ctx{folderMode_, TreeFolder, s_, WipeInProgress, *this, services_};
+    lastWipe = runFileWipe(ctx);
+}
+
+int Form2::entryCount() const
+{
+    return File1->listCount();
+}
+
+QString Form2::entryName(int index) const
+{
+    return File1->entry(index);
+}
+
+bool Form2::entrySelected(int index) const
+{
+    return File1->selected(index);
+}
+
+void Form2::selectEntry(int index)
+{
+    File1->setSelected(index, true);
+}
+
+QString Form2::driveEntry() const
+{
+    return Drive1->drive();
+}
+
+void Form2::setStatus(const QString& text)
+{
+    Text2->setText(text);
+    Text2->repaint();
+}
+
+void Form2::lockForWipe()
+{
+    // The list must not change under the running loop.
+    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command3, Command2, TreeView1, Drive1, Combo1})
+        w->setEnabled(false);
+}
+
+void Form2::showFilesLeft(std::int32_t filesLeft)
+{
+    Label8->setVisible(true);
+    Text4->setVisible(true);
+    Text4->setEnabled(true);
+    Text4->setText(QString::number(filesLeft));
+    Text4->repaint();
+}
+
+void Form2::showTimeBox(bool shown)
+{
+    Label7->setVisible(shown);
+    Text1->setVisible(shown);
+}
+
+void Form2::setTime(const QString& text)
+{
+    Text1->setText(text);
+    Text1->repaint();
+}
+
+void Form2::setProgress(std::int64_t value, std::int64_t maximum)
+{
+    // The bar counts in int: large counts are scaled to fit.
+    int shift = 0;
+    while ((maximum >> shift) > std::numeric_limits<int>::max())
+        ++shift;
+    ProgressBar1->setMaximum(static_cast<int>(std::max<std::int64_t>(maximum, 1) >> shift));
+    ProgressBar1->setValue(static_cast<int>(value >> shift));
+}
+
+void Form2::closingSteps()
+{
+    if (TreeView1->topLevelItemCount() > 0)
+        tree::PruneCollapsedNodes(TreeView1->topLevelItem(0));
+    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command3, Command2, TreeView1, Drive1})
+        w->setEnabled(true);
+    Combo1->setEnabled(!folderMode_);
+    Drive1_Change();
+    File1->setEnabled(!folderMode_);
+    Label8->setVisible(false);
+    Text4->setVisible(false);
+    Text4->setEnabled(false);
 }
 
 void Form2::Command2_Click()

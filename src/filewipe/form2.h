@@ -6,6 +6,7 @@
 // mode: only the files the user selects). Cancel goes back to a new main
 // window, which can take over with a free-space wipe of the same drive.
 #include "app/settings.h"
+#include "filewipe/wipeprocedure.h"
 #include "infodb/recordset.h"
 #include "platform/services.h"
 
@@ -41,7 +42,7 @@ namespace filewipe {
 // Makes the main window this window goes back to (a new one each time).
 using MainWindowFactory = std::function<app::Form1*()>;
 
-class Form2 : public QMainWindow {
+class Form2 : public QMainWindow, public FileWipeView {
     Q_OBJECT
 public:
     // `newMainWindow` makes the main window that Cancel shows (by default a
@@ -103,6 +104,24 @@ public:
     QLabel* Picture2 = nullptr;
     QAction* mnuClose = nullptr;
     QMap<QString, QAction*> menuItems;
+    // How the last wipe of this window ended.
+    FileWipeResult lastWipe;
+
+    // What the wipe sees of this window.
+    int entryCount() const override;
+    QString entryName(int index) const override;
+    bool entrySelected(int index) const override;
+    void selectEntry(int index) override;
+    QString listFolder() const override { return File1Path(); }
+    QString driveEntry() const override;
+    void setStatus(const QString& text) override;
+    void lockForWipe() override;
+    void showFilesLeft(std::int32_t filesLeft) override;
+    void showTimeBox(bool shown) override;
+    void setTime(const QString& text) override;
+    void setProgress(std::int64_t value, std::int64_t maximum) override;
+    void driveChange() override { Drive1_Change(); }
+    void closingSteps() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override; // the close query

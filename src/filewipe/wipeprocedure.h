@@ -1,20 +1,72 @@
 #pragma once
-// The folder and file wipe that the window's Wipe button runs. It comes with
-// the overwrite routines; until they are built the button says so and
-// nothing on the disk is touched.
-#include <QString>
+// The folder and file wipe behind the Wipe button of the folder and file
+// wipe window: every selected file of the list is overwritten 21 or 41
+// times, emptied and deleted with its name; a folder wipe then removes the
+// folder. Procedure only: the window (or the console) implements the view.
+#include "app/settings.h"
+#include "filewipe/overwrite.h"
+#include "platform/services.h"
 
-namespace platform {
-class Prompter;
-}
+#include <QString>
+#include <QStringList>
+#include <cstdint>
 
 namespace filewipe {
 
-inline const QString kWipeNotAvailable =
-    QStringLiteral("The folder and file wipe is not available yet.\r\n\r\nNothing was wiped.");
+// The window as the wipe sees it: its file list, status and controls.
+class FileWipeView : public OverwriteView {
+public:
+    // The file list `File1`.
+    virtual int entryCount() const = 0;
+    virtual QString entryName(int index) const = 0;
+    virtual bool entrySelected(int index) const = 0;
+    virtual void selectEntry(int index) = 0;
+    // The folder the list shows, as a drive path ("t:\docs"); empty for none.
+    virtual QString listFolder() const = 0;
+    // The drive list's current entry.
+    virtual QString driveEntry() const = 0;
 
-// Wipes what the window has chosen; for now only tells the user that it
-// cannot yet.
-void runFileWipe(platform::Prompter& prompter);
+    virtual void setStatus(const QString& text) = 0;
+    // Nothing that changes the list or starts a second run stays enabled
+    // while a wipe runs.
+    virtual void lockForWipe() = 0;
+    // "Files Being Wiped" and its count (folder mode).
+    virtual void showFilesLeft(std::int32_t filesLeft) = 0;
+    // "TIME" and the time box, shown for large files.
+    virtual void showTimeBox(bool shown) = 0;
+    // The drive change handling: the tree and list back at the drive root.
+    virtual void driveChange() = 0;
+    // The closing steps every run ends with (tree pruned, drive change,
+    // count hidden, buttons enabled).
+    virtual void closingSteps() = 0;
+};
+
+struct FileWipeContext {
+    bool folderMode = false;
+    QString TreeFolder;                // the tree's folder with its backslash; empty when none
+    app::ProcessSettings& settings;    // SelectedDrive, WipeLevel
+    std::int16_t& WipeInProgress;
+    FileWipeView& view;
+    platform::Services services;
+};
+
+struct FileWipeResult {
+    int filesWiped = 0;
+    int errorNumber = 0;     // the error that ended the run early, 0 if none
+    QStringList givenUp;     // files left as they were, with the reason
+    bool folderRemoved = false;
+    bool completed() const { return errorNumber == 0 && givenUp.isEmpty(); }
+};
+
+inline const QString kEntireDriveOnly = QStringLiteral("This folder can only be wiped by doing an Entire Drive Wipe");
+inline const QString kNoFolderChosen =
+    QStringLiteral("Choose the folder to wipe in the folder tree first.\r\n\r\nNothing was wiped.");
+
+// 20 numbered passes for a file of 1,000,000 bytes or more, 40 below; one
+// finalizing pass follows either way.
+std::int16_t passCountFor(std::int64_t fileLength);
+
+// The wipe, `Command1_Click`'s work.
+FileWipeResult runFileWipe(FileWipeContext& ctx);
 
 } // namespace filewipe

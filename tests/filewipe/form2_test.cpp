@@ -130,8 +130,11 @@ TEST_F(Form2Test, StartsInFolderOrFileModeOnTheRootOfTheChosenDrive)
         EXPECT_TRUE(tree::NodeTag(node(*w)) == "t:\\" && node(*w, "sub"));
         EXPECT_TRUE(w->TreeView1->imageList() && hooked(w->TreeView1) && hooked(w.get()));
         EXPECT_EQ(w->File1->path(), dir.path());
+        // No folder chosen: a folder wipe is refused; no file selected: a
+        // file wipe touches none.
         w->Command1->click();
-        EXPECT_EQ(prompter.texts, QStringList{filewipe::kWipeNotAvailable});
+        EXPECT_EQ(prompter.texts, folder ? QStringList{filewipe::kNoFolderChosen} : QStringList{});
+        EXPECT_TRUE(QFile::exists(dir.filePath("sub/x.txt")));
         prompter.texts.clear();
     }
 }

@@ -1,0 +1,105 @@
+#include "filewipe/overwrite.h"
+#include "engine/filldata.h"
+#include "platform/overwritefile.h"
+
+#include <QStringList>
+
+namespace filewipe {
+
+namespace {
+
+// Files these endings name get OW_File, whose last pass shows its progress.
+const QStringList kDocumentTypes = {"doc", "txt", "dic", "tml", "xml", "dot", "htm", "htw", "inf", "ini",
+                                    "log", "pub", "rdf", ".rt", "rtf", "scp", "url", "wab", "web", "wtx",
+                                    "fdf", "xlb", "xlc", "xld", "xlk", "xll", "xls", "xlt", "xlv"};
+
+constexpr int kBlockRepeats = 10;
+constexpr int kLargeFileWaitMs = 500;
+constexpr int kKillWaitMs = 250;
+// The time box and progress bar change at most this often.
+constexpr qint64 kShowEveryMs = 50;
+
+void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock,
+                   bool showProgress)
+{
+    const bool large = s.FileLength >= kLargeFile;
+    clock.yield();
+    const QByteArray block = passPattern(WipeLevel, large).repeated(kBlockRepeats);
+    const std::int64_t blockSize = large ? 200 : 100;
+    s.BlockCount = (s.FileLength + blockSize - 1) / blockSize;
+    if (showProgress)
+        view.setProgress(0, s.BlockCount);
+    const auto passBytes = static_cast<std::uint64_t>(block.isEmpty() ? 0 : s.BlockCount * blockSize);
+
+    QDateTime shown = clock.now();
+    view.setTime(shown.time().toString(Qt::TextDate));
+    auto progress = [&](std::uint64_t done) {
+        const QDateTime now = clock.now();
+        if (shown.msecsTo(now) >= kShowEveryMs || done == passBytes) {
+            shown = now;
+            view.setTime(now.time().toString(Qt::TextDate));
+            if (showProgress)
+                view.setProgress(static_cast<std::int64_t>(done) / blockSize, s.BlockCount);
+        }
+        clock.yield();
+    };
+
+    platform::OverwriteFile file(s.CurrentFile);
+    const std::uint64_t own = file.size();
+    if (own > 0 && own < passBytes) {
+        file.writePattern(block, own);
+        file.sync();
+    }
+    file.writePattern(block, passBytes, progress);
+    s.FileLength = static_cast<std::int64_t>(file.size());
+    file.close();
+    clock.yield();
+    if (large)
+        clock.pause(kLargeFileWaitMs);
+}
+
+} // namespace
+
+std::int16_t Set_Type(const QString& fileName)
+{
+    return kDocumentTypes.contains(fileName.right(3).toLower()) ? 1 : 2;
+}
+
+QByteArray passPattern(std::int16_t WipeLevel, bool largeFile)
+{
+    const int length = largeFile ? 20 : 10;
+    if (WipeLevel <= 0)
+        return {};
+    if (WipeLevel == 1)
+        return QByteArray(length, '0');
+    if (WipeLevel == 2)
+        return QByteArray(length, '1');
+    QByteArray& unit = engine::fillBuffers().FillUnit;
+    unit.clear();
+    if (WipeLevel == 3)
+        engine::Get_Rand_Alpha();
+    else
+        engine::Get_Rand_Seq();
+    return unit.left(length);
+}
+
+void OW_File(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock)
+{
+    overwritePass(s, WipeLevel, view, clock, !s.QuietProgress);
+}
+
+void OW_FileB(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock)
+{
+    overwritePass(s, WipeLevel, view, clock, false);
+}
+
+void KillIt(const QString& CurrentFile, platform::Clock& clock)
+{
+    if (CurrentFile.size() < 3 || (CurrentFile.size() == 3 && CurrentFile[2] == u'\\'))
+        return;
+    clock.pause(kKillWaitMs);
+    platform::destroyFile(CurrentFile);
+    clock.pause(kKillWaitMs);
+}
+
+} // namespace filewipe

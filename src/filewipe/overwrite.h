@@ -1,0 +1,57 @@
+#pragma once
+// The per-file routines of the folder and file wipe: which routine a file
+// gets (`Set_Type`), one overwrite pass (`OW_File`, `OW_FileB`) and the end
+// of a file (`KillIt`).
+//
+// Every pass writes the pass's pattern over the whole file, from its first
+// byte to its length rounded up to whole blocks (a block is the pattern ten
+// times: 100 bytes for a small file, 200 for a large one), and reaches the
+// disk before the next pass begins. A file shorter than the pass is first
+// overwritten at its own length and flushed, so that data a file system keeps
+// inside its own records for small files (NTFS) is overwritten where it lies
+// before the file grows out of it. The two routines write the same bytes;
+// only `OW_File` drives the progress bar.
+#include "platform/clock.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace filewipe {
+
+// What a pass shows: the time of day and, for `OW_File`, its progress.
+class OverwriteView {
+public:
+    virtual ~OverwriteView() = default;
+    virtual void setTime(const QString& text) = 0;
+    virtual void setProgress(std::int64_t value, std::int64_t maximum) = 0;
+};
+
+// The window fields the routines read and write.
+struct OverwriteState {
+    QString CurrentFile;             // native path of the file being wiped
+    std::int64_t FileLength = 0;     // sizes the pass; the length on disk after it
+    std::int64_t BlockCount = 0;     // blocks of the last pass
+    std::int16_t RoutineChoice = 2;  // 1 OW_File, 2 OW_FileB
+    bool QuietProgress = false;      // OW_File leaves the progress bar alone
+};
+
+inline constexpr std::int64_t kLargeFile = 1'000'000;
+
+// 1 when the name's last three characters (lower case) are a document type,
+// else 2.
+std::int16_t Set_Type(const QString& fileName);
+
+// The pass's pattern: 10 characters for a small file, 20 for a large one.
+// Passes 1 and 2 write the digit characters 0 and 1, pass 3 one repeated
+// letter, later passes a new random run; 0 or below, nothing.
+QByteArray passPattern(std::int16_t WipeLevel, bool largeFile);
+
+void OW_File(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock);
+void OW_FileB(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock);
+
+// Empties the file, overwrites its name and deletes it; a bare drive root
+// ("c:\", "c:") is left alone.
+void KillIt(const QString& CurrentFile, platform::Clock& clock);
+
+} // namespace filewipe
