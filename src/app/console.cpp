@@ -3,10 +3,13 @@
 #include "app/settings.h"
 #include "drives/driveinfo.h"
 #include "engine/freespacewipe.h"
+#include "filewipe/folderlist.h"
 #include "platform/environment.h"
 #include "platform/services.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -24,11 +27,15 @@ struct Flag {
     const char* help;
 };
 
+// What a command works on besides its flags.
+enum class Operand { Drive, Files, Folder };
+
 struct Command {
     const char* name;
     const char* synopsis;
     std::vector<Flag> flags;
     QString (*summary)();
+    Operand operand = Operand::Drive;
 };
 
 QString freeSpaceSummary()
@@ -46,6 +53,19 @@ QString driveSummary()
         .arg(engine::driveFillPasses(ShortWipe));
 }
 
+QString filesSummary()
+{
+    return QStringLiteral("Overwrites each file %1 times (%2 times from 1,000,000 bytes on), cuts it to length 0,\n"
+                          "overwrites its name and deletes it. Without --yes it only lists what it would destroy.")
+        .arg(filewipe::passCountFor(0) + 1)
+        .arg(filewipe::passCountFor(filewipe::kLargeFile) + 1);
+}
+
+QString folderSummary()
+{
+    return filesSummary() + QStringLiteral("\nEvery file of the folder goes (not its subfolders), then the folder.");
+}
+
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> table = {
@@ -58,6 +78,10 @@ const std::vector<Command>& commands()
           {"--short", false, "a Short Wipe"},
           {"--yes", false, "do it; without it nothing is done"}},
          driveSummary},
+        {"files", "PATH... --yes", {{"--yes", false, "do it; without it nothing is done"}}, filesSummary,
+         Operand::Files},
+        {"folder", "PATH --yes", {{"--yes", false, "do it; without it nothing is done"}}, folderSummary,
+         Operand::Folder},
     };
     return table;
 }
@@ -192,6 +216,7 @@ int usageError(const QString& why)
 
 struct Options {
     QString drive;
+    QStringList paths;
     bool shortWipe = false;
     bool yes = false;
     QString fs;
@@ -226,16 +251,24 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
                 o.yes = true;
             else if (a == QStringLiteral("--fs"))
                 o.fs = args[++i].toLower();
-        } else if (o.drive.isEmpty() && platform::driveLetterOf(a) &&
+        } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
                    (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
             o.drive = a.left(2).toLower();
+        } else if (command.operand != Operand::Drive && !a.startsWith(QStringLiteral("--")) &&
+                   (command.operand == Operand::Files || o.paths.isEmpty())) {
+            o.paths << a;
         } else {
             rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
             return false;
         }
     }
-    if (o.drive.isEmpty()) {
+    if (command.operand == Operand::Drive && o.drive.isEmpty()) {
         rc = usageError(QStringLiteral("a drive is needed, for example d:"));
+        return false;
+    }
+    if (command.operand != Operand::Drive && o.paths.isEmpty()) {
+        rc = usageError(command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
+                                                           : QStringLiteral("at least one file is needed"));
         return false;
     }
     const bool takesFs = std::any_of(command.flags.begin(), command.flags.end(),
@@ -280,9 +313,9 @@ struct ConsoleRun {
     }
 };
 
-// Reads the command's arguments and checks its drive; false with the exit
-// code in `rc` when the command cannot go on.
-bool begin(const char* name, const QStringList& args, Options& o, ConsoleRun& run, int& rc)
+// Reads the command's arguments; false with the exit code in `rc` when the
+// command cannot go on (bad arguments, or --help answered).
+bool readArguments(const char* name, const QStringList& args, Options& o, int& rc)
 {
     const Command& command =
         *std::find_if(commands().begin(), commands().end(), [&](const Command& c) { return std::string_view(c.name) == name; });
@@ -294,7 +327,13 @@ bool begin(const char* name, const QStringList& args, Options& o, ConsoleRun& ru
         return false;
     }
     rc = 1;
-    return run.prepare(o);
+    return true;
+}
+
+// Reads the arguments and checks the command's drive.
+bool begin(const char* name, const QStringList& args, Options& o, ConsoleRun& run, int& rc)
+{
+    return readArguments(name, args, o, rc) && run.prepare(o);
 }
 
 int entireDrive(const QStringList& args)
@@ -343,6 +382,102 @@ int freeSpace(const QStringList& args)
     return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed ? 0 : 1;
 }
 
+// What a file or folder wipe shows on the terminal: each status once.
+class ConsoleFileView : public filewipe::FolderList {
+public:
+    using FolderList::FolderList;
+    void setStatus(const QString& text) override
+    {
+        FolderList::setStatus(text);
+        printLine(text);
+    }
+};
+
+// The files of one folder that a command names.
+struct FolderChoice {
+    QString drivePath; // "t:\docs"
+    QString native;
+    QStringList names;
+};
+
+// Groups the paths by folder; a path that is no regular file, or lies on no
+// drive, is refused by name.
+bool groupByFolder(const QStringList& paths, const platform::DriveTable& table, std::vector<FolderChoice>& out)
+{
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        const QString folder = info.absoluteDir().canonicalPath();
+        const auto drivePath = table.toDrivePath(folder);
+        if (!info.isFile() || info.isSymLink() || folder.isEmpty() || !drivePath) {
+            printLine(QStringLiteral("%1 is not a file on any drive; nothing was wiped.").arg(quoted(path)));
+            return false;
+        }
+        auto group = std::find_if(out.begin(), out.end(), [&](const FolderChoice& c) { return c.native == folder; });
+        if (group == out.end())
+            group = out.insert(out.end(), {*drivePath, folder, {}});
+        group->names << info.fileName();
+    }
+    return true;
+}
+
+int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
+{
+    Options o;
+    int rc = 0;
+    if (!readArguments(name, args, o, rc))
+        return rc;
+    ConsolePrompter prompter;
+    platform::Services services = platform::systemServices();
+    services.prompter = &prompter;
+    const platform::DriveTable table = services.drives->table();
+
+    std::vector<FolderChoice> choices;
+    if (folderMode) {
+        const QString folder = QFileInfo(o.paths.first()).canonicalFilePath();
+        const auto drivePath = QFileInfo(folder).isDir() ? table.toDrivePath(folder) : std::nullopt;
+        // A drive's root is no folder to remove.
+        if (!drivePath || drivePath->size() <= 3) {
+            printLine(QStringLiteral("%1 is not a folder on a drive; nothing was wiped.").arg(quoted(o.paths.first())));
+            return 1;
+        }
+        choices.push_back({*drivePath, folder, {}});
+    } else if (!groupByFolder(o.paths, table, choices)) {
+        return 1;
+    }
+    if (!o.yes) {
+        for (const FolderChoice& c : choices) {
+            const QStringList names = folderMode ? filewipe::FolderList(c.drivePath, c.native).names() : c.names;
+            for (const QString& n : names)
+                printLine(QStringLiteral("would destroy %1/%2").arg(c.native, n));
+            if (folderMode)
+                printLine(QStringLiteral("would remove the folder %1").arg(c.native));
+        }
+        printLine(QStringLiteral("Nothing was done. Run the command again with --yes to do it."));
+        return 1;
+    }
+
+    ProcessSettings& s = settings();
+    std::int16_t wipeInProgress = 0;
+    bool allWiped = true;
+    for (const FolderChoice& c : choices) {
+        ConsoleFileView view(c.drivePath, c.native);
+        if (!folderMode && !view.choose(c.names)) {
+            printLine(QStringLiteral("A file in %1 is no longer there; nothing more was wiped.").arg(c.native));
+            return 1;
+        }
+        s.SelectedDrive = c.drivePath.left(2) + u'\\';
+        filewipe::FileWipeContext ctx{folderMode, folderMode ? c.drivePath + u'\\' : QString(), s, wipeInProgress,
+                                      view, services};
+        const filewipe::FileWipeResult result = filewipe::runFileWipe(ctx);
+        const int expected = folderMode ? view.entryCount() : int(c.names.size());
+        allWiped = allWiped && result.completed() && result.filesWiped == expected &&
+                   (!folderMode || result.folderRemoved);
+        if (!result.completed())
+            break;
+    }
+    return allWiped ? 0 : 1;
+}
+
 } // namespace
 
 bool isConsoleCommand(const QStringList& args)
@@ -378,6 +513,10 @@ static int runCommand(const QStringList& args)
         return freeSpace(args.mid(1));
     if (command == QStringLiteral("drive"))
         return entireDrive(args.mid(1));
+    if (command == QStringLiteral("files"))
+        return fileOrFolderWipe("files", args.mid(1), false);
+    if (command == QStringLiteral("folder"))
+        return fileOrFolderWipe("folder", args.mid(1), true);
     return usageError(QStringLiteral("unknown command: ") + quoted(command));
 }
 

@@ -49,10 +49,10 @@ private:
 // Other names the file's data has (hard links): 0 when it cannot be told.
 unsigned extraLinks(const QString& nativePath);
 
-// Cuts a file to length 0 (flushed), renames it in its folder to names of
-// the same length made of one repeated character, then ever shorter ones,
-// flushing the folder after each, so that the old name is overwritten where
-// the file system rewrites an entry in place; then deletes it. Throws
+// Cuts a file to length 0 (flushed), renames it in its folder to a name of
+// the same length made of one repeated character (flushed), then to ever
+// shorter ones, so that the old name is overwritten where the file system
+// rewrites an entry in place; then deletes it and flushes the folder. Throws
 // RunTimeError.
 void destroyFile(const QString& nativePath);
 

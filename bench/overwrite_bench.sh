@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Overwrite throughput of the file wipe against shred: a 256 MiB file gets 21
+# passes, each flushed to the disk, on a 512 MiB ext4 loop image (4 KiB
+# blocks) and a 512 MiB NTFS image through ntfs-3g. The file wipe's waits are
+# left out (they are pauses, not work). Then one pass over a 4 GiB file shows
+# that memory stays flat whatever the file's size. Prints, never asserts.
+#
+#   sudo bench/overwrite_bench.sh        # REPEATS=3 runs per cell, median
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repeats=${REPEATS:-3}
+bench=${ZARVEX_OVERWRITEBENCH:-$here/../build/tools/zarvexoverwritebench}
+[[ $(id -u) -eq 0 ]] || { echo "overwrite_bench.sh: run as root (it mounts images)" >&2; exit 2; }
+[[ -x $bench ]] || { echo "overwrite_bench.sh: build zarvexoverwritebench first" >&2; exit 2; }
+for tool in mkfs.ext4 mkfs.ntfs ntfs-3g shred; do
+    command -v "$tool" >/dev/null || { echo "overwrite_bench.sh: $tool is missing" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/zarvexowbench.XXXXXX)
+mounts=()
+cleanup() {
+    set +e
+    local i
+    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+        umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}"
+    done
+    if grep -q " $work/" /proc/self/mountinfo; then
+        echo "overwrite_bench.sh: something is still mounted under $work; left it in place" >&2
+    else
+        rm -rf --one-file-system "$work"
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# mount_image <name> <ext4|ntfs> <size-MiB>: prints the mount point. Runs in a
+# subshell, so the caller records the mount for the clean-up.
+mount_image() {
+    local name=$1 kind=$2 size=$3 img=$work/$1.img mnt=$work/$1
+    mkdir -p "$mnt"
+    truncate -s "${size}M" "$img"
+    if [[ $kind == ext4 ]]; then
+        mkfs.ext4 -q -F -b 4096 "$img" && mount -o loop "$img" "$mnt" || return 1
+    else
+        mkfs.ntfs -q -F -f "$img" >/dev/null && ntfs-3g "$img" "$mnt" || return 1
+    fi
+    echo "$mnt"
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+mbps() { awk -v b="$1" -v ns="$2" 'BEGIN {printf "%.1f", b / 1e6 / (ns / 1e9)}'; }
+
+printf '%-6s %12s %12s %8s %14s %14s\n' volume engine_MB/s shred_MB/s ratio engine_KiB shred_KiB
+for kind in ext4 ntfs; do
+    mnt=$(mount_image "$kind" "$kind" 512) || { echo "$kind: cannot make the image" >&2; continue; }
+    mounts+=("$mnt")
+    engine=() shredded=() rss_engine=0 rss_shred=0
+    for ((r = 0; r < repeats; r++)); do
+        f=$mnt/victim.bin
+        head -c 256M /dev/urandom >"$f" && sync "$f"
+        read -r bytes ns rss < <("$bench" "$f" 21)
+        engine+=("$(mbps "$bytes" "$ns")")
+        rss_engine=$rss
+        t0=$(date +%s%N)
+        rss=$( { /usr/bin/env time -f %M shred -n 21 -x "$f"; } 2>&1 >/dev/null | tail -n 1 )
+        t1=$(date +%s%N)
+        shredded+=("$(mbps $((21 * 256 * 1024 * 1024)) $((t1 - t0)))")
+        [[ $rss =~ ^[0-9]+$ ]] && rss_shred=$rss
+        rm -f "$f"
+    done
+    e=$(printf '%s\n' "${engine[@]}" | median)
+    s=$(printf '%s\n' "${shredded[@]}" | median)
+    printf '%-6s %12s %12s %8s %14s %14s\n' "$kind" "$e" "$s" "$(awk -v e="$e" -v s="$s" 'BEGIN {printf "%.2f", e / s}')" \
+        "$rss_engine" "$rss_shred"
+done
+
+# Memory whatever the size: one pass over a 4 GiB file on an ext4 image.
+mnt=$(mount_image big ext4 5120) && mounts+=("$mnt") && {
+    truncate -s 4G "$mnt/big.bin"
+    read -r bytes ns rss < <("$bench" "$mnt/big.bin" 1)
+    echo "4 GiB file, one pass: $(mbps "$bytes" "$ns") MB/s, peak memory ${rss} KiB"
+}
