@@ -6,6 +6,7 @@
 #include "filewipe/folderlist.h"
 #include "platform/environment.h"
 #include "platform/services.h"
+#include "platform/wipejournal.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -489,6 +490,9 @@ static int runCommand(const QStringList& args);
 
 int runConsole(const QStringList& args)
 {
+    // A wipe that was killed left its fill files and settings: put right first.
+    if (const QString repaired = platform::repairInterruptedWipes(); !repaired.isEmpty())
+        printLine(repaired);
     try {
         return runCommand(args);
     } catch (const std::exception& e) {

@@ -1,6 +1,8 @@
 #include "app/console.h"
 #include "app/form1.h"
+#include "platform/prompter.h"
 #include "platform/shutdown.h"
+#include "platform/wipejournal.h"
 
 #include <QApplication>
 
@@ -20,6 +22,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("ZarvexWipe"));
     QApplication::setApplicationVersion(QStringLiteral(ZARVEX_VERSION));
     platform::cleanUpOnTerminationSignals();
+    // A wipe that was killed left its fill files and settings: put right first.
+    if (const QString repaired = platform::repairInterruptedWipes(); !repaired.isEmpty())
+        platform::systemPrompter().message(repaired);
     auto* window = new app::Form1(platform::systemServices());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

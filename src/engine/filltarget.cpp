@@ -20,7 +20,7 @@ private:
 } // namespace
 
 DiskFillTarget::DiskFillTarget(platform::DriveServices& drives, const QString& drive)
-    : folder_(drives.nativePath(drive.left(2))), device_(platform::deviceOf(folder_))
+    : folder_(drives.nativePath(drive.left(2))), device_(platform::deviceOf(folder_)), journal_(folder_)
 {
     if (device_ == 0)
         throw platform::RunTimeError(platform::ErrDeviceUnavailable, folder_);
@@ -51,7 +51,10 @@ std::uint64_t DiskFillTarget::freeBytes()
 
 std::unique_ptr<FillWriter> DiskFillTarget::create(const QString& drivePath)
 {
-    return std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(native(drivePath)));
+    const QString path = native(drivePath);
+    auto writer = std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(path));
+    journal_.fileCreated(path);
+    return writer;
 }
 
 bool DiskFillTarget::exists(const QString& drivePath)
@@ -61,7 +64,9 @@ bool DiskFillTarget::exists(const QString& drivePath)
 
 void DiskFillTarget::remove(const QString& drivePath)
 {
-    platform::removeFile(native(drivePath));
+    const QString path = native(drivePath);
+    platform::removeFile(path);
+    journal_.fileDeleted(path);
 }
 
 } // namespace engine

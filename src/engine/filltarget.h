@@ -2,6 +2,7 @@
 // Where fill files go: the root of a drive. The disk implementation writes
 // real files; tests put a volume of their own behind it.
 #include "platform/driveservices.h"
+#include "platform/wipejournal.h"
 
 #include <QString>
 #include <cstdint>
@@ -37,6 +38,9 @@ public:
 
 class DiskFillTarget : public FillTarget {
 public:
+    // Every fill file it makes, and every setting a subclass changes, is in
+    // the wipe journal while the target lives, so that a killed fill is
+    // repaired at the next start.
     // Resolves the drive's folder once: should the letter come to mean
     // another mount while the fill runs, or the volume go away under the
     // folder, the fill stops (68) instead of writing somewhere else.
@@ -47,11 +51,15 @@ public:
     void remove(const QString& drivePath) override;
     const QString& folder() const { return folder_; }
 
+protected:
+    platform::JournalEntry& journal() { return journal_; }
+
 private:
     void checkDevice() const;
     QString native(const QString& drivePath) const;
     QString folder_;
     std::uint64_t device_;
+    platform::JournalEntry journal_;
 };
 
 } // namespace engine

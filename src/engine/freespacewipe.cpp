@@ -2,6 +2,7 @@
 #include "drives/driveinfo.h"
 #include "engine/filldata.h"
 #include "format/elapsed.h"
+#include "platform/driveservices.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
 #include "platform/reservedspace.h"
@@ -30,13 +31,27 @@ QByteArray record(const QByteArray& block)
 class ReleasedDiskTarget : public DiskFillTarget {
 public:
     ReleasedDiskTarget(platform::DriveServices& drives, const QString& drive)
-        : DiskFillTarget(drives, drive), release_(drives.nativePath(drive.left(2))),
-          guard_([this] { release_.restore(); })
+        : DiskFillTarget(drives, drive),
+          release_(drives.nativePath(drive.left(2)),
+                   [this](const QString& knob, const QString& old) {
+                       journal().settingChanging(knob, old);
+                       knob_ = knob;
+                   }),
+          guard_([this] { restore(); })
     {
     }
+    ~ReleasedDiskTarget() override { restore(); }
     bool outOfReach() const { return release_.outOfReach(); }
 
 private:
+    void restore()
+    {
+        release_.restore();
+        if (!knob_.isEmpty())
+            journal().settingRestored(knob_);
+        knob_.clear();
+    }
+    QString knob_;
     platform::ReservedSpaceRelease release_;
     platform::EndOfProgramGuard guard_;
 };
@@ -51,6 +66,13 @@ int freeSpacePasses(std::int16_t wipeLevel)
 int driveFillPasses(std::int16_t wipeLevel)
 {
     return wipeLevel == 1 ? 10 : 5;
+}
+
+QString trimmedMessage(const QString& drive)
+{
+    return QStringLiteral("The free space of Drive %1 was also trimmed: the drive was told that it is free, so a "
+                          "flash drive or thin volume can let go of the old copies it keeps.")
+        .arg(drive.left(2).toUpper());
 }
 
 QString failingDriveWarning(const QString& drive)
@@ -179,6 +201,7 @@ FillOutcome FillProcedure::run(int passes)
     s_.DriveErrorFlag = 0;
     s_.PatternCallCount = 0;
     spaceMissed_ = false;
+    trimmed_ = false;
     unwritable_ = false;
     leftBehind_.clear();
     const QString drive = s_.SelectedDrive.left(2);
@@ -222,6 +245,9 @@ FillOutcome FillProcedure::run(int passes)
     }
     target_ = nullptr;
     target.reset(); // the file system's reserve goes back
+    // Flash and thin storage keep what the fill wrote, and older copies,
+    // until told the space is free.
+    trimmed_ = !factory_ && platform::trimFreeSpace(folder_);
     return finish(drive, outOfReach);
 }
 
@@ -343,6 +369,10 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
     missed(unwritable_, "may not have been overwritten: the drive reported free space that could not be written.");
     missed(outOfReach, "was out of reach: the file system keeps it in reserve for the system administrator. Run the "
                        "program as root to wipe it too.");
+    if (trimmed_) {
+        outcome.message = trimmedMessage(drive);
+        prompter.message(outcome.message);
+    }
     return outcome;
 }
 

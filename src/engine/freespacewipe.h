@@ -84,6 +84,7 @@ private:
     std::int64_t maximum_ = 0;
     bool spaceMissed_ = false; // stopped by the bound: the drive compresses
     bool unwritable_ = false;  // reported free space that could not be written
+    bool trimmed_ = false;     // the device was told the free space is free
 };
 
 // 12 passes for a Complete Wipe, 6 otherwise.
@@ -92,5 +93,7 @@ int freeSpacePasses(std::int16_t wipeLevel);
 int driveFillPasses(std::int16_t wipeLevel);
 
 QString failingDriveWarning(const QString& drive);
+// Said after a wipe whose drive took the trim of its free space.
+QString trimmedMessage(const QString& drive);
 
 } // namespace engine

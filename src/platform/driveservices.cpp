@@ -8,6 +8,9 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <linux/fs.h>
 #include <cerrno>
 
 namespace platform {
@@ -153,6 +156,21 @@ std::uint64_t freeBytesAt(const QString& folder)
     // Root may write into the blocks reserved for it; others may not.
     const std::uint64_t blocks = ::geteuid() == 0 ? sv.f_bfree : sv.f_bavail;
     return blocks * static_cast<std::uint64_t>(sv.f_frsize);
+}
+
+bool trimFreeSpace(const QString& nativeFolder)
+{
+    const int fd = ::open(QFile::encodeName(nativeFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Blocks freed by a deletion count as free only once the file system has
+    // committed it (ext4's journal): before that a trim passes them by.
+    ::syncfs(fd);
+    struct fstrim_range range {};
+    range.len = ~0ULL;
+    const bool trimmed = ::ioctl(fd, FITRIM, &range) == 0;
+    ::close(fd);
+    return trimmed;
 }
 
 DriveServices& systemDrives()

@@ -44,6 +44,11 @@ public:
 
 // Bytes this caller can write on the file system holding a native folder.
 std::uint64_t freeBytesAt(const QString& nativeFolder);
+// Tells the device behind the folder's file system that its free space is
+// free (FITRIM), so that flash and thin storage can drop what the fill
+// wrote there and the old copies they keep; true when the device took it.
+// Needs root; false where it is not supported.
+bool trimFreeSpace(const QString& nativeFolder);
 // The device number of the file system holding a path; 0 when it cannot be
 // examined.
 std::uint64_t deviceOf(const QString& nativePath);

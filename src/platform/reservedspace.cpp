@@ -39,7 +39,8 @@ static bool writeKnob(const QString& knob, const QByteArray& value)
     return f.write(value) == value.size() && f.flush();
 }
 
-ReservedSpaceRelease::ReservedSpaceRelease(const QString& nativeFolder)
+ReservedSpaceRelease::ReservedSpaceRelease(const QString& nativeFolder,
+                                           const std::function<void(const QString&, const QString&)>& beforeRelease)
 {
     const QString knob = reserveKnob(nativeFolder);
     if (!knob.isEmpty() && ::geteuid() == 0) {
@@ -47,6 +48,8 @@ ReservedSpaceRelease::ReservedSpaceRelease(const QString& nativeFolder)
         if (f.open(QIODevice::ReadOnly)) {
             oldValue_ = QString::fromLatin1(f.readAll()).trimmed();
             f.close();
+            if (beforeRelease && oldValue_ != QStringLiteral("0"))
+                beforeRelease(knob, oldValue_);
             if (oldValue_ == QStringLiteral("0") || writeKnob(knob, "0"))
                 knob_ = oldValue_ == QStringLiteral("0") ? QString() : knob;
             else

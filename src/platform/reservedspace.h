@@ -4,12 +4,16 @@
 // reserve is released for the duration of a wipe and put back after it.
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace platform {
 
 class ReservedSpaceRelease {
 public:
-    explicit ReservedSpaceRelease(const QString& nativeFolder);
+    // `beforeRelease` hears of the setting and its old value before it is
+    // changed, so that a journal can put it back after a kill.
+    explicit ReservedSpaceRelease(const QString& nativeFolder,
+                                  const std::function<void(const QString& knob, const QString& old)>& beforeRelease = {});
     ~ReservedSpaceRelease(); // puts the old value back
     // Puts the old value back now; later calls do nothing.
     void restore();

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace testsupport {
 
@@ -22,6 +23,12 @@ qint64 countInFile(const QString& file, const QByteArray& needle)
         window.remove(0, std::max<qsizetype>(0, window.size() - (needle.size() - 1)));
     }
     return hits;
+}
+
+qint64 allocatedBytes(const QString& file)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? qint64(st.st_blocks) * 512 : -1;
 }
 
 QByteArray randomPattern(int period)

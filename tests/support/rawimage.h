@@ -11,6 +11,9 @@ namespace testsupport {
 // 0 when the file cannot be read).
 qint64 countInFile(const QString& file, const QByteArray& needle);
 
+// Bytes the file really occupies on its disk (holes not counted).
+qint64 allocatedBytes(const QString& file);
+
 // A distinctive marker: `period` random bytes, none of them zero.
 QByteArray randomPattern(int period);
 // `pattern` repeated to exactly `size` bytes.

@@ -1,0 +1,267 @@
+#include "platform/wipejournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+const QString kConnection = QStringLiteral("ZarvexWipeJournal");
+QString g_problem;
+
+// This process as the journal knows it: its id and its start time, so a
+// later process that happens to get the same id is not taken for it.
+QString processKey(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    // The command name may hold blanks: fields are counted after its ')'.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 19 ? QStringLiteral("%1:%2").arg(pid).arg(QString::fromLatin1(fields[19])) : QString();
+}
+
+bool note(const QString& what)
+{
+    if (g_problem.isEmpty())
+        g_problem = QStringLiteral("The wipe journal cannot be written (%1): a wipe that is stopped before it "
+                                   "ends cannot be repaired at the next start.")
+                        .arg(what);
+    return false;
+}
+
+QSqlDatabase journal()
+{
+    if (QSqlDatabase::contains(kConnection))
+        return QSqlDatabase::database(kConnection);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
+    const QString folder = userStateFolder();
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        note(QStringLiteral("no folder for it"));
+        return db;
+    }
+    db.setDatabaseName(folder + QStringLiteral("/journal.db"));
+    if (!db.open()) {
+        note(db.lastError().text());
+        return db;
+    }
+    QSqlQuery q(db);
+    for (const char* sql : {"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, process TEXT, folder TEXT, "
+                            "device INTEGER)",
+                            "CREATE TABLE IF NOT EXISTS files (run INTEGER, path TEXT, device INTEGER, inode INTEGER, "
+                            "birth TEXT)",
+                            "CREATE TABLE IF NOT EXISTS settings (run INTEGER, path TEXT, old TEXT)"})
+        if (!q.exec(QString::fromLatin1(sql)))
+            note(q.lastError().text());
+    return db;
+}
+
+bool run(const QString& sql, const QVariantList& values)
+{
+    QSqlDatabase db = journal();
+    if (!db.isOpen())
+        return false;
+    QSqlQuery q(db);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    return q.exec() || note(q.lastError().text());
+}
+
+bool identity(const QString& path, qint64& device, qint64& inode)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    device = static_cast<qint64>(st.st_dev);
+    inode = static_cast<qint64>(st.st_ino);
+    return true;
+}
+
+// When the file was made: a file system hands a freed inode number to the
+// next new file at once, so a user's file made after a kill can carry the
+// fill file's device and inode. Empty where the file system does not say.
+QString birthOf(const QString& path)
+{
+    struct statx sx {};
+    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) != 0 ||
+        !(sx.stx_mask & STATX_BTIME))
+        return {};
+    return QStringLiteral("%1.%2").arg(sx.stx_btime.tv_sec).arg(sx.stx_btime.tv_nsec);
+}
+
+bool writeSetting(const QString& path, const QString& value)
+{
+    QFile f(path);
+    const QByteArray bytes = value.toLatin1();
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
+}
+
+} // namespace
+
+QString userStateFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/ZarvexWipe");
+}
+
+JournalEntry::JournalEntry(const QString& folder)
+{
+    qint64 device = 0, inode = 0;
+    identity(folder, device, inode);
+    QSqlDatabase db = journal();
+    if (!db.isOpen())
+        return;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("INSERT INTO runs (process, folder, device) VALUES (?, ?, ?)"));
+    q.addBindValue(processKey(::getpid()));
+    q.addBindValue(folder);
+    q.addBindValue(device);
+    if (q.exec())
+        id_ = q.lastInsertId().toLongLong();
+    else
+        note(q.lastError().text());
+}
+
+JournalEntry::~JournalEntry()
+{
+    if (id_ == 0)
+        return;
+    run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id_});
+    run(QStringLiteral("DELETE FROM settings WHERE run = ?"), {id_});
+    run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id_});
+}
+
+void JournalEntry::fileCreated(const QString& nativePath)
+{
+    qint64 device = 0, inode = 0;
+    if (id_ != 0 && identity(nativePath, device, inode))
+        run(QStringLiteral("INSERT INTO files (run, path, device, inode, birth) VALUES (?, ?, ?, ?, ?)"),
+            {id_, nativePath, device, inode, birthOf(nativePath)});
+}
+
+void JournalEntry::fileDeleted(const QString& nativePath)
+{
+    if (id_ != 0)
+        run(QStringLiteral("DELETE FROM files WHERE run = ? AND path = ?"), {id_, nativePath});
+}
+
+void JournalEntry::settingChanging(const QString& path, const QString& oldValue)
+{
+    if (id_ != 0)
+        run(QStringLiteral("INSERT INTO settings (run, path, old) VALUES (?, ?, ?)"), {id_, path, oldValue});
+}
+
+void JournalEntry::settingRestored(const QString& path)
+{
+    if (id_ != 0)
+        run(QStringLiteral("DELETE FROM settings WHERE run = ? AND path = ?"), {id_, path});
+}
+
+QString JournalEntry::problem()
+{
+    return g_problem;
+}
+
+QString repairInterruptedWipes()
+{
+    // Nothing to repair without a journal file: do not make one.
+    if (!QFileInfo::exists(userStateFolder() + QStringLiteral("/journal.db")))
+        return {};
+    QSqlDatabase db = journal();
+    if (!db.isOpen())
+        return {};
+    struct Run {
+        qint64 id, device;
+        QString process, folder;
+    };
+    std::vector<Run> found;
+    QSqlQuery runs(db);
+    runs.exec(QStringLiteral("SELECT id, process, folder, device FROM runs"));
+    while (runs.next())
+        found.push_back({runs.value(0).toLongLong(), runs.value(3).toLongLong(), runs.value(1).toString(),
+                         runs.value(2).toString()});
+    runs.finish();
+
+    QStringList report;
+    for (const Run& r : found) {
+        const qint64 id = r.id;
+        const QString& folder = r.folder;
+        if (!r.process.isEmpty() && processKey(r.process.section(u':', 0, 0).toLongLong()) == r.process)
+            continue; // still running
+        qint64 device = 0, inode = 0;
+        if (!identity(folder, device, inode) || device != r.device) {
+            report << QStringLiteral("%1: its drive is not there now; it will be repaired at a later start.").arg(folder);
+            continue;
+        }
+        QStringList deleted, left, restored;
+        QSqlQuery files(db);
+        files.prepare(QStringLiteral("SELECT path, device, inode, birth FROM files WHERE run = ?"));
+        files.addBindValue(id);
+        files.exec();
+        while (files.next()) {
+            const QString path = files.value(0).toString();
+            qint64 d = 0, i = 0;
+            if (!identity(path, d, i))
+                continue; // gone already
+            // Without a birth time the file cannot be told from a new one
+            // that took its inode: it is left alone.
+            const QString birth = files.value(3).toString();
+            if (d == files.value(1).toLongLong() && i == files.value(2).toLongLong() && !birth.isEmpty() &&
+                birthOf(path) == birth && ::unlink(QFile::encodeName(path).constData()) == 0)
+                deleted << QFileInfo(path).fileName();
+            else
+                left << QFileInfo(path).fileName();
+        }
+        QSqlQuery settings(db);
+        settings.prepare(QStringLiteral("SELECT path, old FROM settings WHERE run = ?"));
+        settings.addBindValue(id);
+        settings.exec();
+        bool settingsBack = true;
+        while (settings.next()) {
+            if (writeSetting(settings.value(0).toString(), settings.value(1).toString()))
+                restored << settings.value(0).toString();
+            else
+                settingsBack = false;
+        }
+        QString line = folder + QStringLiteral(":");
+        if (!deleted.isEmpty())
+            line += QStringLiteral(" deleted the fill files %1;").arg(deleted.join(QStringLiteral(", ")));
+        if (!left.isEmpty())
+            line += QStringLiteral(" left alone %1, not certainly the files the wipe made (delete them if they are);").arg(left.join(QStringLiteral(", ")));
+        if (!restored.isEmpty())
+            line += QStringLiteral(" put back the space the file system keeps in reserve;");
+        if (!settingsBack)
+            line += QStringLiteral(" could not put back the file system's reserve (run the program as root);");
+        if (line.endsWith(u';'))
+            line.chop(1);
+        else
+            line += QStringLiteral(" nothing was left to repair");
+        report << line + u'.';
+        if (settingsBack) {
+            run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id});
+            run(QStringLiteral("DELETE FROM settings WHERE run = ?"), {id});
+            run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id});
+        }
+    }
+    if (report.isEmpty())
+        return {};
+    return QStringLiteral("A wipe that was stopped before it could clean up has been repaired:\r\n\r\n") +
+           report.join(QStringLiteral("\r\n"));
+}
+
+} // namespace platform
