@@ -30,7 +30,7 @@ QByteArray record(const QByteArray& block)
 class ReleasedDiskTarget : public DiskFillTarget {
 public:
     ReleasedDiskTarget(platform::DriveServices& drives, const QString& drive)
-        : DiskFillTarget(drives, drive), release_(drives.nativePath(drive.left(2))),
+        : DiskFillTarget(drives, drive), release_(drive.left(2), folder()),
           guard_([this] { release_.restore(); })
     {
     }

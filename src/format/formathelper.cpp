@@ -201,7 +201,8 @@ std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
 
 QString formatUsage()
 {
-    return QStringLiteral("usage: zarvexformat [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q");
+    return QStringLiteral("usage: zarvexformat [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q\n"
+                          "       zarvexformat --release-reserve [--folder <folder>] <letter>:");
 }
 
 // ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the

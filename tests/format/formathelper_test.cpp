@@ -1,6 +1,7 @@
 // The format helper run as the program runs it: a separate process given the
 // classic command line, on small real volumes mapped to a letter.
 #include "format/formathelper.h"
+#include "format/reservehelper.h"
 #include "platform/mounts.h"
 #include "platform/process.h"
 #include "support/fakes.h"
@@ -146,6 +147,10 @@ TEST(FormatHelperArguments, AcceptsTheRunnerCommandLinesInAnyCaseOrder)
     ASSERT_TRUE(pinned);
     EXPECT_EQ(pinned->pinnedFolder, QStringLiteral("/media/me/MY STICK"));
     EXPECT_EQ(pinned->letter, QChar(u'e'));
+    const auto reserve = format::parseReserveArguments({"--folder", "/mnt/x", "T:"});
+    ASSERT_TRUE(reserve);
+    EXPECT_EQ(reserve->letter, QChar(u't'));
+    EXPECT_EQ(reserve->pinnedFolder, QStringLiteral("/mnt/x"));
 }
 
 TEST(FormatHelperArguments, RejectsMalformedCommandLines)
@@ -162,6 +167,8 @@ TEST(FormatHelperArguments, RejectsMalformedCommandLines)
     };
     for (const QStringList& args : bad)
         EXPECT_FALSE(format::parseFormatArguments(args)) << args.join(u' ').toStdString();
+    for (const QStringList& args : std::vector<QStringList>{{}, {"t:", "u:"}, {"--folder", "t:"}, {"t:", "/fs:ntfs/x/y/q"}})
+        EXPECT_FALSE(format::parseReserveArguments(args)) << args.join(u' ').toStdString();
 }
 
 TEST(FormatHelperArguments, HelperGivesUsageAndExitCode2)
