@@ -64,7 +64,7 @@ public:
     MeasuredDiskTarget(platform::DriveServices& drives, const QString& drive, const QElapsedTimer& timer,
                        Measurement& m)
         : DiskFillTarget(drives, drive), drives_(drives), timer_(timer), m_(m),
-          release_(drives.nativePath(drive.left(2))), guard_([this] { release_.restore(); })
+          release_(drive.left(2), folder()), guard_([this] { release_.restore(); })
     {
         m_.reserveReleased = release_.released();
     }

@@ -6,9 +6,12 @@ cd "$(dirname "$0")/.."
 
 # fonts-liberation2 gives "Times New Roman" (the printed help texts) a
 # metric-compatible face; poppler-utils lets the tests read printed PDFs.
+# dpkg-dev and file let cpack build the Debian package with its library
+# dependencies; desktop-file-utils and groff-base check its menu entry and
+# manual page.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
           libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
-          fonts-liberation2 poppler-utils)
+          fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "app/console.h"
 #include "app/entiredrive.h"
+#include "app/paths.h"
 #include "app/settings.h"
 #include "drives/driveinfo.h"
 #include "engine/freespacewipe.h"
@@ -49,7 +50,8 @@ QString freeSpaceSummary()
 QString driveSummary()
 {
     return QStringLiteral("Destroys everything on drive D: formats it, fills it (%1 passes; %2 with --short) and\n"
-                          "formats it again; needs root. Without --yes it only says what it would destroy.")
+                          "formats it again; needs root or an administrator's password. Without --yes it only\n"
+                          "says what it would destroy.")
         .arg(engine::driveFillPasses(CompleteWipe))
         .arg(engine::driveFillPasses(ShortWipe));
 }
@@ -507,6 +509,10 @@ static int runCommand(const QStringList& args)
     const QString command = args.value(0);
     if (command == QStringLiteral("--help") || command == QStringLiteral("-h") || command == QStringLiteral("help")) {
         std::fputs(usage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (command == QStringLiteral("--paths")) { // checks an installation; not in the usage
+        std::fputs(installationPaths().toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (command == QStringLiteral("--version")) {

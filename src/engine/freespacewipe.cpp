@@ -32,7 +32,7 @@ class ReleasedDiskTarget : public DiskFillTarget {
 public:
     ReleasedDiskTarget(platform::DriveServices& drives, const QString& drive)
         : DiskFillTarget(drives, drive),
-          release_(drives.nativePath(drive.left(2)),
+          release_(drive.left(2), folder(),
                    [this](const QString& knob, const QString& old) {
                        journal().settingChanging(knob, old);
                        knob_ = knob;

@@ -136,14 +136,26 @@ QString fileSystemName(FileSystem fileSystem)
     return {};
 }
 
-std::optional<FormatRequest> parseFormatArguments(const QStringList& args)
+bool takePinnedFolder(QStringList& args, QString& folder)
 {
-    if (args.size() < 2)
+    if (args.value(0) != QLatin1String(kPinnedFolderSwitch))
+        return true;
+    if (args.size() < 2 || !args[1].startsWith(u'/'))
+        return false;
+    folder = args[1];
+    args.remove(0, 2);
+    return true;
+}
+
+std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
+{
+    FormatRequest request;
+    QStringList args = arguments;
+    if (!takePinnedFolder(args, request.pinnedFolder) || args.size() < 2)
         return std::nullopt;
     static const QRegularExpression driveRe(QStringLiteral("^[A-Za-z]:$"));
     if (!driveRe.match(args.first()).hasMatch())
         return std::nullopt;
-    FormatRequest request;
     request.letter = args.first()[0].toLower();
 
     QString switches;
@@ -189,7 +201,8 @@ std::optional<FormatRequest> parseFormatArguments(const QStringList& args)
 
 QString formatUsage()
 {
-    return QStringLiteral("usage: zarvexformat <letter>: /fs:<fat|fat32|ntfs>/x/y/q");
+    return QStringLiteral("usage: zarvexformat [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q\n"
+                          "       zarvexformat --release-reserve [--folder <folder>] <letter>:");
 }
 
 // ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the
@@ -267,9 +280,10 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
     v.drive = QString(request.letter) + u':';
     auto refuse = [&](const QString& why) { return refusal(v.drive, why); };
     if (!platform::isSuperUser())
-        return refuse(QStringLiteral("formatting a drive needs root privileges"));
+        return refuse(QStringLiteral("formatting a drive needs root privileges (run as root, or through pkexec)"));
 
-    const auto folder = platform::DriveTable::current().folderFor(request.letter);
+    const auto folder = request.pinnedFolder.isEmpty() ? platform::DriveTable::current().folderFor(request.letter)
+                                                       : std::optional<QString>(request.pinnedFolder);
     if (!folder)
         return refuse(QStringLiteral("there is no drive with this letter"));
     const auto mountPoint = platform::canonicalFolder(*folder);

@@ -23,12 +23,23 @@ QString fileSystemName(FileSystem fileSystem);
 struct FormatRequest {
     QChar letter; // lower case
     FileSystem fileSystem = FileSystem::Ntfs;
+    QString pinnedFolder; // the letter's folder as the caller resolved it; empty: the drive table's
 };
 
-// `<letter>: /fs:<fat|fat32|ntfs>/x/y/q`, without regard to case. The
-// switches may come in any order, joined or as separate arguments; each is
-// needed once: the helper only ever does a quick, unattended format after a
-// dismount, which is exactly what /x /y /q ask for. nullopt when malformed.
+// `--folder <absolute path>` before the letter pins it to the folder the
+// program resolved when the user chose the drive. It travels as an argument
+// because pkexec hands the helper a clean environment.
+inline constexpr const char* kPinnedFolderSwitch = "--folder";
+
+// Takes a leading `--folder <absolute path>` off `args` into `folder`;
+// false when the switch is there but malformed.
+bool takePinnedFolder(QStringList& args, QString& folder);
+
+// `[--folder F] <letter>: /fs:<fat|fat32|ntfs>/x/y/q`, without regard to
+// case. The switches may come in any order, joined or as separate arguments;
+// each is needed once: the helper only ever does a quick, unattended format
+// after a dismount, which is exactly what /x /y /q ask for. nullopt when
+// malformed.
 std::optional<FormatRequest> parseFormatArguments(const QStringList& args);
 
 QString formatUsage();

@@ -29,11 +29,13 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
                          const QString& pinnedFolder)
 {
     platform::StartedProcess process;
-    QStringList environment;
+    // The classic command line, with the pin put after the program's name as
+    // its own arguments (a folder may hold blanks).
+    QStringList command = formatCommandLine(drive, formatType).split(u' ', Qt::SkipEmptyParts);
     if (!pinnedFolder.isEmpty())
-        environment << QStringLiteral("ZARVEX_DRIVES=") + drive.left(1).toLower() + u'=' + pinnedFolder;
+        command = QStringList{command.first(), QLatin1String(kPinnedFolderSwitch), pinnedFolder} + command.mid(1);
     try {
-        process = platform::startProcess(formatCommandLine(drive, formatType), environment);
+        process = platform::startProcess(command);
     } catch (const platform::RunTimeError& e) {
         return {false, QStringLiteral("The format command could not be started: ") + e.description(),
                 FormatEnd::Untouched};
@@ -43,6 +45,8 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
         nowTime = clock.now();
         view.setProcessTime(ElapsedText(startTime, nowTime));
         if (status) {
+            if (status->notAuthorized) // the helper never ran
+                return {false, status->errorOutput, FormatEnd::Untouched};
             if (status->code == 0)
                 return {true, {}, FormatEnd::Formatted};
             QString reason = status->errorOutput;

@@ -36,8 +36,10 @@ struct FormatResult {
 
 // Runs the command and waits for it, polling every 100 ms. `startTime` is
 // the process-time origin; `nowTime` receives the latest reading. With
-// `pinnedFolder` the command sees the drive's letter mapped to that folder
-// alone, whatever mounts came or went since the user chose it.
+// `pinnedFolder` the command formats the volume at that folder, whatever
+// mounts came or went since the user chose the letter. Run by a user, the
+// command asks for an administrator's password; a refused or dismissed
+// request is a failed format that left the drive untouched.
 FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,
                          platform::Clock& clock, const QDateTime& startTime, QDateTime& nowTime,
                          const QString& pinnedFolder = {});

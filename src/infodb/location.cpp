@@ -2,8 +2,8 @@
 
 #include "platform/appdata.h"
 #include "platform/errors.h"
+#include "platform/installation.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,7 +20,7 @@ QString& overridePath()
 
 QString shippedDatabasePath()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(kDatabaseFileName));
+    return platform::locatePart(platform::PartKind::Data, QLatin1String(kDatabaseFileName)).path;
 }
 
 std::optional<qint32> contentVersion(const QString& nativeFile)
@@ -37,11 +37,11 @@ std::optional<qint32> contentVersion(const QString& nativeFile)
     return qint32(byte(60) << 24 | byte(61) << 16 | byte(62) << 8 | byte(63));
 }
 
-QString locateDatabase(const QString& shippedFile, const QString& userFolder)
+QString locateDatabase(const QString& shippedFile, const QString& userFolder, bool inPlaceAllowed)
 {
     if (!QFileInfo(shippedFile).isFile())
         throw platform::RunTimeError(platform::ErrFileNotFound, shippedFile);
-    if (platform::canWriteInPlace(shippedFile) || userFolder.isEmpty())
+    if ((inPlaceAllowed && platform::canWriteInPlace(shippedFile)) || userFolder.isEmpty())
         return shippedFile;
 
     const QString copy = QDir(userFolder).filePath(QString::fromLatin1(kDatabaseFileName));
@@ -64,7 +64,10 @@ QString databasePath()
 {
     if (!overridePath().isEmpty())
         return overridePath();
-    return locateDatabase(shippedDatabasePath(), platform::userDataFolder());
+    // Even root leaves an installed file as its package put it.
+    const platform::PartLocation shipped =
+        platform::locatePart(platform::PartKind::Data, QLatin1String(kDatabaseFileName));
+    return locateDatabase(shipped.path, platform::userDataFolder(), !shipped.installed);
 }
 
 void setDatabasePath(const QString& nativeFile)

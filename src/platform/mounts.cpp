@@ -188,7 +188,9 @@ QStringList kernelUsersOf(const QString& devicePath)
 
 bool isSuperUser()
 {
-    return ::geteuid() == 0;
+    // Both ids: a set-user-ID copy that a user starts is not root's own
+    // process, and only root itself or pkexec may start the helper.
+    return ::getuid() == 0 && ::geteuid() == 0;
 }
 
 bool kernelSupports(const QString& fsType)

@@ -53,6 +53,8 @@ std::vector<int> processesHolding(const QString& path, const QString& unlessAlso
 // devices stacked on it (sysfs holders) and swap. Empty for a file.
 QStringList kernelUsersOf(const QString& devicePath);
 
+// This process is root's own: real and effective user id 0 (as under pkexec
+// or sudo; not a set-user-ID program started by a user).
 bool isSuperUser();
 
 // The kernel mounts this file system type now (/proc/filesystems) or has a

@@ -1,8 +1,8 @@
 #include "platform/process.h"
 #include "platform/argv.h"
 #include "platform/errors.h"
+#include "platform/privileges.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -30,6 +30,7 @@ StartedProcess& StartedProcess::operator=(StartedProcess&& other) noexcept
             ::close(errFd_);
         pid_ = other.pid_;
         errFd_ = other.errFd_;
+        viaPkexec_ = other.viaPkexec_;
         errors_ = std::move(other.errors_);
         done_ = std::move(other.done_);
         other.pid_ = -1;
@@ -82,6 +83,12 @@ std::optional<ExitStatus> StartedProcess::poll()
         s.code = WEXITSTATUS(status);
     drainErrors();
     s.errorOutput = QString::fromLocal8Bit(errors_).trimmed();
+    if (viaPkexec_) {
+        if (const auto refused = authorizationFailure(s.code, s.errorOutput)) {
+            s.notAuthorized = true;
+            s.errorOutput = *refused;
+        }
+    }
     done_ = s;
     return done_;
 }
@@ -105,15 +112,54 @@ static QStringList childEnvironment(const QStringList& overrides)
     return env + overrides;
 }
 
+pid_t spawnInOwnSession(const QStringList& arguments, const QStringList& environment, int in, int out, int err)
+{
+    if (arguments.isEmpty())
+        throw RunTimeError(ErrFileNotFound, QString());
+    ArgVector argv(arguments);
+    ArgVector envp(childEnvironment(environment));
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int wanted[3] = {in, out, err};
+    for (int fd = 0; fd < 3; ++fd) {
+        if (wanted[fd] >= 0)
+            posix_spawn_file_actions_adddup2(&actions, wanted[fd], fd);
+        else
+            posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
+        throw RunTimeError(ErrFileNotFound, arguments.first() + QStringLiteral(": ") +
+                                                QString::fromLocal8Bit(std::strerror(rc)));
+    return pid;
+}
+
 StartedProcess startProcess(const QString& commandLine, const QStringList& environment)
 {
-    QStringList args = splitCommandLine(commandLine);
+    const QStringList args = splitCommandLine(commandLine);
     if (args.isEmpty())
         throw RunTimeError(ErrFileNotFound, commandLine);
-    QString program = args.first();
-    if (program.compare(QStringLiteral("format.com"), Qt::CaseInsensitive) == 0)
-        program = QCoreApplication::applicationDirPath() + u'/' + QLatin1String(kFormatHelperName);
-    args.first() = program;
+    return startProcess(args, environment);
+}
+
+StartedProcess startProcess(const QStringList& arguments, const QStringList& environment)
+{
+    if (arguments.isEmpty())
+        throw RunTimeError(ErrFileNotFound, QString());
+    QStringList args = arguments;
+    if (args.first().compare(QStringLiteral("format.com"), Qt::CaseInsensitive) == 0)
+        args = formatHelperCommand(args.mid(1));
+    const bool viaPkexec = args.first() == QLatin1String(kPkexec);
+    // The program that will really run: pkexec's, when it runs one.
+    const QString& program = viaPkexec ? args.at(1) : args.first();
     if (program.contains(u'/') && !QFileInfo(program).isExecutable())
         throw RunTimeError(ErrFileNotFound, program);
 
@@ -121,30 +167,16 @@ StartedProcess startProcess(const QString& commandLine, const QStringList& envir
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         throw errorFromErrno(errno, {}, QStringLiteral("pipe"));
     ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-
-    ArgVector argv(args);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-
     pid_t pid = -1;
-    ArgVector envp(childEnvironment(environment));
-    const int rc = ::posix_spawnp(&pid, argv.program(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    ::close(pipeFds[1]);
-    if (rc != 0) {
+    try {
+        pid = spawnInOwnSession(args, environment, -1, -1, pipeFds[1]);
+    } catch (...) {
         ::close(pipeFds[0]);
-        throw RunTimeError(ErrFileNotFound, program + QStringLiteral(": ") +
-                                                QString::fromLocal8Bit(std::strerror(rc)));
+        ::close(pipeFds[1]);
+        throw;
     }
-    return StartedProcess(pid, pipeFds[0]);
+    ::close(pipeFds[1]);
+    return StartedProcess(pid, pipeFds[0], viaPkexec);
 }
 
 } // namespace platform

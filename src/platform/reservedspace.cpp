@@ -1,14 +1,75 @@
 #include "platform/reservedspace.h"
 #include "platform/drivetable.h"
+#include "platform/errors.h"
+#include "platform/privileges.h"
+#include "platform/process.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform {
+
+namespace {
+
+// How long the end of a fill waits for the helper to put the reserve back.
+constexpr int kRestoreWaitMs = 10000;
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Reads what the helper says until its first line or its end. The window
+// keeps running meanwhile: an administrator may be typing a password.
+QByteArray firstLineOf(int fd)
+{
+    QByteArray said;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) > 0) {
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                said.append(buf, n);
+                if (said.contains('\n'))
+                    return said.left(said.indexOf('\n'));
+                continue;
+            }
+            if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                return said;
+        }
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    }
+}
+
+int exitCodeOf(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+volatile sig_atomic_t terminationRequested = 0;
+void noteTermination(int)
+{
+    terminationRequested = 1;
+}
+
+} // namespace
 
 QString ReservedSpaceRelease::reserveKnob(const QString& nativeFolder)
 {
@@ -31,38 +92,71 @@ QString ReservedSpaceRelease::reserveKnob(const QString& nativeFolder)
     return QFileInfo::exists(knob) ? knob : QString();
 }
 
-static bool writeKnob(const QString& knob, const QByteArray& value)
+std::optional<QString> readReserve(const QString& knob)
+{
+    QFile f(knob);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return QString::fromLatin1(f.readAll()).trimmed();
+}
+
+bool writeReserve(const QString& knob, const QString& value)
 {
     QFile f(knob);
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    return f.write(value) == value.size() && f.flush();
+    const QByteArray bytes = value.toLatin1();
+    return f.write(bytes) == bytes.size() && f.flush();
 }
 
-ReservedSpaceRelease::ReservedSpaceRelease(const QString& nativeFolder,
+ReservedSpaceRelease::ReservedSpaceRelease(const QString& drive, const QString& nativeFolder,
                                            const std::function<void(const QString&, const QString&)>& beforeRelease)
 {
     const QString knob = reserveKnob(nativeFolder);
-    if (!knob.isEmpty() && ::geteuid() == 0) {
-        QFile f(knob);
-        if (f.open(QIODevice::ReadOnly)) {
-            oldValue_ = QString::fromLatin1(f.readAll()).trimmed();
-            f.close();
-            if (beforeRelease && oldValue_ != QStringLiteral("0"))
-                beforeRelease(knob, oldValue_);
-            if (oldValue_ == QStringLiteral("0") || writeKnob(knob, "0"))
-                knob_ = oldValue_ == QStringLiteral("0") ? QString() : knob;
-            else
-                outOfReach_ = true;
-        }
-    } else if (!knob.isEmpty()) {
-        outOfReach_ = true;
+    const QString old = knob.isEmpty() ? QString() : readReserve(knob).value_or(QString());
+    if (!knob.isEmpty() && old != QStringLiteral("0")) {
+        if (beforeRelease)
+            beforeRelease(knob, old);
+        outOfReach_ = !startHelper(drive.left(2), nativeFolder);
     }
     // Without root, blocks kept for root are out of reach on any file system.
     struct statvfs sv {};
     if (::geteuid() != 0 && ::statvfs(QFile::encodeName(nativeFolder).constData(), &sv) == 0 &&
         sv.f_bfree > sv.f_bavail)
         outOfReach_ = true;
+}
+
+bool ReservedSpaceRelease::startHelper(const QString& drive, const QString& nativeFolder)
+{
+    int input[2], output[2];
+    if (::pipe2(input, O_CLOEXEC) != 0)
+        return false;
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        ::close(input[0]);
+        ::close(input[1]);
+        return false;
+    }
+    pid_t pid = -1;
+    try {
+        // The helper's reserve mode (format/reservehelper.h), pinned to the folder.
+        pid = spawnInOwnSession(formatHelperCommand({QStringLiteral("--release-reserve"), QStringLiteral("--folder"),
+                                                     nativeFolder, drive}),
+                                {}, input[0], output[1], STDERR_FILENO);
+    } catch (const RunTimeError&) {
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    const QByteArray said = pid > 0 ? firstLineOf(output[0]) : QByteArray();
+    ::close(output[0]);
+    if (said.startsWith("released")) {
+        helper_ = pid;
+        helperInput_ = input[1];
+        return true;
+    }
+    ::close(input[1]);
+    // Ended without releasing: nothing to release (0), or refused, or the
+    // password was not given.
+    return pid > 0 && exitCodeOf(pid) == 0;
 }
 
 ReservedSpaceRelease::~ReservedSpaceRelease()
@@ -72,9 +166,55 @@ ReservedSpaceRelease::~ReservedSpaceRelease()
 
 void ReservedSpaceRelease::restore()
 {
-    if (!knob_.isEmpty())
-        writeKnob(knob_, oldValue_.toLatin1());
-    knob_.clear();
+    if (helper_ <= 0)
+        return;
+    closeFd(helperInput_);
+    int status = 0;
+    for (int waited = 0; waited < kRestoreWaitMs; waited += 10) {
+        const pid_t r = ::waitpid(helper_, &status, WNOHANG);
+        if (r == helper_ || (r < 0 && errno != EINTR))
+            break;
+        ::usleep(10000);
+    }
+    // A helper still at work finishes by itself; its input is closed.
+    helper_ = -1;
+}
+
+void tellCaller(const QByteArray& line)
+{
+    // A caller that has gone must not end the helper before it puts the
+    // reserve back.
+    std::signal(SIGPIPE, SIG_IGN);
+    const QByteArray text = line + '\n';
+    [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, text.constData(), text.size());
+}
+
+void waitForCallerToFinish()
+{
+    // Signals stay blocked except inside ppoll, so none slips in between the
+    // check and the wait.
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&blocked, sig);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    struct sigaction action {};
+    action.sa_handler = noteTermination;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+    while (!terminationRequested) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int r = ::ppoll(&p, 1, nullptr, &previous);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 || (p.revents & (POLLERR | POLLNVAL)))
+            break;
+        char buf[256];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            break;
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 } // namespace platform

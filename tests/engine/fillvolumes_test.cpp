@@ -535,7 +535,6 @@ TEST(FillVolumesCommandLine, KilledWipeIsRepairedAtTheNextStart)
         p.kill(); // SIGKILL: nothing of the program's own clean-up runs
         ASSERT_TRUE(p.waitForFinished(10000));
         ASSERT_TRUE(QFileInfo::exists(fillFile));
-        ASSERT_EQ(readText(knob), "0");
     };
 
     killMidFill();

@@ -1,6 +1,7 @@
 // The format helper run as the program runs it: a separate process given the
 // classic command line, on small real volumes mapped to a letter.
 #include "format/formathelper.h"
+#include "format/reservehelper.h"
 #include "platform/mounts.h"
 #include "platform/process.h"
 #include "support/fakes.h"
@@ -139,7 +140,17 @@ TEST(FormatHelperArguments, AcceptsTheRunnerCommandLinesInAnyCaseOrder)
         ASSERT_TRUE(r) << c.args.join(u' ').toStdString();
         EXPECT_EQ(r->letter, QChar(c.letter));
         EXPECT_EQ(r->fileSystem, c.fileSystem);
+        EXPECT_TRUE(r->pinnedFolder.isEmpty());
     }
+    // The runner's pin comes first; a folder with blanks stays one argument.
+    const auto pinned = format::parseFormatArguments({"--folder", "/media/me/MY STICK", "e:", "/fs:ntfs/x/y/q"});
+    ASSERT_TRUE(pinned);
+    EXPECT_EQ(pinned->pinnedFolder, QStringLiteral("/media/me/MY STICK"));
+    EXPECT_EQ(pinned->letter, QChar(u'e'));
+    const auto reserve = format::parseReserveArguments({"--folder", "/mnt/x", "T:"});
+    ASSERT_TRUE(reserve);
+    EXPECT_EQ(reserve->letter, QChar(u't'));
+    EXPECT_EQ(reserve->pinnedFolder, QStringLiteral("/mnt/x"));
 }
 
 TEST(FormatHelperArguments, RejectsMalformedCommandLines)
@@ -151,9 +162,13 @@ TEST(FormatHelperArguments, RejectsMalformedCommandLines)
         {"e:", "/fs:ntfs/x/y"},          // no quick format asked for
         {"e:", "/fs:ntfs/fs:fat/x/y/q"}, // two file systems
         {"e:", "/fs:ntfs/x/y/q/q"}, {"e:", "/fs:ntfs/x/y/q/v"}, {"e:", "/fs:ntfs//x/y/q"},
+        {"--folder", "e:", "/fs:ntfs/x/y/q"}, {"--folder", "mnt/x", "e:", "/fs:ntfs/x/y/q"},
+        {"e:", "/fs:ntfs/x/y/q", "--folder", "/mnt/x"}, // the pin comes first
     };
     for (const QStringList& args : bad)
         EXPECT_FALSE(format::parseFormatArguments(args)) << args.join(u' ').toStdString();
+    for (const QStringList& args : std::vector<QStringList>{{}, {"t:", "u:"}, {"--folder", "t:"}, {"t:", "/fs:ntfs/x/y/q"}})
+        EXPECT_FALSE(format::parseReserveArguments(args)) << args.join(u' ').toStdString();
 }
 
 TEST(FormatHelperArguments, HelperGivesUsageAndExitCode2)
@@ -283,6 +298,10 @@ TEST_F(FormatHelperTest, RefusesTheSystemDriveUnknownLettersAndNonVolumes)
     HelperRun run = runHelper(QStringLiteral("c=/"), QStringLiteral("q: /fs:ntfs/x/y/q"));
     EXPECT_EQ(run.exitCode, format::ExitRefused);
     EXPECT_TRUE(run.error.contains(QStringLiteral("no drive with this letter"))) << run.error.toStdString();
+    // A pinned folder is only a folder to the helper: checked again like any.
+    run = runHelper(QStringLiteral("c=/"), QStringLiteral("--folder / q: /fs:ntfs/x/y/q"));
+    EXPECT_EQ(run.exitCode, format::ExitRefused);
+    EXPECT_EQ(run.error, QStringLiteral("q: was not formatted: it is the drive that holds the system (/)"));
 
     VOLUME_OR_SKIP(ram, Tmpfs, 4);
     ASSERT_TRUE(writeFile(ram.folder() + QStringLiteral("/keep.txt"), "precious"));

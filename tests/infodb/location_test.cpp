@@ -53,12 +53,17 @@ void setVersion(const QString& file, int version)
 
 } // namespace
 
-TEST(DatabaseLocation, WritableProgramFolderIsUsedInPlaceAndAMissingFileNamed)
+TEST(DatabaseLocation, WritableProgramFolderIsUsedInPlaceInstalledOneCopiedAMissingOneNamed)
 {
     QTemporaryDir program, user;
     const QString file = infodbtest::copyOfBuilt(program.path());
     EXPECT_EQ(locateDatabase(file, user.path()), file);
     EXPECT_TRUE(QDir(user.path()).isEmpty()) << "no copy is made";
+
+    // An installed file stays as its package put it, even for root.
+    const QString copy = locateDatabase(file, user.path(), false);
+    EXPECT_EQ(copy, QDir(user.path()).filePath(QStringLiteral("ZarvexWipe.db")));
+    EXPECT_EQ(contents(copy), contents(file));
 
     ASSERT_TRUE(QFile::remove(file));
     try {
