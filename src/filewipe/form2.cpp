@@ -587,19 +587,21 @@ void Form2::Command3_Click()
         handOverToFreeSpaceWipe();
 }
 
-void Form2::showMainWindow()
+app::Form1* Form2::replaceWithMainWindow()
 {
     releaseWindow();
-    app::Form1* main = nullptr;
-    {
-        // Between this window and the next there is none: the program must
-        // not take that moment for its end.
-        const QEventLoopLocker keepRunning;
-        close();
-        main = newMainWindow_();
-        main->show();
-    }
-    main->Drive1->setDrive(s_.SystemDrive);
+    // Between this window and the next there is none: the program must not
+    // take that moment for its end.
+    const QEventLoopLocker keepRunning;
+    close();
+    app::Form1* main = newMainWindow_();
+    main->show();
+    return main;
+}
+
+void Form2::showMainWindow()
+{
+    replaceWithMainWindow()->Drive1->setDrive(s_.SystemDrive);
 }
 
 void Form2::handOverToFreeSpaceWipe()
@@ -608,14 +610,7 @@ void Form2::handOverToFreeSpaceWipe()
     // wipe level, and its move to the system drive counts as a drive change.
     const bool shortWipe = s_.WipeLevel != app::CompleteWipe;
     const QString drive = s_.LastSelectedDrive;
-    releaseWindow();
-    app::Form1* main = nullptr;
-    {
-        const QEventLoopLocker keepRunning;
-        close();
-        main = newMainWindow_();
-        main->show();
-    }
+    app::Form1* main = replaceWithMainWindow();
     QRadioButton* option = shortWipe ? main->Option7 : main->Option6;
     option->setChecked(true);
     shortWipe ? main->Option7_Click() : main->Option6_Click();

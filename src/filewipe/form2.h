@@ -140,6 +140,8 @@ private:
     void rebuildTypeList();
     bool pointFileList(const QString& drivePath, bool quiet = false);
     void releaseWindow();
+    // Closes this window and shows a new main window in its place.
+    app::Form1* replaceWithMainWindow();
     void showMainWindow();
     void handOverToFreeSpaceWipe();
     void endProgram();
