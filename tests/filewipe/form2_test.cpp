@@ -332,3 +332,41 @@ TEST_F(Form2Test, MainWindowsWipeButtonOpensItInTheChosenMode)
     }
     EXPECT_EQ(ended, 0);
 }
+
+// The Wipe button on a scratch volume: the chosen folder and its files go,
+// nothing that could change the list is usable meanwhile, and the window is
+// ready again after.
+TEST_F(Form2Test, FolderWipeFromTheWindowLocksTheListAndEndsReady)
+{
+    VOLUME_OR_SKIP(volume, Tmpfs, 4);
+    drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
+    app::settings().SelectedDrive = "t: [" + volume.folder() + "]";
+    QDir(volume.folder()).mkpath("docs");
+    for (const char* name : {"a.txt", ".hidden", "b.doc"}) {
+        QFile f(volume.folder() + "/docs/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("secret") == 6);
+    }
+    auto w = open("Sel");
+    click(*w, "docs");
+    ASSERT_EQ(listed(*w).size(), 3);
+    bool lockedWhileRunning = true;
+    clock.onPause = [&] {
+        for (QWidget* c : std::initializer_list<QWidget*>{w->Command1, w->Command2, w->Command3, w->TreeView1,
+                                                          w->Drive1})
+            lockedWhileRunning = lockedWhileRunning && !c->isEnabled();
+        lockedWhileRunning = lockedWhileRunning && w->WipeInProgress == 1;
+    };
+    w->Command1->click();
+    clock.onPause = nullptr;
+
+    EXPECT_TRUE(lockedWhileRunning);
+    EXPECT_EQ(w->lastWipe.filesWiped, 3);
+    EXPECT_TRUE(w->lastWipe.folderRemoved);
+    EXPECT_FALSE(QFileInfo::exists(volume.folder() + "/docs"));
+    EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
+    EXPECT_EQ(w->Text2->text(), "DONE");
+    EXPECT_EQ(w->WipeInProgress, 0);
+    for (QWidget* c : std::initializer_list<QWidget*>{w->Command1, w->Command2, w->Command3, w->TreeView1})
+        EXPECT_TRUE(c->isEnabled());
+    EXPECT_FALSE(w->Text4->isVisibleTo(w.get()));
+}
