@@ -5,6 +5,8 @@
 #include "engine/freespacewipe.h"
 #include "platform/environment.h"
 #include "platform/services.h"
+#include "records/certificate.h"
+#include "records/store.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -29,6 +31,7 @@ struct Command {
     const char* synopsis;
     std::vector<Flag> flags;
     QString (*summary)();
+    bool takesDrive = true; // else a record number
 };
 
 QString freeSpaceSummary()
@@ -58,6 +61,12 @@ const std::vector<Command>& commands()
           {"--short", false, "a Short Wipe"},
           {"--yes", false, "do it; without it nothing is done"}},
          driveSummary},
+        {"records", "[--pdf FILE [ID]]",
+         {{"--pdf", true, "write the certificate of record ID (the newest without it) to FILE"}},
+         [] {
+             return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
+         },
+         false},
     };
     return table;
 }
@@ -196,6 +205,8 @@ struct Options {
     bool yes = false;
     QString fs;
     bool help = false;
+    QString pdf;
+    qint64 id = 0;
 };
 
 // Reads "D:" and the command's flags; false after a usage message.
@@ -226,6 +237,16 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
                 o.yes = true;
             else if (a == QStringLiteral("--fs"))
                 o.fs = args[++i].toLower();
+            else if (a == QStringLiteral("--pdf"))
+                o.pdf = args[++i];
+        } else if (!command.takesDrive) {
+            bool number = false;
+            const qint64 id = a.toLongLong(&number);
+            if (!number || id <= 0 || o.id != 0) {
+                rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
+                return false;
+            }
+            o.id = id;
         } else if (o.drive.isEmpty() && platform::driveLetterOf(a) &&
                    (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
             o.drive = a.left(2).toLower();
@@ -234,7 +255,11 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
             return false;
         }
     }
-    if (o.drive.isEmpty()) {
+    if (o.id != 0 && o.pdf.isEmpty()) {
+        rc = usageError(QStringLiteral("a record number goes with --pdf FILE"));
+        return false;
+    }
+    if (command.takesDrive && o.drive.isEmpty()) {
         rc = usageError(QStringLiteral("a drive is needed, for example d:"));
         return false;
     }
@@ -249,9 +274,15 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
 
 // The console's share of what the window does when Wipe is pressed: the
 // drive must exist, be no CD drive, and be ready.
+platform::Services& baseServices()
+{
+    static platform::Services services = platform::systemServices();
+    return services;
+}
+
 struct ConsoleRun {
     ConsolePrompter prompter;
-    platform::Services services = platform::systemServices();
+    platform::Services services = baseServices();
     std::int16_t category = 0, errorFlag = 0, running = 0;
     std::int32_t patterns = 0;
     QString folder;
@@ -340,7 +371,70 @@ int freeSpace(const QStringList& args)
     ConsoleView view;
     engine::FillProcedure fill(run.fillState(), view, run.services);
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(s.WipeLevel));
-    return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed ? 0 : 1;
+    return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed &&
+                   outcome.verification != platform::Verification::Failed
+               ? 0
+               : 1;
+}
+
+// The records as a table: one line each, newest first.
+void printRecordTable(const QList<records::WipeRecord>& list)
+{
+    const QString row = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9");
+    auto line = [&](const QStringList& f) {
+        printLine(row.arg(f[0], -4).arg(f[1], -19).arg(f[2], -19).arg(f[3], -36).arg(f[4], -13).arg(f[5], -24)
+                      .arg(f[6], -6).arg(f[7], -12).arg(f[8]).trimmed());
+    };
+    line({QStringLiteral("ID"), QStringLiteral("Started"), QStringLiteral("Ended"), QStringLiteral("Process"),
+          QStringLiteral("Level"), QStringLiteral("Drive"), QStringLiteral("Passes"), QStringLiteral("Verification"),
+          QStringLiteral("Outcome")});
+    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    for (const records::WipeRecord& r : list)
+        line({QString::number(r.id), r.started.toString(time), r.ended.isValid() ? r.ended.toString(time) : QStringLiteral("-"),
+              records::processName(r.process), r.level.left(13),
+              QStringLiteral("%1 [%2]").arg(r.drive.letter, r.drive.mountPoint),
+              QStringLiteral("%1/%2").arg(r.passesDone).arg(r.passesPlanned), records::verificationName(r.verification),
+              records::outcomeName(r.outcome)});
+}
+
+int recordsCommand(const QStringList& args)
+{
+    const Command& command = *std::find_if(commands().begin(), commands().end(),
+                                           [](const Command& c) { return std::string_view(c.name) == "records"; });
+    Options o;
+    int rc = 0;
+    if (!parseOptions(command, args, o, rc))
+        return rc;
+    if (o.help) {
+        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    try {
+        records::Store store;
+        if (o.pdf.isEmpty()) {
+            const QList<records::WipeRecord> list = store.all();
+            if (list.isEmpty())
+                printLine(QStringLiteral("There are no wipe records in %1.").arg(store.file()));
+            else
+                printRecordTable(list);
+            return 0;
+        }
+        const QList<records::WipeRecord> list = o.id ? QList<records::WipeRecord>() : store.all();
+        const std::optional<records::WipeRecord> r = o.id ? store.find(o.id) : list.isEmpty()
+                                                                                   ? std::nullopt
+                                                                                   : std::optional(list.first());
+        if (!r) {
+            printLine(o.id ? QStringLiteral("There is no wipe record %1.").arg(o.id)
+                           : QStringLiteral("There are no wipe records in %1.").arg(store.file()));
+            return 1;
+        }
+        records::saveCertificatePdf(*r, o.pdf);
+        printLine(QStringLiteral("The certificate of wipe record %1 is in %2.").arg(r->id).arg(o.pdf));
+        return 0;
+    } catch (const platform::RunTimeError& e) {
+        printLine(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
+        return 1;
+    }
 }
 
 } // namespace
@@ -354,6 +448,17 @@ static int runCommand(const QStringList& args);
 
 int runConsole(const QStringList& args)
 {
+    return runConsole(args, platform::systemServices());
+}
+
+bool consoleNeedsFonts(const QStringList& args)
+{
+    return args.value(0) == QStringLiteral("records");
+}
+
+int runConsole(const QStringList& args, const platform::Services& services)
+{
+    baseServices() = services;
     try {
         return runCommand(args);
     } catch (const std::exception& e) {
@@ -378,6 +483,8 @@ static int runCommand(const QStringList& args)
         return freeSpace(args.mid(1));
     if (command == QStringLiteral("drive"))
         return entireDrive(args.mid(1));
+    if (command == QStringLiteral("records"))
+        return recordsCommand(args.mid(1));
     return usageError(QStringLiteral("unknown command: ") + quoted(command));
 }
 
