@@ -5,8 +5,7 @@
 #include "engine/freespacewipe.h"
 #include "platform/environment.h"
 #include "platform/services.h"
-#include "records/certificate.h"
-#include "records/store.h"
+#include "records/listing.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -377,26 +376,6 @@ int freeSpace(const QStringList& args)
                : 1;
 }
 
-// The records as a table: one line each, newest first.
-void printRecordTable(const QList<records::WipeRecord>& list)
-{
-    const QString row = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9");
-    auto line = [&](const QStringList& f) {
-        printLine(row.arg(f[0], -4).arg(f[1], -19).arg(f[2], -19).arg(f[3], -36).arg(f[4], -13).arg(f[5], -24)
-                      .arg(f[6], -6).arg(f[7], -12).arg(f[8]).trimmed());
-    };
-    line({QStringLiteral("ID"), QStringLiteral("Started"), QStringLiteral("Ended"), QStringLiteral("Process"),
-          QStringLiteral("Level"), QStringLiteral("Drive"), QStringLiteral("Passes"), QStringLiteral("Verification"),
-          QStringLiteral("Outcome")});
-    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    for (const records::WipeRecord& r : list)
-        line({QString::number(r.id), r.started.toString(time), r.ended.isValid() ? r.ended.toString(time) : QStringLiteral("-"),
-              records::processName(r.process), r.level.left(13),
-              QStringLiteral("%1 [%2]").arg(r.drive.letter, r.drive.mountPoint),
-              QStringLiteral("%1/%2").arg(r.passesDone).arg(r.passesPlanned), records::verificationName(r.verification),
-              records::outcomeName(r.outcome)});
-}
-
 int recordsCommand(const QStringList& args)
 {
     const Command& command = *std::find_if(commands().begin(), commands().end(),
@@ -409,32 +388,7 @@ int recordsCommand(const QStringList& args)
         std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
         return 0;
     }
-    try {
-        records::Store store;
-        if (o.pdf.isEmpty()) {
-            const QList<records::WipeRecord> list = store.all();
-            if (list.isEmpty())
-                printLine(QStringLiteral("There are no wipe records in %1.").arg(store.file()));
-            else
-                printRecordTable(list);
-            return 0;
-        }
-        const QList<records::WipeRecord> list = o.id ? QList<records::WipeRecord>() : store.all();
-        const std::optional<records::WipeRecord> r = o.id ? store.find(o.id) : list.isEmpty()
-                                                                                   ? std::nullopt
-                                                                                   : std::optional(list.first());
-        if (!r) {
-            printLine(o.id ? QStringLiteral("There is no wipe record %1.").arg(o.id)
-                           : QStringLiteral("There are no wipe records in %1.").arg(store.file()));
-            return 1;
-        }
-        records::saveCertificatePdf(*r, o.pdf);
-        printLine(QStringLiteral("The certificate of wipe record %1 is in %2.").arg(r->id).arg(o.pdf));
-        return 0;
-    } catch (const platform::RunTimeError& e) {
-        printLine(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
-        return 1;
-    }
+    return records::listOrPrintRecords(o.pdf, o.id, printLine);
 }
 
 } // namespace
