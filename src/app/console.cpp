@@ -8,6 +8,7 @@
 #include "platform/environment.h"
 #include "platform/services.h"
 #include "platform/wipejournal.h"
+#include "records/listing.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,7 +31,7 @@ struct Flag {
 };
 
 // What a command works on besides its flags.
-enum class Operand { Drive, Files, Folder };
+enum class Operand { Drive, Files, Folder, Record };
 
 struct Command {
     const char* name;
@@ -85,6 +86,12 @@ const std::vector<Command>& commands()
          Operand::Files},
         {"folder", "PATH --yes", {{"--yes", false, "do it; without it nothing is done"}}, folderSummary,
          Operand::Folder},
+        {"records", "[--pdf FILE [ID]]",
+         {{"--pdf", true, "write the certificate of record ID (the newest without it) to FILE"}},
+         [] {
+             return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
+         },
+         Operand::Record},
     };
     return table;
 }
@@ -224,6 +231,8 @@ struct Options {
     bool yes = false;
     QString fs;
     bool help = false;
+    QString pdf;
+    qint64 id = 0;
 };
 
 // Reads "D:" and the command's flags; false after a usage message.
@@ -254,10 +263,21 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
                 o.yes = true;
             else if (a == QStringLiteral("--fs"))
                 o.fs = args[++i].toLower();
+            else if (a == QStringLiteral("--pdf"))
+                o.pdf = args[++i];
+        } else if (command.operand == Operand::Record) {
+            bool number = false;
+            const qint64 id = a.toLongLong(&number);
+            if (!number || id <= 0 || o.id != 0) {
+                rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
+                return false;
+            }
+            o.id = id;
         } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
                    (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
             o.drive = a.left(2).toLower();
-        } else if (command.operand != Operand::Drive && !a.startsWith(QStringLiteral("--")) &&
+        } else if ((command.operand == Operand::Files || command.operand == Operand::Folder) &&
+                   !a.startsWith(QStringLiteral("--")) &&
                    (command.operand == Operand::Files || o.paths.isEmpty())) {
             o.paths << a;
         } else {
@@ -265,11 +285,15 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
             return false;
         }
     }
+    if (o.id != 0 && o.pdf.isEmpty()) {
+        rc = usageError(QStringLiteral("a record number goes with --pdf FILE"));
+        return false;
+    }
     if (command.operand == Operand::Drive && o.drive.isEmpty()) {
         rc = usageError(QStringLiteral("a drive is needed, for example d:"));
         return false;
     }
-    if (command.operand != Operand::Drive && o.paths.isEmpty()) {
+    if ((command.operand == Operand::Files || command.operand == Operand::Folder) && o.paths.isEmpty()) {
         rc = usageError(command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
                                                            : QStringLiteral("at least one file is needed"));
         return false;
@@ -285,9 +309,15 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
 
 // The console's share of what the window does when Wipe is pressed: the
 // drive must exist, be no CD drive, and be ready.
+platform::Services& baseServices()
+{
+    static platform::Services services = platform::systemServices();
+    return services;
+}
+
 struct ConsoleRun {
     ConsolePrompter prompter;
-    platform::Services services = platform::systemServices();
+    platform::Services services = baseServices();
     std::int16_t category = 0, errorFlag = 0, running = 0;
     std::int32_t patterns = 0;
     QString folder;
@@ -382,7 +412,25 @@ int freeSpace(const QStringList& args)
     ConsoleView view;
     engine::FillProcedure fill(run.fillState(), view, run.services);
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(s.WipeLevel));
-    return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed ? 0 : 1;
+    return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed &&
+                   outcome.verification != platform::Verification::Failed
+               ? 0
+               : 1;
+}
+
+int recordsCommand(const QStringList& args)
+{
+    const Command& command = *std::find_if(commands().begin(), commands().end(),
+                                           [](const Command& c) { return std::string_view(c.name) == "records"; });
+    Options o;
+    int rc = 0;
+    if (!parseOptions(command, args, o, rc))
+        return rc;
+    if (o.help) {
+        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    return records::listOrPrintRecords(o.pdf, o.id, printLine);
 }
 
 // What a file or folder wipe shows on the terminal: each status once.
@@ -430,7 +478,7 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
     if (!readArguments(name, args, o, rc))
         return rc;
     ConsolePrompter prompter;
-    platform::Services services = platform::systemServices();
+    platform::Services services = baseServices();
     services.prompter = &prompter;
     const platform::DriveTable table = services.drives->table();
 
@@ -492,6 +540,17 @@ static int runCommand(const QStringList& args);
 
 int runConsole(const QStringList& args)
 {
+    return runConsole(args, platform::systemServices());
+}
+
+bool consoleNeedsFonts(const QStringList& args)
+{
+    return args.value(0) == QStringLiteral("records");
+}
+
+int runConsole(const QStringList& args, const platform::Services& services)
+{
+    baseServices() = services;
     // A wipe that was killed left its fill files and settings: put right first.
     if (const QString repaired = platform::repairInterruptedWipes(); !repaired.isEmpty())
         printLine(repaired);
@@ -527,6 +586,8 @@ static int runCommand(const QStringList& args)
         return fileOrFolderWipe("files", args.mid(1), false);
     if (command == QStringLiteral("folder"))
         return fileOrFolderWipe("folder", args.mid(1), true);
+    if (command == QStringLiteral("records"))
+        return recordsCommand(args.mid(1));
     return usageError(QStringLiteral("unknown command: ") + quoted(command));
 }
 

@@ -3,6 +3,7 @@
 #include "format/elapsed.h"
 #include "format/formatrunner.h"
 #include "platform/prompter.h"
+#include "records/recorder.h"
 
 #include <map>
 
@@ -115,6 +116,17 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         view.showFormatType(s.FormatType);
     }
 
+    // From here the drive is written to: the wipe keeps a record.
+    records::Recorder record(records::newRecord(records::ProcessKind::EntireDrive, records::levelName(s.WipeLevel),
+                                                engine::driveFillPasses(s.WipeLevel),
+                                                records::driveFacts(target, targetFolder)),
+                             prompter);
+    auto endRecord = [&](records::Outcome outcome, const QString& why = {}) {
+        if (!why.isEmpty())
+            record.setError(0, why);
+        record.complete(outcome);
+    };
+
     // 4. Preparation.
     if (s.WipeLevel == CompleteWipe) {
         view.setStatus(targetUpper + QStringLiteral("\\   Preparing for Complete Disc Wipe"));
@@ -132,6 +144,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
     if (!first.ok) {
         view.resetAfterDriveWipe();
         prompter.message(formatFailureMessage(first, true, targetUpper, targetFolder));
+        endRecord(records::Outcome::Stopped, formatFailureMessage(first, true, targetUpper, targetFolder));
         return DriveWipeResult::FormatFailed;
     }
 
@@ -141,6 +154,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
     view.setDetail(QStringLiteral("Drive   ") + s.SelectedDrive);
     engine::FillProcedure fill(ctx.fill, view, ctx.services);
     fill.setOwnVolumeRequired(true);
+    fill.setRecord(&record);
     if (ctx.fillTarget)
         fill.setTargetFactory(ctx.fillTarget);
     const engine::FillOutcome filled = fill.run(engine::driveFillPasses(s.WipeLevel));
@@ -153,6 +167,7 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         // as if all were well.
         view.resetAfterDriveWipe();
         view.setStatus(QStringLiteral("Drive Wipe did not complete"));
+        endRecord(filled.completed ? records::Outcome::Incomplete : records::Outcome::Stopped);
         return DriveWipeResult::FillStopped;
     }
 
@@ -163,17 +178,21 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         view.resetAfterDriveWipe();
         view.setStatus(QStringLiteral("Drive Wipe did not complete"));
         prompter.message(formatFailureMessage(second, false, targetUpper, targetFolder));
+        endRecord(records::Outcome::Stopped, formatFailureMessage(second, false, targetUpper, targetFolder));
         return DriveWipeResult::FinalFormatFailed;
     }
 
     // 8. Completion texts, then 9. the reset.
+    const bool verified = filled.verification != platform::Verification::Failed;
     view.setStatus(kDriveWipeComplete);
-    view.setDetail(kSafeToDispose);
+    // The fill has said why it would not be safe.
+    view.setDetail(verified ? kSafeToDispose : QStringLiteral("The last fill pass did not read back as written"));
     view.setPercent(QStringLiteral("DONE"));
     view.resetAfterDriveWipe();
     s.WipeNowTime = clock.now();
     view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
-    return DriveWipeResult::Completed;
+    endRecord(records::Outcome::Completed);
+    return verified ? DriveWipeResult::Completed : DriveWipeResult::NotVerified;
 }
 
 } // namespace app

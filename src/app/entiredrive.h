@@ -38,7 +38,9 @@ struct EntireDriveContext {
     bool unattended = false;
 };
 
-enum class DriveWipeResult { Completed, Refused, FormatFailed, FillStopped, FinalFormatFailed };
+// NotVerified: everything ran, but the fill's last pass did not read back
+// as it was written.
+enum class DriveWipeResult { Completed, Refused, FormatFailed, FillStopped, FinalFormatFailed, NotVerified };
 
 inline const QString kBootDriveRefusal = QStringLiteral("You CAN NOT FORMAT the Primary Boot Drive with this program");
 inline const QString kDriveWipeComplete = QStringLiteral("Drive Wipe is Complete");

@@ -7,6 +7,7 @@
 #include "platform/environment.h"
 #include "platform/errors.h"
 #include "platform/shutdown.h"
+#include "records/frmrecords.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -236,6 +237,9 @@ void Form1::buildUi()
 
     // Menu bar: File, then Help, Tutorials and About.
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* records = file->addAction(QStringLiteral("Wipe &Records..."));
+    records->setObjectName(QStringLiteral("mnuRecords"));
+    connect(records, &QAction::triggered, this, [this] { records::showRecordsWindow(*services_.prompter); });
     mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::Main);

@@ -5,6 +5,7 @@
 #include "platform/wipejournal.h"
 
 #include <QApplication>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -13,7 +14,11 @@ int main(int argc, char* argv[])
         args << QString::fromLocal8Bit(argv[i]);
     if (app::isConsoleCommand(args)) {
         // No display needed: a terminal on a headless machine will do.
-        QCoreApplication app(argc, argv);
+        if (app::consoleNeedsFonts(args) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        std::unique_ptr<QCoreApplication> app = app::consoleNeedsFonts(args)
+                                                    ? std::make_unique<QGuiApplication>(argc, argv)
+                                                    : std::make_unique<QCoreApplication>(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("ZarvexWipe"));
         platform::cleanUpOnTerminationSignals();
         return app::runConsole(args);

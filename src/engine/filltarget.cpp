@@ -13,6 +13,7 @@ public:
     void endDirect() override { file_->endDirect(); }
     void close() override { file_->close(); }
     void abandon() override { file_->abandon(); }
+    std::uint64_t written() const override { return file_->written(); }
 
 private:
     std::unique_ptr<platform::FillFile> file_;
@@ -60,6 +61,11 @@ std::unique_ptr<FillWriter> DiskFillTarget::create(const QString& drivePath)
 bool DiskFillTarget::exists(const QString& drivePath)
 {
     return platform::fileExists(native(drivePath));
+}
+
+platform::ReadBack DiskFillTarget::verify(const QString& drivePath, const platform::WrittenContent& expected)
+{
+    return platform::FillFile::readBack(native(drivePath), expected);
 }
 
 void DiskFillTarget::remove(const QString& drivePath)

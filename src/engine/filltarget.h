@@ -3,6 +3,7 @@
 // real files; tests put a volume of their own behind it.
 #include "platform/driveservices.h"
 #include "platform/wipejournal.h"
+#include "platform/readback.h"
 
 #include <QString>
 #include <cstdint>
@@ -22,6 +23,9 @@ public:
     virtual void endDirect() = 0;
     virtual void close() = 0;
     virtual void abandon() = 0;
+    // Bytes that reached the file: all that was appended once closed, less
+    // after a failed write.
+    virtual std::uint64_t written() const = 0;
 };
 
 class FillTarget {
@@ -34,6 +38,12 @@ public:
     virtual std::unique_ptr<FillWriter> create(const QString& drivePath) = 0;
     virtual bool exists(const QString& drivePath) = 0;
     virtual void remove(const QString& drivePath) = 0;
+    // Reads a closed fill file back from the device and compares it with
+    // what was written. A volume that cannot be read back says NotRun.
+    virtual platform::ReadBack verify(const QString& /*drivePath*/, const platform::WrittenContent& /*expected*/)
+    {
+        return {};
+    }
 };
 
 class DiskFillTarget : public FillTarget {
@@ -49,6 +59,7 @@ public:
     std::unique_ptr<FillWriter> create(const QString& drivePath) override;
     bool exists(const QString& drivePath) override;
     void remove(const QString& drivePath) override;
+    platform::ReadBack verify(const QString& drivePath, const platform::WrittenContent& expected) override;
     const QString& folder() const { return folder_; }
 
 protected:

@@ -9,6 +9,7 @@
 #include "platform/shutdown.h"
 
 #include <QStringList>
+#include <vector>
 
 namespace engine {
 
@@ -21,6 +22,8 @@ constexpr int kSmallEndKB = 2;
 // A file system that compresses or deduplicates the repeated fill never
 // fills; a pass stops this far beyond the free space it started with.
 constexpr std::uint64_t kOverrunBytes = 64ull << 20;
+
+const QString kVerifyingWipe = QStringLiteral("Verifying Free Space Wipe");
 
 QByteArray record(const QByteArray& block)
 {
@@ -84,13 +87,29 @@ QString failingDriveWarning(const QString& drive)
            QStringLiteral(" as soon as possible");
 }
 
+QString unverifiedMessage(const QString& drive, const QString& problem)
+{
+    return QStringLiteral("The last pass over the free space of Drive %1 did not read back from the drive as it was "
+                          "written (%2).\r\n\r\nThe drive may not keep what is written to it, so old data may "
+                          "still be in its free space.")
+        .arg(drive.left(2).toUpper(), problem);
+}
+
 // The fill files of one pass. Whatever way the pass ends, none is left
 // behind: each is flushed, closed and deleted, also when the program is
-// ended in the middle of the pass.
+// ended in the middle of the pass. The pass also keeps what each file holds
+// (runs of records, cut to what reached the file), so that the last pass
+// can be read back before its files go.
 class FillProcedure::Pass {
 public:
-    Pass(FillTarget& target, QString drive, QStringList& leftBehind)
-        : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), guard_([this] { discard(); })
+    struct Written {
+        QString path;
+        platform::WrittenContent content;
+    };
+
+    Pass(FillTarget& target, QString drive, QStringList& leftBehind, std::uint64_t& bytesWritten)
+        : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), bytesWritten_(bytesWritten),
+          guard_([this] { discard(); })
     {
     }
     ~Pass() { discard(); }
@@ -103,6 +122,17 @@ public:
         return *writer_;
     }
 
+    // Appends `count` records to the open fill file and writes them out.
+    void write(const QByteArray& record, int count)
+    {
+        FillWriter& w = writer();
+        files_.back().content.add(record, static_cast<std::uint64_t>(count));
+        for (int i = 0; i < count; ++i)
+            w.append(record.constData(), static_cast<std::size_t>(record.size()));
+        w.commit();
+    }
+    const std::vector<Written>& files() const { return files_; }
+
     // Creates the next fill file: tmptxt<c>.txt, skipping names that exist
     // (a file the wipe did not create is never touched).
     void openNext(int& c)
@@ -112,6 +142,7 @@ public:
             try {
                 writer_ = target_.create(path);
                 created_ << path;
+                files_.push_back({path, {}});
                 return;
             } catch (const platform::RunTimeError& e) {
                 if (e.number() != platform::ErrPathFileAccess || !target_.exists(path) || c >= 32767)
@@ -123,7 +154,13 @@ public:
     {
         if (writer_) {
             auto w = std::move(writer_);
-            w->close();
+            try {
+                w->close();
+            } catch (...) {
+                settle(*w);
+                throw;
+            }
+            settle(*w);
         }
     }
     void abandon()
@@ -131,6 +168,7 @@ public:
         if (writer_) {
             auto w = std::move(writer_);
             w->abandon();
+            settle(*w);
         }
     }
     // Deletes the pass's files in the order they were made.
@@ -143,6 +181,12 @@ public:
     }
 
 private:
+    // The file holds what reached it, no more.
+    void settle(const FillWriter& w)
+    {
+        files_.back().content.truncate(w.written());
+        bytesWritten_ += w.written();
+    }
     void discard()
     {
         abandon();
@@ -159,8 +203,10 @@ private:
     FillTarget& target_;
     QString drive_;
     QStringList& leftBehind_;
+    std::uint64_t& bytesWritten_;
     std::unique_ptr<FillWriter> writer_;
     QStringList created_;
+    std::vector<Written> files_;
     platform::EndOfProgramGuard guard_;
 };
 
@@ -204,6 +250,8 @@ FillOutcome FillProcedure::run(int passes)
     trimmed_ = false;
     unwritable_ = false;
     leftBehind_.clear();
+    bytesWritten_ = 0;
+    verified_ = {};
     const QString drive = s_.SelectedDrive.left(2);
     folder_ = services_.drives->nativePath(drive);
 
@@ -235,9 +283,14 @@ FillOutcome FillProcedure::run(int passes)
         progress_ = 0;
         view_.setProgress(0, maximum_);
         s_.WipeStartTime = services_.clock->now();
+        beginRecord(passes, drive);
         probe();
-        for (int p = 1; p <= passes; ++p)
+        for (int p = 1; p <= passes; ++p) {
             runPass(p, passes, drive);
+            record_->record().passesDone = p;
+            record_->record().bytesWritten = bytesWritten_;
+            record_->save();
+        }
     } catch (const std::bad_alloc&) {
         return endEarly(platform::RunTimeError(platform::ErrOutOfMemory), drive, std::move(target));
     } catch (const platform::RunTimeError& e) {
@@ -338,6 +391,10 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
                                               "volume is mounted again.")
                                    .arg(folder_, leftBehind_.join(QStringLiteral(", ")));
         prompter.message(outcome.message);
+        outcome.verification = verified_.result;
+        if (record_)
+            record_->setError(e.number(), e.isFileCountLimit() ? QStringLiteral("no free inodes") : e.description());
+        endRecord(outcome);
         return outcome;
     }
 }
@@ -363,6 +420,8 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
         outcome.spaceMissed = true;
         outcome.message = QStringLiteral("Part of the free space of Drive %1 ").arg(drive.toUpper()) + QLatin1String(what);
         prompter.message(outcome.message);
+        if (record_)
+            record_->addNote(outcome.message);
     };
     missed(spaceMissed_, "may not have been reached: the drive stores the data compressed, so the fill files could "
                          "not fill it.");
@@ -373,7 +432,56 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
         outcome.message = trimmedMessage(drive);
         prompter.message(outcome.message);
     }
+    outcome.verification = verified_.result;
+    if (verified_.result == platform::Verification::Failed) {
+        outcome.message = unverifiedMessage(drive, verified_.problem);
+        prompter.message(outcome.message);
+    }
+    if (record_ && outcome.driveErrors)
+        record_->addNote(QStringLiteral("Disk-full errors were met on the way: the drive may be failing."));
+    endRecord(outcome);
     return outcome;
+}
+
+// A free-space wipe keeps its own record; a drive fill adds to the record
+// of the entire-drive wipe it is part of.
+void FillProcedure::beginRecord(int passes, const QString& drive)
+{
+    if (record_)
+        return;
+    records::WipeRecord r = records::newRecord(records::ProcessKind::FreeSpace, records::levelName(s_.WipeLevel),
+                                               passes, records::driveFacts(drive, folder_));
+    ownRecord_ = std::make_unique<records::Recorder>(std::move(r), *services_.prompter);
+    record_ = ownRecord_.get();
+}
+
+void FillProcedure::endRecord(const FillOutcome& outcome)
+{
+    if (!record_)
+        return;
+    record_->record().bytesWritten = bytesWritten_;
+    record_->setVerification(verified_.result, verified_.problem);
+    if (!ownRecord_) {
+        record_->save();
+        return;
+    }
+    using records::Outcome;
+    ownRecord_->complete(!outcome.completed ? Outcome::Stopped
+                                            : outcome.spaceMissed ? Outcome::Incomplete : Outcome::Completed);
+}
+
+// Reads the last pass's fill files back before they are deleted: the
+// wipe's proof that the free space holds what was written.
+void FillProcedure::verifyLastPass(Pass& pass)
+{
+    view_.setStatus(kVerifyingWipe);
+    for (const Pass::Written& file : pass.files()) {
+        verified_ = target_->verify(file.path, file.content);
+        if (verified_.result != platform::Verification::Passed)
+            break;
+        tickProcessTime();
+        services_.clock->yield();
+    }
 }
 
 void FillProcedure::runPass(int p, int passes, const QString& drive)
@@ -381,7 +489,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     auto& clock = *services_.clock;
     const bool lastPass = p == passes;
     int c = 1;
-    Pass pass(*target_, drive, leftBehind_);
+    Pass pass(*target_, drive, leftBehind_, bytesWritten_);
 
     probe();
     Get_Char(s_.PatternCallCount);
@@ -395,9 +503,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     pass.openNext(c);
 
     auto write = [&](const QByteArray& rec, int count) {
-        for (int i = 0; i < count; ++i)
-            pass.writer().append(rec.constData(), static_cast<std::size_t>(rec.size()));
-        pass.writer().commit();
+        pass.write(rec, count);
         written += static_cast<std::uint64_t>(rec.size()) * static_cast<std::uint64_t>(count);
     };
     auto overrun = [&] {
@@ -493,6 +599,8 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
         clock.pause(1000);
         tickProcessTime();
     }
+    if (lastPass)
+        verifyLastPass(pass);
     pass.deleteFiles();
     for (int i = 0; i < 3 && pauses_; ++i) {
         clock.pause(1000);

@@ -6,6 +6,7 @@
 #include "engine/fillview.h"
 #include "platform/errors.h"
 #include "platform/services.h"
+#include "records/recorder.h"
 
 #include <QDateTime>
 #include <QString>
@@ -34,6 +35,9 @@ struct FillOutcome {
     bool driveErrors = false;  // disk-full errors: the drive may be failing
     bool spaceMissed = false;  // part of the free space could not be reached
     QString message;           // the last message shown, if any
+    // The last pass read back from the device: NotRun when it was not
+    // reached (or the volume cannot be read back).
+    platform::Verification verification = platform::Verification::NotRun;
 };
 
 inline const QString kWipingFreeSpace = QStringLiteral("Wiping Free Space");
@@ -58,6 +62,9 @@ public:
     // at all: a folder whose volume is not mounted there is refused, where
     // a free-space wipe asks whether to wipe the volume that holds it.
     void setOwnVolumeRequired(bool on) { ownVolumeRequired_ = on; }
+    // The record of the process this fill is part of (an entire-drive
+    // wipe's); without one, the fill keeps a free-space wipe record itself.
+    void setRecord(records::Recorder* record) { record_ = record; }
 
 private:
     class Pass;
@@ -70,6 +77,9 @@ private:
     FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
     FillOutcome finish(const QString& drive, bool outOfReach);
+    void beginRecord(int passes, const QString& drive);
+    void endRecord(const FillOutcome& outcome);
+    void verifyLastPass(Pass& pass);
 
     FillState s_;
     FillView& view_;
@@ -85,7 +95,13 @@ private:
     bool spaceMissed_ = false; // stopped by the bound: the drive compresses
     bool unwritable_ = false;  // reported free space that could not be written
     bool trimmed_ = false;     // the device was told the free space is free
+    records::Recorder* record_ = nullptr;
+    std::unique_ptr<records::Recorder> ownRecord_;
+    std::uint64_t bytesWritten_ = 0;
+    platform::ReadBack verified_;
 };
+
+QString unverifiedMessage(const QString& drive, const QString& problem);
 
 // 12 passes for a Complete Wipe, 6 otherwise.
 int freeSpacePasses(std::int16_t wipeLevel);

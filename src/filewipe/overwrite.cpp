@@ -51,6 +51,9 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
         file.sync();
     }
     file.writePattern(block, passBytes, progress);
+    s.LastBlock = block;
+    s.LastPassBytes = passBytes;
+    s.BytesWritten += passBytes + (own > 0 && own < passBytes ? own : 0);
     s.FileLength = static_cast<std::int64_t>(file.size());
     file.close();
     clock.yield();

@@ -34,6 +34,11 @@ struct OverwriteState {
     std::int64_t BlockCount = 0;     // blocks of the last pass
     std::int16_t RoutineChoice = 2;  // 1 OW_File, 2 OW_FileB
     bool QuietProgress = false;      // OW_File leaves the progress bar alone
+    // What the last pass wrote, so that it can be read back: the pattern
+    // block repeated over its first bytes.
+    QByteArray LastBlock{};
+    std::uint64_t LastPassBytes = 0;
+    std::uint64_t BytesWritten = 0;  // by every pass so far
 };
 
 inline constexpr std::int64_t kLargeFile = 1'000'000;

@@ -3,8 +3,10 @@
 #include "platform/files.h"
 #include "platform/overwritefile.h"
 #include "platform/prompter.h"
+#include "records/recorder.h"
 
 #include <map>
+#include <memory>
 
 namespace filewipe {
 
@@ -60,6 +62,9 @@ private:
     void wipeFile(const QString& name);
     void pass(OverwriteState& state, std::int16_t routine);
     void removeFolder();
+    void beginRecord();
+    void endRecord();
+    void verifyLastPass(const OverwriteState& state);
     void done();
     void stop(const platform::RunTimeError& e);
     void statusText(const char* what, const QString& name)
@@ -74,6 +79,7 @@ private:
     QString TargetFolder;
     std::int32_t FilesLeft = 0;
     FileWipeResult result_;
+    std::unique_ptr<records::Recorder> record_;
 };
 
 FileWipeResult Run::go()
@@ -110,6 +116,7 @@ FileWipeResult Run::go()
                     {QStringLiteral("Some Files and Folders may be Protected System Folders"), QString(),
                      QStringLiteral("If you get a message that the folder is locked or not empty"),
                      QStringLiteral("they may not be wiped without doing a Complete Drive Wipe")}));
+            beginRecord();
             wipeEntries();
             if (ctx_.folderMode)
                 removeFolder();
@@ -123,6 +130,12 @@ FileWipeResult Run::go()
     if (!result_.givenUp.isEmpty())
         prompter.message(QStringLiteral("These files were not wiped and are left as they were:\r\n\r\n") +
                          result_.givenUp.join(QStringLiteral("\r\n")));
+    if (!result_.unverified.isEmpty())
+        prompter.message(QStringLiteral("The last pass over these files did not read back from the drive as it was "
+                                        "written:\r\n\r\n%1\r\n\r\nThey were deleted all the same, but the drive "
+                                        "may not keep what is written to it: wipe its free space too.")
+                             .arg(result_.unverified.join(QStringLiteral("\r\n"))));
+    endRecord();
     view_.closingSteps();
     FilesLeft = 0;
     ctx_.WipeInProgress = 0;
@@ -177,9 +190,15 @@ void Run::wipeFile(const QString& name)
     view_.setProgress(0, PassCount);
     statusText("Finalizing Wipe of File", name);
     pass(state, state.RoutineChoice);
+    verifyLastPass(state);
     KillIt(state.CurrentFile, *ctx_.services.clock);
     view_.setProgress(0, PassCount);
     ++result_.filesWiped;
+    if (record_) {
+        record_->record().passesDone += PassCount + 1;
+        record_->record().bytesWritten += state.BytesWritten;
+        record_->save();
+    }
 }
 
 void Run::pass(OverwriteState& state, std::int16_t routine)
@@ -188,6 +207,70 @@ void Run::pass(OverwriteState& state, std::int16_t routine)
         OW_File(state, s_.WipeLevel, view_, *ctx_.services.clock);
     else
         OW_FileB(state, s_.WipeLevel, view_, *ctx_.services.clock);
+}
+
+// The record lists what is about to be wiped, with the sizes it has now.
+void Run::beginRecord()
+{
+    QList<records::WipedItem> items;
+    int planned = 0;
+    std::int64_t total = 0;
+    for (int i = view_.entryCount() - 1; i >= 0; --i) {
+        if (!view_.entrySelected(i))
+            continue;
+        const QString path = native(withBackslash(view_.listFolder()) + view_.entryName(i));
+        std::int64_t size = 0;
+        try {
+            size = platform::fileLength(path);
+        } catch (const platform::RunTimeError&) {
+            size = 0; // said when its wipe fails
+        }
+        items << records::WipedItem{path, size, false};
+        planned += passCountFor(std::max(size, kShortestPass)) + 1;
+        total += size;
+    }
+    if (ctx_.folderMode)
+        items.prepend({native(TargetFolder.endsWith(u'\\') ? TargetFolder.chopped(1) : TargetFolder), total, true});
+    if (items.isEmpty())
+        return; // nothing to write over
+    // The drive of the folder being wiped, which the window's drive list
+    // may have changed from the main window's choice.
+    const QString letter = TargetFolder.left(2);
+    records::WipeRecord r = records::newRecord(
+        ctx_.folderMode ? records::ProcessKind::Folder : records::ProcessKind::Files,
+        QStringLiteral("%1 passes per file under %2 bytes, %3 from there")
+            .arg(passCountFor(0) + 1)
+            .arg(kLargeFile)
+            .arg(passCountFor(kLargeFile) + 1),
+        planned, records::driveFacts(letter, ctx_.services.drives->nativePath(letter)));
+    r.items = items;
+    record_ = std::make_unique<records::Recorder>(std::move(r), *ctx_.services.prompter);
+}
+
+void Run::endRecord()
+{
+    if (!record_)
+        return;
+    for (const QString& left : std::as_const(result_.givenUp))
+        record_->addNote(QStringLiteral("Not wiped: ") + left);
+    if (ctx_.folderMode && !result_.folderRemoved)
+        record_->addNote(QStringLiteral("The folder was not removed."));
+    using records::Outcome;
+    record_->complete(result_.errorNumber != 0 ? Outcome::Stopped
+                      : !result_.givenUp.isEmpty() || (ctx_.folderMode && !result_.folderRemoved) ? Outcome::Incomplete
+                                                                                                  : Outcome::Completed);
+}
+
+// Reads the finalizing pass back before the file is emptied: the proof
+// that the file's blocks hold the pattern, not its old data.
+void Run::verifyLastPass(const OverwriteState& state)
+{
+    const platform::ReadBack r =
+        platform::OverwriteFile::readBack(state.CurrentFile, state.LastBlock, state.LastPassBytes);
+    if (r.result == platform::Verification::Failed)
+        result_.unverified << r.problem;
+    if (record_)
+        record_->setVerification(r.result, r.problem);
 }
 
 void Run::removeFolder()
@@ -214,6 +297,8 @@ void Run::done()
 void Run::stop(const platform::RunTimeError& e)
 {
     result_.errorNumber = e.number();
+    if (record_)
+        record_->setError(e.number(), e.description());
     const auto rule = stopMessages().find(e.number());
     if (rule == stopMessages().end()) {
         // Outside the loop nothing can be given up: the run ends, and says why.

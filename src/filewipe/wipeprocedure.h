@@ -54,8 +54,9 @@ struct FileWipeResult {
     int filesWiped = 0;
     int errorNumber = 0;     // the error that ended the run early, 0 if none
     QStringList givenUp;     // files left as they were, with the reason
+    QStringList unverified;  // files whose last pass did not read back as written
     bool folderRemoved = false;
-    bool completed() const { return errorNumber == 0 && givenUp.isEmpty(); }
+    bool completed() const { return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty(); }
 };
 
 inline const QString kEntireDriveOnly = QStringLiteral("This folder can only be wiped by doing an Entire Drive Wipe");

@@ -23,6 +23,18 @@ QString userDataFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
+QString userStateFolder()
+{
+    // An empty or relative value is to be ignored, as the XDG rules say.
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.isEmpty() && QDir::isAbsolutePath(state))
+        return state + QStringLiteral("/ZarvexWipe");
+    const QString home = QDir::homePath();
+    if (home.isEmpty() || home == QDir::rootPath())
+        return {};
+    return home + QStringLiteral("/.local/state/ZarvexWipe");
+}
+
 namespace {
 
 // Closes a descriptor on every path out.

@@ -14,6 +14,11 @@ bool canWriteInPlace(const QString& nativeFile);
 // empty when the system has none.
 QString userDataFolder();
 
+// The user's folder for what must outlive a run (wipe records):
+// $XDG_STATE_HOME/ZarvexWipe, else ~/.local/state/ZarvexWipe; empty when
+// there is no home folder.
+QString userStateFolder();
+
 // Copies `from` to `to`, making the target's folder when needed. The copy is
 // written aside, flushed and renamed over the target, so a failed copy never
 // leaves a half-written file in its place. Throws RunTimeError.

@@ -87,6 +87,7 @@ void FillFile::writeAll(const char* data, std::size_t size)
             throw errorFromErrno(ENOSPC, path_, QStringLiteral("write"));
         data += n;
         size -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
     }
 }
 
@@ -182,6 +183,11 @@ void FillFile::abandon()
     ::fsync(fd_);
     ::close(fd_);
     fd_ = -1;
+}
+
+ReadBack FillFile::readBack(const QString& nativePath, const WrittenContent& expected)
+{
+    return platform::readBack(nativePath, expected, kStageSize);
 }
 
 void removeFile(const QString& nativePath)

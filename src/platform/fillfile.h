@@ -3,8 +3,11 @@
 // file system accepts them, through the page cache otherwise, and always
 // flushed to stable storage before it is closed. A wipe whose data may
 // still sit in the page cache has not happened.
+#include "platform/readback.h"
+
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 namespace platform {
@@ -32,6 +35,13 @@ public:
     // Drops what is staged, flushes what was written and closes, quietly
     // (after a failed write).
     void abandon();
+    // Bytes the file system took: the file's first bytes of what was
+    // appended (less than that after a failed write).
+    std::uint64_t written() const { return written_; }
+
+    // Reads a closed fill file back past the page cache, in the chunks it
+    // was written in, and compares it with what was appended.
+    static ReadBack readBack(const QString& nativePath, const WrittenContent& expected);
 
 private:
     FillFile(int fd, QString path);
@@ -45,6 +55,7 @@ private:
     std::size_t align_ = 4096;
     char* stage_ = nullptr;
     std::size_t staged_ = 0;
+    std::uint64_t written_ = 0;
 };
 
 // Removes a file (not following links); throws RunTimeError.

@@ -208,6 +208,15 @@ void OverwriteFile::close()
         throw errorFromErrno(errno, path_, QStringLiteral("close"));
 }
 
+ReadBack OverwriteFile::readBack(const QString& nativePath, const QByteArray& pattern, std::uint64_t length)
+{
+    WrittenContent written;
+    if (!pattern.isEmpty())
+        written.add(pattern, (length + static_cast<std::uint64_t>(pattern.size()) - 1) / static_cast<std::uint64_t>(pattern.size()));
+    written.truncate(length);
+    return platform::readBack(nativePath, written, kChunk);
+}
+
 unsigned extraLinks(const QString& nativePath)
 {
     struct stat st {};

@@ -9,6 +9,8 @@
 // the file's size. Only a regular file reached without a symbolic link is
 // opened; anything else is refused (75), so a wipe never writes outside the
 // chosen folder or into a device.
+#include "platform/readback.h"
+
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
@@ -37,6 +39,11 @@ public:
     void truncateToZero();
     // Flushes and closes; throws on failure, closed either way.
     void close();
+
+    // Reads bytes 0 to `length` - 1 of a closed file back past the page
+    // cache, in the chunks a pass writes, and compares them with `pattern`
+    // repeated.
+    static ReadBack readBack(const QString& nativePath, const QByteArray& pattern, std::uint64_t length);
 
 private:
     void writeAt(const char* data, std::size_t size, std::uint64_t offset);

@@ -1,4 +1,5 @@
 #include "platform/wipejournal.h"
+#include "platform/appdata.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,14 +111,6 @@ bool writeSetting(const QString& path, const QString& value)
 }
 
 } // namespace
-
-QString userStateFolder()
-{
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (base.isEmpty() || !QDir::isAbsolutePath(base))
-        base = QDir::homePath() + QStringLiteral("/.local/state");
-    return base + QStringLiteral("/ZarvexWipe");
-}
 
 JournalEntry::JournalEntry(const QString& folder)
 {

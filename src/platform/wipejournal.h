@@ -16,10 +16,6 @@
 
 namespace platform {
 
-// The per-user folder for state that outlives a run:
-// $XDG_STATE_HOME/ZarvexWipe, else ~/.local/state/ZarvexWipe.
-QString userStateFolder();
-
 class JournalEntry {
 public:
     // Begins the record of this process's fill of the volume at `folder`.

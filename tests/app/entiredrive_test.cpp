@@ -3,6 +3,7 @@
 #include "drives/driveinfo.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
+#include "records/store.h"
 #include "support/fakes.h"
 #include "support/fillfakes.h"
 #include "support/volumes.h"
@@ -110,6 +111,13 @@ TEST_F(EntireDrive, NtfsImageIsFormattedFilledAndFormattedAgain)
     EXPECT_EQ(w->ProcessRunning, 0);
     EXPECT_TRUE(w->Command3->isEnabled());
     EXPECT_TRUE(prompter.texts == prompter.questions) << prompter.texts.join("|").toStdString();
+    // One record for the whole wipe, its last fill pass read back.
+    const QList<records::WipeRecord> kept = records::Store().all();
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].process, records::ProcessKind::EntireDrive);
+    EXPECT_EQ(kept[0].outcome, records::Outcome::Completed);
+    EXPECT_EQ(kept[0].verification, platform::Verification::Passed) << kept[0].verificationDetail.toStdString();
+    EXPECT_EQ(kept[0].passesDone, kept[0].passesPlanned);
 
     // A fresh, empty NTFS at the same place, holding nothing of the old data.
     EXPECT_TRUE(QDir(vol.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());

@@ -6,6 +6,7 @@
 #include "controls/drivelistbox.h"
 #include "engine/freespacewipe.h"
 #include "platform/reservedspace.h"
+#include "records/store.h"
 #include "support/fakes.h"
 #include "support/fillfakes.h"
 #include "support/rawimage.h"
@@ -509,6 +510,13 @@ TEST(FillVolumesCommandLine, TerminationMidWipeDeletesTheFillFile)
     EXPECT_TRUE(fillFilesIn(volume.folder()).isEmpty()) << fillFilesIn(volume.folder()).join(",").toStdString();
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
     EXPECT_TRUE(out.contains("Wiping the free space of drive T:")) << out.toStdString();
+    // Its record was never completed: it reads as interrupted.
+    const QList<records::WipeRecord> kept = records::Store().all();
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].outcome, records::Outcome::Interrupted);
+    EXPECT_FALSE(kept[0].ended.isValid());
+    EXPECT_EQ(kept[0].passesDone, 0);
+    EXPECT_EQ(kept[0].passesPlanned, 12);
 }
 
 // A wipe killed outright leaves its fill file and the ext4 reserve at 0; the

@@ -8,6 +8,7 @@
 #include "filewipe/form2.h"
 #include "filewipe/wipeprocedure.h"
 #include "infodb/infodb.h"
+#include "records/store.h"
 #include "support/fakes.h"
 #include "support/fillfakes.h"
 #include "support/volumes.h"
@@ -369,4 +370,41 @@ TEST_F(Form2Test, FolderWipeFromTheWindowLocksTheListAndEndsReady)
     for (QWidget* c : std::initializer_list<QWidget*>{w->Command1, w->Command2, w->Command3, w->TreeView1})
         EXPECT_TRUE(c->isEnabled());
     EXPECT_FALSE(w->Text4->isVisibleTo(w.get()));
+}
+
+// A file wipe leaves a record listing the files it was given, with their
+// sizes, its passes and the read-back of every file's finalizing pass.
+TEST_F(Form2Test, AFileWipeIsRecordedWithItsFilesAndTheirSizes)
+{
+    VOLUME_OR_SKIP(volume, Tmpfs, 8);
+    drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
+    app::settings().SelectedDrive = "t: [" + volume.folder() + "]";
+    const QMap<QString, qsizetype> sizes{{"a.txt", 5}, {"big.bin", 1'200'000}, {"keep.txt", 7}};
+    for (auto it = sizes.begin(); it != sizes.end(); ++it) {
+        QFile f(volume.folder() + "/" + it.key());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray(it.value(), 'o')) == it.value());
+    }
+    auto w = open("Fil");
+    click(*w);
+    for (int i = 0; i < w->File1->listCount(); ++i)
+        w->File1->setSelected(i, w->File1->entry(i) != "keep.txt");
+    w->Command1_Click();
+    EXPECT_TRUE(w->lastWipe.completed()) << prompter.texts.join("|").toStdString();
+    EXPECT_EQ(QDir(volume.folder()).entryList(QDir::Files), QStringList{"keep.txt"});
+
+    const QList<records::WipeRecord> kept = records::Store().all();
+    ASSERT_EQ(kept.size(), 1);
+    const records::WipeRecord& r = kept[0];
+    EXPECT_EQ(r.process, records::ProcessKind::Files);
+    QMap<QString, qsizetype> listedSizes;
+    for (const records::WipedItem& item : r.items)
+        listedSizes[item.path] = item.folder ? -1 : item.size;
+    EXPECT_EQ(listedSizes, (QMap<QString, qsizetype>{{volume.folder() + "/a.txt", 5},
+                                                     {volume.folder() + "/big.bin", 1'200'000}}));
+    EXPECT_EQ(r.passesPlanned, 41 + 21);
+    EXPECT_EQ(r.passesDone, r.passesPlanned);
+    EXPECT_GE(r.bytesWritten, 21u * 1'200'000);
+    EXPECT_EQ(r.verification, platform::Verification::Passed) << r.verificationDetail.toStdString();
+    EXPECT_EQ(r.outcome, records::Outcome::Completed);
+    EXPECT_EQ(r.drive.letter, "T:");
 }

@@ -47,6 +47,7 @@ public:
         pending_ = 0;
         v_.open[path_] = false;
     }
+    std::uint64_t written() const override { return v_.files.value(path_); }
 
 private:
     MemoryVolume& v_;

@@ -5,7 +5,8 @@
 
 int main(int argc, char** argv)
 {
-    // Journals and records of the tests' wipes stay out of the user's own.
+    // The wipe journal and the wipe records go to a folder of this run, never
+    // the user's own; the programs a test starts inherit it.
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));

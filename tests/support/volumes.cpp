@@ -26,6 +26,16 @@ bool isRoot()
     return ::geteuid() == 0;
 }
 
+bool changeByte(const QString& path, qint64 offset)
+{
+    QFile f(path);
+    char byte = 0;
+    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !f.seek(offset) || !f.getChar(&byte) ||
+        !f.seek(offset) || !f.putChar(char(~byte)))
+        return false;
+    return ::fsync(f.handle()) == 0;
+}
+
 ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill) : kind_(kind), dir_(std::make_unique<QTemporaryDir>())
 {
     if (!isRoot()) {

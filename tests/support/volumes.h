@@ -53,4 +53,9 @@ int runCommand(const QString& program, const QStringList& args, QString* output 
 
 bool isRoot();
 
+// Changes the byte at `offset` of a file through a descriptor of its own
+// and flushes it to the disk, as a failing drive or another program would,
+// behind the back of whoever wrote it.
+bool changeByte(const QString& path, qint64 offset);
+
 } // namespace testsupport

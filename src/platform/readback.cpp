@@ -1,0 +1,156 @@
+#include "platform/readback.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+void WrittenContent::add(const QByteArray& unit, std::uint64_t count)
+{
+    if (unit.isEmpty() || count == 0)
+        return;
+    if (!runs_.empty() && runs_.back().unit == unit)
+        runs_.back().count += count;
+    else
+        runs_.push_back({unit, count});
+    size_ += static_cast<std::uint64_t>(unit.size()) * count;
+}
+
+void WrittenContent::truncate(std::uint64_t bytes)
+{
+    size_ = std::min(size_, bytes);
+}
+
+std::int64_t WrittenContent::firstDifference(std::uint64_t offset, const char* data, std::size_t size) const
+{
+    std::uint64_t runStart = 0;
+    std::size_t i = 0;
+    for (const Run& run : runs_) {
+        const auto unitSize = static_cast<std::uint64_t>(run.unit.size());
+        const std::uint64_t runEnd = std::min(runStart + unitSize * run.count, size_);
+        while (i < size && offset + i < runEnd) {
+            const std::uint64_t at = offset + i;
+            const std::uint64_t inUnit = (at - runStart) % unitSize;
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>({unitSize - inUnit, size - i, runEnd - at}));
+            const char* want = run.unit.constData() + inUnit;
+            if (std::memcmp(data + i, want, n) != 0) {
+                std::size_t k = 0;
+                while (data[i + k] == want[k])
+                    ++k;
+                return static_cast<std::int64_t>(at + k);
+            }
+            i += n;
+        }
+        if (i == size || runEnd == size_)
+            break;
+        runStart = runEnd;
+    }
+    return -1;
+}
+
+namespace {
+
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+
+constexpr std::size_t kAlign = 4096;
+
+// Flushes the file and drops its cached pages, so that the next read comes
+// from the file system below rather than from memory.
+void dropCachedPages(int fd)
+{
+    ::fsync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+} // namespace
+
+ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std::size_t chunk)
+{
+    const QString name = QFileInfo(nativePath).fileName();
+    ReadBack r;
+    auto fail = [&](const QString& problem) {
+        r.result = Verification::Failed;
+        r.problem = name + QStringLiteral(": ") + problem;
+        return r;
+    };
+    auto readError = [&](int err, const char* what) {
+        return fail(QStringLiteral("read error: ") +
+                    errorFromErrno(err, nativePath, QString::fromLatin1(what)).description());
+    };
+
+    const QByteArray path = QFile::encodeName(nativePath);
+    Fd file;
+    bool direct = true;
+    file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_DIRECT);
+    if (file.fd < 0 && errno == EINVAL) { // no direct I/O on this file system
+        direct = false;
+        file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (file.fd < 0)
+        return readError(errno, "open");
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        return readError(errno, "stat");
+    if (static_cast<std::uint64_t>(st.st_size) < expected.size())
+        return fail(QStringLiteral("%1 bytes long, but %2 were written").arg(st.st_size).arg(expected.size()));
+    if (!direct)
+        dropCachedPages(file.fd);
+
+    chunk = std::max(kAlign, chunk / kAlign * kAlign);
+    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kAlign, chunk)));
+    if (!buffer)
+        return fail(QStringLiteral("no memory for the read buffer"));
+
+    for (std::uint64_t offset = 0; offset < expected.size();) {
+        const std::uint64_t left = expected.size() - offset;
+        // A direct read takes whole blocks; past the end it returns less.
+        const auto want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(chunk, direct ? (left + kAlign - 1) / kAlign * kAlign : left));
+        const ssize_t n = ::pread(file.fd, buffer.get(), want, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EINVAL && direct) {
+                // Took the flag at open but not this read: go through the
+                // file system's cache, emptied first.
+                direct = false;
+                ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_DIRECT);
+                dropCachedPages(file.fd);
+                continue;
+            }
+            return readError(errno, "read back");
+        }
+        if (n == 0)
+            return fail(QStringLiteral("ended after %1 bytes, but %2 were written").arg(offset).arg(expected.size()));
+        const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
+        const std::int64_t at = expected.firstDifference(offset, buffer.get(), got);
+        if (at >= 0)
+            return fail(QStringLiteral("byte %1 of %2 differs from what was written").arg(at).arg(expected.size()));
+        offset += got;
+    }
+    r.result = Verification::Passed;
+    return r;
+}
+
+} // namespace platform
