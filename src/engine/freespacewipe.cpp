@@ -428,13 +428,14 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
     missed(unwritable_, "may not have been overwritten: the drive reported free space that could not be written.");
     missed(outOfReach, "was out of reach: the file system keeps it in reserve for the system administrator. Run the "
                        "program as root to wipe it too.");
+    if (trimmed_)
+        prompter.message(trimmedMessage(drive));
+    // Said last: what the user must act on.
     outcome.verification = verified_.result;
     if (verified_.result == platform::Verification::Failed) {
         outcome.message = unverifiedMessage(drive, verified_.problem);
         prompter.message(outcome.message);
     }
-    if (trimmed_)
-        prompter.message(trimmedMessage(drive));
     if (record_ && outcome.driveErrors)
         record_->addNote(QStringLiteral("Disk-full errors were met on the way: the drive may be failing."));
     endRecord(outcome);
