@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 # metric-compatible face; poppler-utils lets the tests read printed PDFs.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
           libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
-          fonts-liberation2 poppler-utils)
+          fonts-liberation2 poppler-utils btrfs-progs)
 
 missing=()
 for p in "${packages[@]}"; do
