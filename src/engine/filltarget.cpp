@@ -64,4 +64,42 @@ void DiskFillTarget::remove(const QString& drivePath)
     platform::removeFile(native(drivePath));
 }
 
+platform::VolumeFacts DiskFillTarget::facts()
+{
+    checkDevice();
+    platform::VolumeFacts f = platform::volumeFacts(folder_);
+    source_ = f.fsType == QStringLiteral("ntfs") ? f.source : QString();
+    return f;
+}
+
+void DiskFillTarget::makeFolder(const QString& drivePath)
+{
+    platform::makeFolder(native(drivePath));
+}
+
+void DiskFillTarget::removeFolder(const QString& drivePath)
+{
+    platform::removeFolder(native(drivePath));
+}
+
+void DiskFillTarget::writeSmall(const QString& drivePath, const QByteArray& data)
+{
+    platform::writeSmallFile(native(drivePath), data);
+}
+
+void DiskFillTarget::flush()
+{
+    checkDevice();
+    platform::syncVolume(folder_);
+}
+
+std::optional<platform::NtfsTable> DiskFillTarget::table()
+{
+    checkDevice();
+    if (source_.isEmpty())
+        return std::nullopt;
+    platform::syncVolume(folder_); // what the driver still holds first
+    return platform::ntfsTable(source_);
+}
+
 } // namespace engine

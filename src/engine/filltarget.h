@@ -2,6 +2,9 @@
 // Where fill files go: the root of a drive. The disk implementation writes
 // real files; tests put a volume of their own behind it.
 #include "platform/driveservices.h"
+#include "platform/volumefacts.h"
+
+#include <QByteArray>
 
 #include <QString>
 #include <cstdint>
@@ -23,6 +26,22 @@ public:
     virtual void abandon() = 0;
 };
 
+// Where the record fill puts its small files (see recordfill.h).
+class RecordSpace {
+public:
+    virtual ~RecordSpace() = default;
+    // Both throw RunTimeError; 75 when the folder exists.
+    virtual void makeFolder(const QString& drivePath) = 0;
+    virtual void removeFolder(const QString& drivePath) = 0;
+    // Created exclusively and written at once, not flushed on its own; 61
+    // when the file system refuses it (and nothing of it is left).
+    virtual void writeSmall(const QString& drivePath, const QByteArray& data) = 0;
+    // Everything written so far reaches the disk.
+    virtual void flush() = 0;
+    // NTFS's master file table now; nullopt elsewhere or when unreadable.
+    virtual std::optional<platform::NtfsTable> table() = 0;
+};
+
 class FillTarget {
 public:
     virtual ~FillTarget() = default;
@@ -33,9 +52,14 @@ public:
     virtual std::unique_ptr<FillWriter> create(const QString& drivePath) = 0;
     virtual bool exists(const QString& drivePath) = 0;
     virtual void remove(const QString& drivePath) = 0;
+    // What the file system behind it does with the data; nothing for a
+    // stand-in volume.
+    virtual platform::VolumeFacts facts() { return {}; }
+    // Room for the record fill; none for a stand-in volume.
+    virtual RecordSpace* recordSpace() { return nullptr; }
 };
 
-class DiskFillTarget : public FillTarget {
+class DiskFillTarget : public FillTarget, public RecordSpace {
 public:
     // Resolves the drive's folder once: should the letter come to mean
     // another mount while the fill runs, or the volume go away under the
@@ -45,6 +69,13 @@ public:
     std::unique_ptr<FillWriter> create(const QString& drivePath) override;
     bool exists(const QString& drivePath) override;
     void remove(const QString& drivePath) override;
+    platform::VolumeFacts facts() override;
+    RecordSpace* recordSpace() override { return this; }
+    void makeFolder(const QString& drivePath) override;
+    void removeFolder(const QString& drivePath) override;
+    void writeSmall(const QString& drivePath, const QByteArray& data) override;
+    void flush() override;
+    std::optional<platform::NtfsTable> table() override;
     const QString& folder() const { return folder_; }
 
 private:
@@ -52,6 +83,7 @@ private:
     QString native(const QString& drivePath) const;
     QString folder_;
     std::uint64_t device_;
+    QString source_; // the device or image, once facts() has found it
 };
 
 } // namespace engine

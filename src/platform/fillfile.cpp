@@ -190,6 +190,34 @@ void removeFile(const QString& nativePath)
         throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
 }
 
+void writeSmallFile(const QString& nativePath, const QByteArray& data)
+{
+    const int fd = ::open(QFile::encodeName(nativePath).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("create"));
+    const ssize_t n = ::write(fd, data.constData(), static_cast<std::size_t>(data.size()));
+    const int err = n < 0 ? errno : ENOSPC; // a short write is a full file system
+    if (::close(fd) != 0 && n == data.size())
+        throw errorFromErrno(errno, nativePath, QStringLiteral("close"));
+    if (n != data.size()) {
+        ::unlink(QFile::encodeName(nativePath).constData()); // nothing half-made stays behind
+        throw errorFromErrno(err, nativePath, QStringLiteral("write"));
+    }
+}
+
+void makeFolder(const QString& nativePath)
+{
+    if (::mkdir(QFile::encodeName(nativePath).constData(), 0700) != 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("create folder"));
+}
+
+void removeFolder(const QString& nativePath)
+{
+    if (::rmdir(QFile::encodeName(nativePath).constData()) != 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("remove folder"));
+}
+
 bool fileExists(const QString& nativePath)
 {
     struct stat st {};

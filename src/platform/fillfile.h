@@ -3,6 +3,7 @@
 // file system accepts them, through the page cache otherwise, and always
 // flushed to stable storage before it is closed. A wipe whose data may
 // still sit in the page cache has not happened.
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <memory>
@@ -49,6 +50,15 @@ private:
 
 // Removes a file (not following links); throws RunTimeError.
 void removeFile(const QString& nativePath);
+// A small file written in one go and closed without a flush of its own:
+// thousands of them are flushed together by syncVolume. Never opens one
+// that exists (75); throws RunTimeError (61 when the file system refuses,
+// and then the file is gone again).
+void writeSmallFile(const QString& nativePath, const QByteArray& data);
+// Creates a folder that does not exist yet (75 when it does) and removes an
+// empty one; both throw RunTimeError.
+void makeFolder(const QString& nativePath);
+void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
 
 } // namespace platform
