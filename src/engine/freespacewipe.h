@@ -33,6 +33,7 @@ struct FillOutcome {
     bool completed = false;    // every pass ran to its end
     bool driveErrors = false;  // disk-full errors: the drive may be failing
     bool spaceMissed = false;  // part of the free space could not be reached
+    int recordFiles = 0;       // small files the last pass wrote into freed records
     QString message;           // the last message shown, if any
 };
 
@@ -66,6 +67,7 @@ private:
     void tickProcessTime();
     void runPass(int p, int passes, const QString& drive);
     bool confirmVolume(const QString& drive);
+    void warnAboutSnapshots(const QString& drive);
     FillOutcome notWiped(const QString& message);
     FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
@@ -84,6 +86,10 @@ private:
     std::int64_t maximum_ = 0;
     bool spaceMissed_ = false; // stopped by the bound: the drive compresses
     bool unwritable_ = false;  // reported free space that could not be written
+    platform::VolumeFacts facts_; // of the drive being wiped
+    double freeAtStartKB_ = 0;
+    double keptKB_ = 0;        // free space that only the file system's records may take
+    int recordFiles_ = 0;
 };
 
 // 12 passes for a Complete Wipe, 6 otherwise.
