@@ -82,9 +82,9 @@ void DiskFillTarget::removeFolder(const QString& drivePath)
     platform::removeFolder(native(drivePath));
 }
 
-void DiskFillTarget::writeSmall(const QString& drivePath, const QByteArray& data)
+void DiskFillTarget::writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute)
 {
-    platform::writeSmallFile(native(drivePath), data);
+    platform::writeSmallFile(native(drivePath), data, attribute);
 }
 
 void DiskFillTarget::flush()

@@ -33,9 +33,10 @@ public:
     // Both throw RunTimeError; 75 when the folder exists.
     virtual void makeFolder(const QString& drivePath) = 0;
     virtual void removeFolder(const QString& drivePath) = 0;
-    // Created exclusively and written at once, not flushed on its own; 61
-    // when the file system refuses it (and nothing of it is left).
-    virtual void writeSmall(const QString& drivePath, const QByteArray& data) = 0;
+    // Created exclusively and written at once (data, and an extended
+    // attribute when given), not flushed on its own; 61 when the file system
+    // refuses it (and nothing of it is left).
+    virtual void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) = 0;
     // Everything written so far reaches the disk.
     virtual void flush() = 0;
     // NTFS's master file table now; nullopt elsewhere or when unreadable.
@@ -73,7 +74,7 @@ public:
     RecordSpace* recordSpace() override { return this; }
     void makeFolder(const QString& drivePath) override;
     void removeFolder(const QString& drivePath) override;
-    void writeSmall(const QString& drivePath, const QByteArray& data) override;
+    void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) override;
     void flush() override;
     std::optional<platform::NtfsTable> table() override;
     const QString& folder() const { return folder_; }

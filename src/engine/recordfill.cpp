@@ -8,13 +8,14 @@ namespace engine {
 
 namespace {
 
-// btrfs: empty files under the longest names, no table bound, and a free
-// space that counts room only metadata may take. NTFS: 560 bytes stay inside
+// btrfs: empty files under the longest names with the pattern in an
+// attribute, no table bound, and a free space that counts room only
+// metadata may take. NTFS: 560 bytes stay inside
 // a 1 KiB record beside a 32-character name (header, times, name and data
 // headers take some 340 bytes), so no file needs a cluster of a full drive.
 constexpr RecordPolicy kPolicies[] = {
-    {"btrfs", 0, 255, false, false, true},
-    {"ntfs", 560, 32, true, true, false},
+    {"btrfs", 0, 8000, 255, false, false, true},
+    {"ntfs", 560, 0, 32, true, true, false},
 };
 
 // Free records left alone while clusters are free (the index-room step): a
@@ -92,7 +93,7 @@ void RecordFill::prepare()
     try {
         for (std::uint64_t n = 0; n < room; ++n) {
             names << name(int(n), {}, policy_->nameLength);
-            space_->writeSmall(names.last(), {});
+            space_->writeSmall(names.last(), {}, {});
         }
     } catch (const platform::RunTimeError& e) {
         if (e.number() != platform::ErrDiskFull)
@@ -112,11 +113,15 @@ void RecordFill::fill(const FillBuffers& pattern)
         const auto table = space_->table();
         bound = std::min<std::uint64_t>(table ? table->freeRecords : 0, kMaxRecordFiles);
     }
-    const int size = policy_->fileBytes;
-    QByteArray data;
-    while (data.size() < size)
-        data += pattern.FillBlock1K.isEmpty() ? QByteArray(size, 'x') : pattern.FillBlock1K;
-    data.truncate(size);
+    auto patternOf = [&](int size) {
+        QByteArray bytes;
+        while (bytes.size() < size)
+            bytes += pattern.FillBlock1K.isEmpty() ? QByteArray(size, 'x') : pattern.FillBlock1K;
+        bytes.truncate(size);
+        return bytes;
+    };
+    const QByteArray data = patternOf(policy_->fileBytes);
+    const QByteArray attribute = patternOf(policy_->attributeBytes);
     // Where the drive compresses, the files would shrink to a few bytes each.
     std::optional<KeyedMix> mix;
     if (!facts_.compression.isEmpty())
@@ -129,12 +134,14 @@ void RecordFill::fill(const FillBuffers& pattern)
             if (clock_.now() > deadline)
                 break;
         }
-        QByteArray content = data;
-        if (mix)
+        QByteArray content = data, extra = attribute;
+        if (mix) {
             mix->apply(content.data(), static_cast<std::size_t>(content.size()));
+            mix->apply(extra.data(), static_cast<std::size_t>(extra.size()));
+        }
         const QString path = name(made_, pattern.FillUnit, policy_->nameLength);
         try {
-            space_->writeSmall(path, content);
+            space_->writeSmall(path, content, extra);
         } catch (const platform::RunTimeError& e) {
             if (e.number() == platform::ErrDiskFull)
                 break; // the file system refuses another: its free records are taken

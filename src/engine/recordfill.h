@@ -11,9 +11,11 @@
 //
 // btrfs reserves a data block for every write before it knows the data will
 // go inline, so a full drive refuses even a one-byte file: there the files
-// are empty and carry the pattern in names of the longest length (each name
-// is stored three times), which fill the metadata just as well and fast
-// (some 22,000 files in 3 s on a 128 MiB volume).
+// are empty and carry the pattern in the longest names (each stored three
+// times) and in an extended attribute of 8,000 bytes, which lives in the
+// metadata beside them. Files that large in metadata keep the count (and the
+// time it takes to delete them) low: some 2,500 fill a 110 MiB volume's
+// 32 MiB of metadata.
 //
 // NTFS would grow its table for new records once the free ones are taken,
 // and never shrink it again: the count stays within the free records the
@@ -35,6 +37,7 @@ namespace engine {
 struct RecordPolicy {
     const char* fsType;
     int fileBytes;          // data per file
+    int attributeBytes;     // pattern in an extended attribute per file
     int nameLength;         // characters per name
     bool makeIndexRoom;     // names go into a folder index that needs clusters
     bool boundByTable;      // stop at the table's free records (it must not grow)

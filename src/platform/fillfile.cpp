@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -190,18 +191,26 @@ void removeFile(const QString& nativePath)
         throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
 }
 
-void writeSmallFile(const QString& nativePath, const QByteArray& data)
+void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute)
 {
-    const int fd = ::open(QFile::encodeName(nativePath).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const QByteArray path = QFile::encodeName(nativePath);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         throw errorFromErrno(errno, nativePath, QStringLiteral("create"));
-    const ssize_t n = ::write(fd, data.constData(), static_cast<std::size_t>(data.size()));
-    const int err = n < 0 ? errno : ENOSPC; // a short write is a full file system
-    if (::close(fd) != 0 && n == data.size())
+    const ssize_t n = data.isEmpty() ? 0 : ::write(fd, data.constData(), static_cast<std::size_t>(data.size()));
+    int err = n < 0 ? errno : ENOSPC; // a short write is a full file system
+    bool ok = n == data.size();
+    if (ok && !attribute.isEmpty() &&
+        ::fsetxattr(fd, "user.tmptxt", attribute.constData(), static_cast<std::size_t>(attribute.size()), 0) != 0) {
+        // Whatever the reason (no room, no such attributes here), the
+        // file system takes no more of them.
+        err = ENOSPC;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok)
         throw errorFromErrno(errno, nativePath, QStringLiteral("close"));
-    if (n != data.size()) {
-        ::unlink(QFile::encodeName(nativePath).constData()); // nothing half-made stays behind
+    if (!ok) {
+        ::unlink(path.constData()); // nothing half-made stays behind
         throw errorFromErrno(err, nativePath, QStringLiteral("write"));
     }
 }

@@ -51,10 +51,12 @@ private:
 // Removes a file (not following links); throws RunTimeError.
 void removeFile(const QString& nativePath);
 // A small file written in one go and closed without a flush of its own:
-// thousands of them are flushed together by syncVolume. Never opens one
-// that exists (75); throws RunTimeError (61 when the file system refuses,
-// and then the file is gone again).
-void writeSmallFile(const QString& nativePath, const QByteArray& data);
+// thousands of them are flushed together by syncVolume. `attribute`, when
+// given, goes into an extended attribute (user.tmptxt), which file systems
+// keep beside the name in their records. Never opens a file that exists
+// (75); throws RunTimeError (61 when the file system refuses the data or the
+// attribute, and then the file is gone again).
+void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute = {});
 // Creates a folder that does not exist yet (75 when it does) and removes an
 // empty one; both throw RunTimeError.
 void makeFolder(const QString& nativePath);
