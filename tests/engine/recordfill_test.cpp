@@ -82,6 +82,11 @@ struct BtrfsCase {
     const char* firstBytes;    // of the first pass's fill file; null: mixed
 };
 
+void PrintTo(const BtrfsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class BtrfsFreeSpace : public ::testing::TestWithParam<BtrfsCase> {};
 
 TEST_P(BtrfsFreeSpace, LeavesNoDeletedContentOrNameAndCallsTheDriveHealthy)
