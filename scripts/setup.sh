@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 # manual page.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
           libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
-          fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base)
+          fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base btrfs-progs)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -75,4 +75,42 @@ void DiskFillTarget::remove(const QString& drivePath)
     journal_.fileDeleted(path);
 }
 
+platform::FileSystemTraits DiskFillTarget::facts()
+{
+    checkDevice();
+    platform::FileSystemTraits f = platform::fileSystemTraits(folder_);
+    source_ = f.fsType == QStringLiteral("ntfs") ? f.source : QString();
+    return f;
+}
+
+void DiskFillTarget::makeFolder(const QString& drivePath)
+{
+    platform::makeFolder(native(drivePath));
+}
+
+void DiskFillTarget::removeFolder(const QString& drivePath)
+{
+    platform::removeFolder(native(drivePath));
+}
+
+void DiskFillTarget::writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute)
+{
+    platform::writeSmallFile(native(drivePath), data, attribute);
+}
+
+void DiskFillTarget::flush()
+{
+    checkDevice();
+    platform::syncVolume(folder_);
+}
+
+std::optional<platform::NtfsTable> DiskFillTarget::table()
+{
+    checkDevice();
+    if (source_.isEmpty())
+        return std::nullopt;
+    platform::syncVolume(folder_); // what the driver still holds first
+    return platform::ntfsTable(source_);
+}
+
 } // namespace engine

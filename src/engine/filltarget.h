@@ -4,6 +4,9 @@
 #include "platform/driveservices.h"
 #include "platform/wipejournal.h"
 #include "platform/readback.h"
+#include "platform/fstraits.h"
+
+#include <QByteArray>
 
 #include <QString>
 #include <cstdint>
@@ -28,6 +31,23 @@ public:
     virtual std::uint64_t written() const = 0;
 };
 
+// Where the record fill puts its small files (see recordfill.h).
+class RecordSpace {
+public:
+    virtual ~RecordSpace() = default;
+    // Both throw RunTimeError; 75 when the folder exists.
+    virtual void makeFolder(const QString& drivePath) = 0;
+    virtual void removeFolder(const QString& drivePath) = 0;
+    // Created exclusively and written at once (data, and an extended
+    // attribute when given), not flushed on its own; 61 when the file system
+    // refuses it (and nothing of it is left).
+    virtual void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) = 0;
+    // Everything written so far reaches the disk.
+    virtual void flush() = 0;
+    // NTFS's master file table now; nullopt elsewhere or when unreadable.
+    virtual std::optional<platform::NtfsTable> table() = 0;
+};
+
 class FillTarget {
 public:
     virtual ~FillTarget() = default;
@@ -44,9 +64,14 @@ public:
     {
         return {};
     }
+    // What the file system behind it does with the data; nothing for a
+    // stand-in volume.
+    virtual platform::FileSystemTraits facts() { return {}; }
+    // Room for the record fill; none for a stand-in volume.
+    virtual RecordSpace* recordSpace() { return nullptr; }
 };
 
-class DiskFillTarget : public FillTarget {
+class DiskFillTarget : public FillTarget, public RecordSpace {
 public:
     // Every fill file it makes, and every setting a subclass changes, is in
     // the wipe journal while the target lives, so that a killed fill is
@@ -60,6 +85,13 @@ public:
     bool exists(const QString& drivePath) override;
     void remove(const QString& drivePath) override;
     platform::ReadBack verify(const QString& drivePath, const platform::WrittenContent& expected) override;
+    platform::FileSystemTraits facts() override;
+    RecordSpace* recordSpace() override { return this; }
+    void makeFolder(const QString& drivePath) override;
+    void removeFolder(const QString& drivePath) override;
+    void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) override;
+    void flush() override;
+    std::optional<platform::NtfsTable> table() override;
     const QString& folder() const { return folder_; }
 
 protected:
@@ -71,6 +103,7 @@ private:
     QString folder_;
     std::uint64_t device_;
     platform::JournalEntry journal_;
+    QString source_; // the device or image, once facts() has found it
 };
 
 } // namespace engine

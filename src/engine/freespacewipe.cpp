@@ -1,6 +1,8 @@
 #include "engine/freespacewipe.h"
 #include "drives/driveinfo.h"
 #include "engine/filldata.h"
+#include "engine/mixedfill.h"
+#include "engine/recordfill.h"
 #include "format/elapsed.h"
 #include "platform/driveservices.h"
 #include "platform/errors.h"
@@ -107,11 +109,14 @@ public:
         platform::WrittenContent content;
     };
 
-    Pass(FillTarget& target, QString drive, QStringList& leftBehind, std::uint64_t& bytesWritten)
+    Pass(FillTarget& target, QString drive, QStringList& leftBehind, std::uint64_t& bytesWritten,
+         const platform::FileSystemTraits& facts, platform::Clock& clock)
         : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), bytesWritten_(bytesWritten),
-          guard_([this] { discard(); })
+          guard_([this] { discard(); }), records_(target, drive_, facts, clock, leftBehind)
     {
+        records_.prepare();
     }
+    RecordFill& records() { return records_; }
     ~Pass() { discard(); }
 
     FillWriter& writer()
@@ -178,6 +183,7 @@ public:
             target_.remove(created_.first());
             created_.removeFirst();
         }
+        records_.deleteFiles();
     }
 
 private:
@@ -208,6 +214,7 @@ private:
     QStringList created_;
     std::vector<Written> files_;
     platform::EndOfProgramGuard guard_;
+    RecordFill records_;
 };
 
 FillProcedure::FillProcedure(FillState state, FillView& view, platform::Services services)
@@ -249,6 +256,8 @@ FillOutcome FillProcedure::run(int passes)
     spaceMissed_ = false;
     trimmed_ = false;
     unwritable_ = false;
+    keptKB_ = 0;
+    recordFiles_ = 0;
     leftBehind_.clear();
     bytesWritten_ = 0;
     verified_ = {};
@@ -271,11 +280,16 @@ FillOutcome FillProcedure::run(int passes)
             outOfReach = disk->outOfReach();
             target = std::move(disk);
         }
+        facts_ = target->facts();
+        if (!facts_.compression.isEmpty())
+            target = incompressible(std::move(target));
         target_ = target.get();
 
         if (target_->freeBytes() == 0)
             return noFreeSpace(drive);
+        warnAboutSnapshots(drive);
         probe();
+        freeAtStartKB_ = s_.FreeSpaceKB;
         const auto f0 = static_cast<std::int64_t>(s_.FreeSpaceKB);
         view_.setStatus(kWipingFreeSpace);
         view_.setDetail(QStringLiteral("Drive   ") + s_.SelectedDrive.left(1).toUpper());
@@ -332,6 +346,19 @@ bool FillProcedure::confirmVolume(const QString& drive)
     return services_.prompter->askYesNo(
         QStringLiteral("%1 is not a drive of its own: it is a folder on %2. Wipe the free space of %3?")
             .arg(here, volume, target));
+}
+
+// A snapshot keeps deleted files as they were: they are not free space, and
+// the user should know before trusting the wipe with them.
+void FillProcedure::warnAboutSnapshots(const QString& drive)
+{
+    if (facts_.snapshots.isEmpty())
+        return;
+    services_.prompter->message(
+        QStringLiteral("Drive %1 holds snapshots: %2.\r\n\r\nFiles kept in a snapshot are not free space: the "
+                       "free-space wipe does not reach them, and they survive it. Delete the snapshots first to "
+                       "have their space wiped too.")
+            .arg(drive.toUpper(), facts_.snapshots.join(QStringLiteral(", "))));
 }
 
 FillOutcome FillProcedure::notWiped(const QString& message)
@@ -413,6 +440,28 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
         outcome.message = failingDriveWarning(drive);
         prompter.message(outcome.message);
     }
+    outcome.recordFiles = recordFiles_;
+    if (!facts_.compression.isEmpty()) {
+        outcome.message = QStringLiteral("Drive %1 stores its data compressed (%2): the fill files were written "
+                                         "with incompressible data, each pass's pattern mixed with random data, so "
+                                         "that they took up the whole free space.")
+                              .arg(drive.toUpper(), facts_.compression);
+        prompter.message(outcome.message);
+    }
+    if (keptKB_ > kSmallEndKB) {
+        const double reached = std::max(0.0, freeAtStartKB_ - keptKB_);
+        outcome.message =
+            QStringLiteral("The fill files reached %1 MB of the %2 MB of free space on Drive %3. The file system "
+                           "(%4) keeps the other %5 MB for its own records, where no file data can go; after each "
+                           "pass, small files (%6 in the last) were written into its free record space to "
+                           "overwrite the records and names of deleted files.")
+                .arg(reached / 1024, 0, 'f', 1)
+                .arg(freeAtStartKB_ / 1024, 0, 'f', 1)
+                .arg(drive.toUpper(), facts_.fsType)
+                .arg(keptKB_ / 1024, 0, 'f', 1)
+                .arg(recordFiles_);
+        prompter.message(outcome.message);
+    }
     // Space the fill could not reach is never passed over in silence.
     auto missed = [&](bool happened, const char* what) {
         if (!happened)
@@ -488,7 +537,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     auto& clock = *services_.clock;
     const bool lastPass = p == passes;
     int c = 1;
-    Pass pass(*target_, drive, leftBehind_, bytesWritten_);
+    Pass pass(*target_, drive, leftBehind_, bytesWritten_, facts_, clock);
 
     probe();
     Get_Char(s_.PatternCallCount);
@@ -568,14 +617,19 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
             pass.abandon();
             probe();
             if (!e.isFileSizeLimit()) {
-                s_.DriveErrorFlag = 1;
+                // btrfs counts room only its records may take as free: not a fault.
+                if (!pass.records().keepsMetadataRoom())
+                    s_.DriveErrorFlag = 1;
                 // The drive reports space it cannot write: take it as full.
                 const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
                 diskFullBefore = true;
                 freeAtDiskFull = s_.FreeSpaceKB;
                 if (noneGone) {
                     // What it still reports free was not written: say so.
-                    unwritable_ = unwritable_ || s_.FreeSpaceKB > kSmallEndKB;
+                    if (pass.records().keepsMetadataRoom())
+                        keptKB_ = std::max(keptKB_, s_.FreeSpaceKB);
+                    else
+                        unwritable_ = unwritable_ || s_.FreeSpaceKB > kSmallEndKB;
                     break;
                 }
             }
@@ -592,6 +646,8 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     }
 
     pass.close();
+    pass.records().fill(shared); // while the drive is full
+    recordFiles_ = pass.records().filesMade();
     fillBuffers().clear();
     probe();
     for (int i = 0; i < 4 && pauses_; ++i) {

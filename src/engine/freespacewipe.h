@@ -34,6 +34,7 @@ struct FillOutcome {
     bool completed = false;    // every pass ran to its end
     bool driveErrors = false;  // disk-full errors: the drive may be failing
     bool spaceMissed = false;  // part of the free space could not be reached
+    int recordFiles = 0;       // small files the last pass wrote into freed records
     QString message;           // the last message shown, if any
     // The last pass read back from the device: NotRun when it was not
     // reached (or the volume cannot be read back).
@@ -73,6 +74,7 @@ private:
     void tickProcessTime();
     void runPass(int p, int passes, const QString& drive);
     bool confirmVolume(const QString& drive);
+    void warnAboutSnapshots(const QString& drive);
     FillOutcome notWiped(const QString& message);
     FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
@@ -99,6 +101,10 @@ private:
     std::unique_ptr<records::Recorder> ownRecord_;
     std::uint64_t bytesWritten_ = 0;
     platform::ReadBack verified_;
+    platform::FileSystemTraits facts_; // of the drive being wiped
+    double freeAtStartKB_ = 0;
+    double keptKB_ = 0;        // free space that only the file system's records may take
+    int recordFiles_ = 0;
 };
 
 QString unverifiedMessage(const QString& drive, const QString& problem);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -194,6 +195,42 @@ void removeFile(const QString& nativePath)
 {
     if (::unlink(QFile::encodeName(nativePath).constData()) != 0)
         throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
+}
+
+void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute)
+{
+    const QByteArray path = QFile::encodeName(nativePath);
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("create"));
+    const ssize_t n = data.isEmpty() ? 0 : ::write(fd, data.constData(), static_cast<std::size_t>(data.size()));
+    int err = n < 0 ? errno : ENOSPC; // a short write is a full file system
+    bool ok = n == data.size();
+    if (ok && !attribute.isEmpty() &&
+        ::fsetxattr(fd, "user.tmptxt", attribute.constData(), static_cast<std::size_t>(attribute.size()), 0) != 0) {
+        // Whatever the reason (no room, no such attributes here), the
+        // file system takes no more of them.
+        err = ENOSPC;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("close"));
+    if (!ok) {
+        ::unlink(path.constData()); // nothing half-made stays behind
+        throw errorFromErrno(err, nativePath, QStringLiteral("write"));
+    }
+}
+
+void makeFolder(const QString& nativePath)
+{
+    if (::mkdir(QFile::encodeName(nativePath).constData(), 0700) != 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("create folder"));
+}
+
+void removeFolder(const QString& nativePath)
+{
+    if (::rmdir(QFile::encodeName(nativePath).constData()) != 0)
+        throw errorFromErrno(errno, nativePath, QStringLiteral("remove folder"));
 }
 
 bool fileExists(const QString& nativePath)

@@ -5,6 +5,7 @@
 // still sit in the page cache has not happened.
 #include "platform/readback.h"
 
+#include <QByteArray>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +61,17 @@ private:
 
 // Removes a file (not following links); throws RunTimeError.
 void removeFile(const QString& nativePath);
+// A small file written in one go and closed without a flush of its own:
+// thousands of them are flushed together by syncVolume. `attribute`, when
+// given, goes into an extended attribute (user.tmptxt), which file systems
+// keep beside the name in their records. Never opens a file that exists
+// (75); throws RunTimeError (61 when the file system refuses the data or the
+// attribute, and then the file is gone again).
+void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute = {});
+// Creates a folder that does not exist yet (75 when it does) and removes an
+// empty one; both throw RunTimeError.
+void makeFolder(const QString& nativePath);
+void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
 
 } // namespace platform

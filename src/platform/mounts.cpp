@@ -61,11 +61,21 @@ std::optional<QString> mountPointHolding(const QString& folder)
         return *canonical == mountPoint || mountPoint == QStringLiteral("/") ||
                canonical->startsWith(mountPoint + u'/');
     };
+    // btrfs gives each subvolume a device number of its own, which is not
+    // the one the mount table shows: its mounts are matched by the device
+    // their mount point reports.
+    auto sameDevice = [&](const MountEntry& m) {
+        if (makedev(m.major, m.minor) == st.st_dev)
+            return true;
+        struct stat at {};
+        return m.fsType == QStringLiteral("btrfs") && ::stat(QFile::encodeName(m.mountPoint).constData(), &at) == 0 &&
+               at.st_dev == st.st_dev;
+    };
     // The deepest mount above the folder that is the folder's own device; a
     // later mount on the same place hides an earlier one.
     std::optional<QString> best;
     for (const MountEntry& m : allMounts()) {
-        if (!contains(m.mountPoint) || makedev(m.major, m.minor) != st.st_dev)
+        if (!contains(m.mountPoint) || !sameDevice(m))
             continue;
         if (!best || m.mountPoint.size() >= best->size())
             best = m.mountPoint;

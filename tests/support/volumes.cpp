@@ -36,7 +36,8 @@ bool changeByte(const QString& path, qint64 offset)
     return ::fsync(f.handle()) == 0;
 }
 
-ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill) : kind_(kind), dir_(std::make_unique<QTemporaryDir>())
+ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill, const QString& mountOptions)
+    : kind_(kind), mountOptions_(mountOptions), dir_(std::make_unique<QTemporaryDir>())
 {
     if (!isRoot()) {
         skipReason_ = QStringLiteral("needs root to mount a scratch volume");
@@ -86,6 +87,17 @@ ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill) 
             skipReason_ = QStringLiteral("mkfs.ext4 failed: ") + out;
             return;
         }
+    } else if (kind == Kind::Btrfs) {
+        // 110 MiB is about the least mkfs.btrfs takes with its default
+        // profiles: 32 MiB of metadata (twice), some 29 MiB for data.
+        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.btrfs")).isEmpty()) {
+            skipReason_ = QStringLiteral("mkfs.btrfs is not installed (btrfs-progs)");
+            return;
+        }
+        if (runCommand(QStringLiteral("mkfs.btrfs"), {"-q", "-f", image_}, &out) != 0) {
+            skipReason_ = QStringLiteral("mkfs.btrfs failed: ") + out;
+            return;
+        }
     } else {
         if (QStandardPaths::findExecutable(QStringLiteral("mkfs.ntfs")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("ntfs-3g")).isEmpty()) {
@@ -108,14 +120,18 @@ ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill) 
 bool ScratchVolume::mountImage()
 {
     QString out;
-    if (kind_ == Kind::Ext4) {
+    if (kind_ == Kind::Ext4 || kind_ == Kind::Btrfs) {
         if (runCommand(QStringLiteral("losetup"), {"-f", "--show", image_}, &out) != 0) {
             skipReason_ = QStringLiteral("no loop device: ") + out;
             return false;
         }
         loopDevice_ = out.trimmed();
-        if (runCommand(QStringLiteral("mount"), {"-t", "ext4", loopDevice_, mountPoint_}, &out) != 0) {
-            skipReason_ = QStringLiteral("cannot mount ext4: ") + out;
+        const QString type = kind_ == Kind::Ext4 ? QStringLiteral("ext4") : QStringLiteral("btrfs");
+        QStringList args{"-t", type, loopDevice_, mountPoint_};
+        if (!mountOptions_.isEmpty())
+            args << "-o" << mountOptions_;
+        if (runCommand(QStringLiteral("mount"), args, &out) != 0) {
+            skipReason_ = QStringLiteral("cannot mount %1: ").arg(type) + out;
             runCommand(QStringLiteral("losetup"), {"-d", loopDevice_});
             loopDevice_.clear();
             return false;

@@ -1,6 +1,6 @@
 #pragma once
-// Small real volumes for tests: a tmpfs, an ext4 loop image, an NTFS image
-// through ntfs-3g. Each is unmounted (and its loop device freed) when the
+// Small real volumes for tests: a tmpfs, an ext4 or btrfs loop image, an
+// NTFS image through ntfs-3g. Each is unmounted (and its loop device freed) when the
 // object goes, whatever happened in between. Making one needs root; when it
 // cannot be had, `skipReason()` says why and the test skips.
 #include <QString>
@@ -11,10 +11,11 @@ namespace testsupport {
 
 class ScratchVolume {
 public:
-    enum class Kind { Tmpfs, Ext4, Ntfs };
+    enum class Kind { Tmpfs, Ext4, Ntfs, Btrfs };
     // With `prefill`, the whole image holds that pattern before its file
     // system is made: what a quick format leaves of it stays on the device.
-    ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill = {});
+    // `mountOptions` go to mount (compress=zstd for btrfs).
+    ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill = {}, const QString& mountOptions = {});
     ~ScratchVolume();
     ScratchVolume(const ScratchVolume&) = delete;
     ScratchVolume& operator=(const ScratchVolume&) = delete;
@@ -33,6 +34,7 @@ public:
 private:
     bool mountImage();
     Kind kind_;
+    QString mountOptions_;
     std::unique_ptr<QTemporaryDir> dir_;
     QString mountPoint_;
     QString image_;
