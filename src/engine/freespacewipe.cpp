@@ -2,6 +2,7 @@
 #include "drives/driveinfo.h"
 #include "engine/filldata.h"
 #include "format/elapsed.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
 #include "platform/reservedspace.h"
@@ -68,10 +69,14 @@ QString failingDriveWarning(const QString& drive)
 class FillProcedure::Pass {
 public:
     Pass(FillTarget& target, QString drive, QStringList& leftBehind)
-        : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), guard_([this] { discard(); })
+        : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), guard_([this] { endOfProgram(); })
     {
     }
-    ~Pass() { discard(); }
+    ~Pass()
+    {
+        abandon();
+        removeCreated();
+    }
 
     FillWriter& writer()
     {
@@ -111,27 +116,50 @@ public:
             w->abandon();
         }
     }
-    // Deletes the pass's files in the order they were made.
+    // Deletes the pass's files in the order they were made. A file stays
+    // listed until it is gone, so that the program's end, which may come
+    // while a deletion waits for the disk, deletes it too.
     void deleteFiles()
     {
         while (!created_.isEmpty()) {
-            target_.remove(created_.first());
-            created_.removeFirst();
+            const QString path = created_.first();
+            removeOne(path);
+            created_.removeOne(path);
         }
     }
 
 private:
-    void discard()
+    // A file already gone (the program's end deleted it meanwhile) counts
+    // as deleted.
+    void removeOne(const QString& path)
     {
-        abandon();
-        for (const QString& path : std::as_const(created_)) {
+        try {
+            target_.remove(path);
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() != platform::ErrFileNotFound)
+                throw;
+        }
+    }
+    void removeCreated()
+    {
+        while (!created_.isEmpty()) {
+            const QString path = created_.first();
             try {
-                target_.remove(path);
+                removeOne(path);
             } catch (const platform::RunTimeError&) {
                 leftBehind_ << path.section(u'\\', -1); // the volume has gone: say where they stay
             }
+            created_.removeOne(path);
         }
-        created_.clear();
+    }
+    // The program ends, perhaps while this pass waits for a write further
+    // down the stack: the writer gives up its file but stays for that write
+    // to return to (it then stops with 91).
+    void endOfProgram()
+    {
+        if (writer_)
+            writer_->abandon();
+        removeCreated();
     }
 
     FillTarget& target_;
@@ -186,6 +214,8 @@ FillOutcome FillProcedure::run(int passes)
 
     view_.setProcessControlsEnabled(false);
     view_.selectWipeOption(s_.WipeLevel == 1);
+    // The process time goes on counting while a flush takes seconds.
+    const platform::WhileBlocked ticking([this] { tickProcessTime(); });
 
     std::unique_ptr<FillTarget> target;
     bool outOfReach = false;
