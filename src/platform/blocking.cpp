@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
