@@ -67,7 +67,7 @@ run_volume() { # volume
             echo "  run $i failed: $(tail -3 "$work/log" | tr '\n' ' ')" >&2
             continue
         fi
-        grep "message:" "$work/log" | sed 's/^/  /' >&2
+        grep -E "message:|late at" "$work/log" | sed 's/^/  /' >&2
         awk -v v="$vol" -v i="$i" '$1 == "probe" {
             printf "  %-5s run %d: %6d ticks, longest %7.1f ms, p99 %6.1f ms, wipe %5.1f s\n", v, i, $2, $3, $4, $5
             print v, $2, $3, $4, $5 >> "'"$results"'" }' <<<"$out"

@@ -8,7 +8,8 @@
 //
 //   probe <ticks> <longest ms> <p99 ms> <seconds>
 //
-// and everything else (messages the wipe showed) to standard error. Only
+// and everything else (messages the wipe showed, each tick later than the
+// 50 ms goal with where the wipe stood) to standard error. Only
 // reports; the goal (longest delay under 50 ms) is read by the person.
 #include "app/form1.h"
 #include "app/settings.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
 #include <algorithm>
@@ -29,6 +31,7 @@
 namespace {
 
 constexpr qint64 kTickMs = 10;
+constexpr qint64 kGoalMs = 50;
 
 // Message boxes cannot be answered offscreen: keep their texts, answer No.
 class RecordingPrompter : public platform::Prompter {
@@ -86,8 +89,15 @@ int main(int argc, char** argv)
     ticks.setInterval(static_cast<int>(kTickMs));
     QObject::connect(&ticks, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        delays.push_back(std::max<qint64>(0, now - last - kTickMs * 1'000'000));
+        const qint64 delay = std::max<qint64>(0, now - last - kTickMs * 1'000'000);
+        delays.push_back(delay);
         last = now;
+        // Where the wipe stood when a tick came past the goal, to find what held it.
+        if (delay >= kGoalMs * 1'000'000)
+            std::fprintf(stderr, "zarvexresponsivenessprobe: %.1f ms late at %.3f s: %s | %s | %s\n",
+                         static_cast<double>(delay) / 1e6, static_cast<double>(now) / 1e9,
+                         qPrintable(window.Text1->text()), qPrintable(window.Text4->text()),
+                         qPrintable(window.Text7->text()));
     });
 
     qint64 wipeNs = 0;
