@@ -4,6 +4,7 @@
 #include "engine/mixedfill.h"
 #include "engine/recordfill.h"
 #include "format/elapsed.h"
+#include "platform/blocking.h"
 #include "platform/driveservices.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
@@ -112,12 +113,16 @@ public:
     Pass(FillTarget& target, QString drive, QStringList& leftBehind, std::uint64_t& bytesWritten,
          const platform::FileSystemTraits& facts, platform::Clock& clock)
         : target_(target), drive_(std::move(drive)), leftBehind_(leftBehind), bytesWritten_(bytesWritten),
-          guard_([this] { discard(); }), records_(target, drive_, facts, clock, leftBehind)
+          guard_([this] { endOfProgram(); }), records_(target, drive_, facts, clock, leftBehind)
     {
         records_.prepare();
     }
     RecordFill& records() { return records_; }
-    ~Pass() { discard(); }
+    ~Pass()
+    {
+        abandon();
+        removeCreated();
+    }
 
     FillWriter& writer()
     {
@@ -176,12 +181,15 @@ public:
             settle(*w);
         }
     }
-    // Deletes the pass's files in the order they were made.
+    // Deletes the pass's files in the order they were made. A file stays
+    // listed until it is gone, so that the program's end, which may come
+    // while a deletion waits for the disk, deletes it too.
     void deleteFiles()
     {
         while (!created_.isEmpty()) {
-            target_.remove(created_.first());
-            created_.removeFirst();
+            const QString path = created_.first();
+            removeOne(path);
+            created_.removeOne(path);
         }
         records_.deleteFiles();
     }
@@ -193,17 +201,37 @@ private:
         files_.back().content.truncate(w.written());
         bytesWritten_ += w.written();
     }
-    void discard()
+    // A file already gone (the program's end deleted it meanwhile) counts
+    // as deleted.
+    void removeOne(const QString& path)
     {
-        abandon();
-        for (const QString& path : std::as_const(created_)) {
+        try {
+            target_.remove(path);
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() != platform::ErrFileNotFound)
+                throw;
+        }
+    }
+    void removeCreated()
+    {
+        while (!created_.isEmpty()) {
+            const QString path = created_.first();
             try {
-                target_.remove(path);
+                removeOne(path);
             } catch (const platform::RunTimeError&) {
                 leftBehind_ << path.section(u'\\', -1); // the volume has gone: say where they stay
             }
+            created_.removeOne(path);
         }
-        created_.clear();
+    }
+    // The program ends, perhaps while this pass waits for a write further
+    // down the stack: the writer gives up its file but stays for that write
+    // to return to (it then stops with 91).
+    void endOfProgram()
+    {
+        if (writer_)
+            writer_->abandon();
+        removeCreated();
     }
 
     FillTarget& target_;
@@ -266,6 +294,8 @@ FillOutcome FillProcedure::run(int passes)
 
     view_.setProcessControlsEnabled(false);
     view_.selectWipeOption(s_.WipeLevel == 1);
+    // The process time goes on counting while a flush takes seconds.
+    const platform::WhileBlocked ticking([this] { tickProcessTime(); });
 
     std::unique_ptr<FillTarget> target;
     bool outOfReach = false;

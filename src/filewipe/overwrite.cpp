@@ -1,5 +1,6 @@
 #include "filewipe/overwrite.h"
 #include "engine/filldata.h"
+#include "platform/blocking.h"
 #include "platform/overwritefile.h"
 
 #include <QStringList>
@@ -44,6 +45,8 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
         clock.yield();
     };
 
+    // The time goes on while a flush takes seconds.
+    const platform::WhileBlocked ticking([&] { view.setTime(clock.now().time().toString(Qt::TextDate)); });
     platform::OverwriteFile file(s.CurrentFile);
     const std::uint64_t own = file.size();
     if (own > 0 && own < passBytes) {

@@ -1,4 +1,5 @@
 #include "platform/driveservices.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 
 #include <QDir>
@@ -128,11 +129,10 @@ bool LinuxDriveServices::isReady(const QString& drivePath) const
     const auto native = table().toNative(drivePath.left(2));
     if (!native)
         return false;
-    const QFileInfo fi(*native);
-    if (!fi.isDir())
-        return false;
-    struct statvfs sv {};
-    return ::statvfs(QFile::encodeName(*native).constData(), &sv) == 0;
+    return runBlocking([&] {
+        struct statvfs sv {};
+        return QFileInfo(*native).isDir() && ::statvfs(QFile::encodeName(*native).constData(), &sv) == 0;
+    });
 }
 
 std::uint64_t LinuxDriveServices::freeBytes(const QString& drivePath) const
@@ -140,22 +140,28 @@ std::uint64_t LinuxDriveServices::freeBytes(const QString& drivePath) const
     return freeBytesAt(nativePath(drivePath.left(2)));
 }
 
+// A network drive (or a stick being pulled) can hold these queries for
+// seconds: they run off the UI thread.
 std::uint64_t deviceOf(const QString& nativePath)
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(nativePath).constData(), &st) != 0)
-        return 0;
-    return static_cast<std::uint64_t>(st.st_dev);
+    return runBlocking([&]() -> std::uint64_t {
+        struct stat st {};
+        if (::stat(QFile::encodeName(nativePath).constData(), &st) != 0)
+            return 0;
+        return static_cast<std::uint64_t>(st.st_dev);
+    });
 }
 
 std::uint64_t freeBytesAt(const QString& folder)
 {
-    struct statvfs sv {};
-    if (::statvfs(QFile::encodeName(folder).constData(), &sv) != 0)
-        throw errorFromErrno(errno, folder, QStringLiteral("statvfs"));
-    // Root may write into the blocks reserved for it; others may not.
-    const std::uint64_t blocks = ::geteuid() == 0 ? sv.f_bfree : sv.f_bavail;
-    return blocks * static_cast<std::uint64_t>(sv.f_frsize);
+    return runBlocking([&] {
+        struct statvfs sv {};
+        if (::statvfs(QFile::encodeName(folder).constData(), &sv) != 0)
+            throw errorFromErrno(errno, folder, QStringLiteral("statvfs"));
+        // Root may write into the blocks reserved for it; others may not.
+        const std::uint64_t blocks = ::geteuid() == 0 ? sv.f_bfree : sv.f_bavail;
+        return blocks * static_cast<std::uint64_t>(sv.f_frsize);
+    });
 }
 
 bool trimFreeSpace(const QString& nativeFolder)

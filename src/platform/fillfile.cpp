@@ -1,7 +1,9 @@
 #include "platform/fillfile.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -92,77 +94,67 @@ void FillFile::writeAll(const char* data, std::size_t size)
     }
 }
 
-void FillFile::writeStagedBlocks()
+// Writes the stage out: whole blocks in direct mode, all of it otherwise.
+// What failed is not written again.
+void FillFile::writeStaged()
 {
-    const std::size_t whole = staged_ - staged_ % align_;
-    if (whole == 0)
-        return;
+    if (fd_ < 0)
+        throw RunTimeError(ErrObjectNotSet, path_ + QStringLiteral(": the fill file was closed"));
+    std::size_t n = direct_ ? staged_ - staged_ % align_ : staged_;
     try {
-        writeAll(stage_, whole);
+        writeAll(stage_, n);
+        if (!direct_ && n < staged_) { // fell back while writing: the rest goes too
+            writeAll(stage_ + n, staged_ - n);
+            n = staged_;
+        }
     } catch (...) {
-        staged_ = 0; // what failed is not written again
+        staged_ = 0;
         throw;
     }
-    std::memmove(stage_, stage_ + whole, staged_ - whole);
-    staged_ -= whole;
+    std::memmove(stage_, stage_ + n, staged_ - n);
+    staged_ -= n;
 }
 
 void FillFile::append(const char* data, std::size_t size)
 {
-    if (!direct_) {
-        writeAll(data, size);
-        return;
-    }
     while (size > 0) {
-        const std::size_t room = kStageSize - staged_;
-        const std::size_t take = size < room ? size : room;
+        const std::size_t take = std::min(size, kStageSize - staged_);
         std::memcpy(stage_ + staged_, data, take);
         staged_ += take;
         data += take;
         size -= take;
         if (staged_ == kStageSize)
-            writeStagedBlocks();
-        if (!direct_) { // fell back while writing: the rest goes buffered
-            const std::size_t rest = staged_;
-            staged_ = 0;
-            writeAll(stage_, rest);
-            writeAll(data, size);
-            return;
-        }
+            commit();
     }
 }
 
 void FillFile::commit()
 {
-    if (direct_)
-        writeStagedBlocks();
-    if (!direct_ && staged_ > 0) {
-        const std::size_t rest = staged_;
-        staged_ = 0;
-        writeAll(stage_, rest);
+    runBlocking([this] { writeStaged(); });
+}
+
+void FillFile::finishDirect()
+{
+    writeStaged();
+    if (direct_) {
+        setDirect(false);
+        writeStaged(); // the remainder, through the page cache
     }
 }
 
 void FillFile::endDirect()
 {
-    commit();
-    if (direct_)
-        setDirect(false);
-    if (staged_ > 0) {
-        const std::size_t rest = staged_;
-        staged_ = 0;
-        writeAll(stage_, rest);
-    }
+    runBlocking([this] { finishDirect(); });
 }
 
-void FillFile::close()
+void FillFile::closeNow()
 {
     if (fd_ < 0)
         return;
     try {
-        endDirect();
+        finishDirect();
     } catch (...) {
-        abandon();
+        abandonNow();
         throw;
     }
     const int fd = fd_;
@@ -176,7 +168,12 @@ void FillFile::close()
         throw errorFromErrno(errno, path_, QStringLiteral("close"));
 }
 
-void FillFile::abandon()
+void FillFile::close()
+{
+    runBlocking([this] { closeNow(); });
+}
+
+void FillFile::abandonNow()
 {
     if (fd_ < 0)
         return;
@@ -191,10 +188,17 @@ ReadBack FillFile::readBack(const QString& nativePath, const WrittenContent& exp
     return platform::readBack(nativePath, expected, kStageSize);
 }
 
+void FillFile::abandon()
+{
+    runBlocking([this] { abandonNow(); });
+}
+
 void removeFile(const QString& nativePath)
 {
-    if (::unlink(QFile::encodeName(nativePath).constData()) != 0)
-        throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
+    runBlocking([&] {
+        if (::unlink(QFile::encodeName(nativePath).constData()) != 0)
+            throw errorFromErrno(errno, nativePath, QStringLiteral("delete"));
+    });
 }
 
 void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute)

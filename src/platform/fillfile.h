@@ -3,6 +3,12 @@
 // file system accepts them, through the page cache otherwise, and always
 // flushed to stable storage before it is closed. A wipe whose data may
 // still sit in the page cache has not happened.
+//
+// Every write, flush and close runs as one blocking call off the UI thread
+// (platform/blocking.h), so the window goes on while the disk works. The
+// end-of-program cleanup may abandon the file while one of its calls waits
+// further down the stack: the abandon waits for that call, and whatever the
+// waiting code asks of the file afterwards fails with 91.
 #include "platform/readback.h"
 
 #include <QByteArray>
@@ -21,20 +27,22 @@ public:
     FillFile(const FillFile&) = delete;
     FillFile& operator=(const FillFile&) = delete;
 
-    // Adds data. Direct mode stages it and writes whole blocks once the
-    // stage is full; buffered mode writes it at once. Throws RunTimeError
-    // (61 for a full drive; isFileSizeLimit() for a per-file limit).
+    // Adds data to the stage, which is written when it is full. Throws
+    // RunTimeError (61 for a full drive; isFileSizeLimit() for a per-file
+    // limit).
     void append(const char* data, std::size_t size);
-    // Writes every staged whole block; the remainder stays staged.
+    // Writes what is staged: in direct mode every whole block (the remainder
+    // stays staged), otherwise all of it.
     void commit();
-    // Writes all that is staged and sends every later append through the
-    // page cache, so each write shows in the drive's free space at once.
+    // Writes all that is staged and sends every later commit through the
+    // page cache in full, so each one shows in the drive's free space at
+    // once.
     void endDirect();
     // Writes what is left, flushes to stable storage and closes. Throws on
     // failure; the file is closed either way.
     void close();
     // Drops what is staged, flushes what was written and closes, quietly
-    // (after a failed write).
+    // (after a failed write, or when the program ends).
     void abandon();
     // Bytes the file system took: the file's first bytes of what was
     // appended (less than that after a failed write).
@@ -46,8 +54,12 @@ public:
 
 private:
     FillFile(int fd, QString path);
+    // The blocking parts, run off the UI thread.
     void writeAll(const char* data, std::size_t size);
-    void writeStagedBlocks();
+    void writeStaged();
+    void finishDirect();
+    void closeNow();
+    void abandonNow();
     void setDirect(bool on);
 
     int fd_ = -1;
@@ -59,7 +71,8 @@ private:
     std::uint64_t written_ = 0;
 };
 
-// Removes a file (not following links); throws RunTimeError.
+// Removes a file (not following links), off the UI thread; throws
+// RunTimeError.
 void removeFile(const QString& nativePath);
 // A small file written in one go and closed without a flush of its own:
 // thousands of them are flushed together by syncVolume. `attribute`, when

@@ -1,4 +1,5 @@
 #include "platform/overwritefile.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -170,19 +171,23 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
     bool directWorks = true;
     for (std::uint64_t done = 0; done < length;) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
-        // Whole device blocks go direct; the rest of the last piece through
-        // the page cache, which the sync below flushes.
-        const std::size_t whole = piece / kDirectAlign * kDirectAlign;
-        if (whole > 0 && directWorks) {
-            directWorks = setDirect(true);
-            writeAt(chunk.get(), whole, done);
-        } else if (whole > 0) {
-            writeAt(chunk.get(), whole, done);
-        }
-        if (piece > whole) {
-            setDirect(false);
-            writeAt(chunk.get() + whole, piece - whole, done + whole);
-        }
+        // Each chunk is one blocking call off the UI thread; the progress
+        // is shown between them.
+        runBlocking([&] {
+            // Whole device blocks go direct; the rest of the last piece
+            // through the page cache, which the sync below flushes.
+            const std::size_t whole = piece / kDirectAlign * kDirectAlign;
+            if (whole > 0 && directWorks) {
+                directWorks = setDirect(true);
+                writeAt(chunk.get(), whole, done);
+            } else if (whole > 0) {
+                writeAt(chunk.get(), whole, done);
+            }
+            if (piece > whole) {
+                setDirect(false);
+                writeAt(chunk.get() + whole, piece - whole, done + whole);
+            }
+        });
         done += piece;
         if (progress)
             progress(done);
@@ -191,21 +196,25 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
 
 void OverwriteFile::sync()
 {
-    if (::fsync(fd_) != 0)
-        throw errorFromErrno(errno, path_, QStringLiteral("flush"));
+    runBlocking([this] {
+        if (::fsync(fd_) != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("flush"));
+    });
 }
 
 void OverwriteFile::close()
 {
     const int fd = fd_;
     fd_ = -1;
-    const int synced = ::fsync(fd);
-    const int syncErr = errno;
-    const int closed = ::close(fd);
-    if (synced != 0)
-        throw errorFromErrno(syncErr, path_, QStringLiteral("flush"));
-    if (closed != 0)
-        throw errorFromErrno(errno, path_, QStringLiteral("close"));
+    runBlocking([&] {
+        const int synced = ::fsync(fd);
+        const int syncErr = errno;
+        const int closed = ::close(fd);
+        if (synced != 0)
+            throw errorFromErrno(syncErr, path_, QStringLiteral("flush"));
+        if (closed != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("close"));
+    });
 }
 
 ReadBack OverwriteFile::readBack(const QString& nativePath, const QByteArray& pattern, std::uint64_t length)
@@ -227,11 +236,15 @@ unsigned extraLinks(const QString& nativePath)
 
 void OverwriteFile::truncateToZero()
 {
-    if (::ftruncate(fd_, 0) != 0)
-        throw errorFromErrno(errno, path_, QStringLiteral("empty"));
+    runBlocking([this] {
+        if (::ftruncate(fd_, 0) != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("empty"));
+    });
 }
 
-void destroyFile(const QString& nativePath)
+namespace {
+
+void destroyFileNow(const QString& nativePath)
 {
     {
         OverwriteFile file(nativePath);
@@ -244,7 +257,7 @@ void destroyFile(const QString& nativePath)
     syncFolder(QFileInfo(last).absolutePath());
 }
 
-void destroyFolder(const QString& nativePath)
+void destroyFolderNow(const QString& nativePath)
 {
     QString path = nativePath;
     while (path.size() > 1 && path.endsWith(u'/'))
@@ -268,6 +281,20 @@ void destroyFolder(const QString& nativePath)
     if (::rmdir(encoded(last).constData()) != 0)
         throw errorFromErrno(errno, last, QStringLiteral("remove folder"));
     syncFolder(QFileInfo(last).absolutePath());
+}
+
+} // namespace
+
+// Each is one blocking call for the whole: emptying, the renames with their
+// folder flushes and the delete.
+void destroyFile(const QString& nativePath)
+{
+    runBlocking([&] { destroyFileNow(nativePath); });
+}
+
+void destroyFolder(const QString& nativePath)
+{
+    runBlocking([&] { destroyFolderNow(nativePath); });
 }
 
 } // namespace platform

@@ -9,6 +9,10 @@
 // the file's size. Only a regular file reached without a symbolic link is
 // opened; anything else is refused (75), so a wipe never writes outside the
 // chosen folder or into a device.
+//
+// The writes (chunk by chunk), flushes, truncation and the destroying of a
+// file or folder run off the UI thread (platform/blocking.h): the window goes
+// on while the disk works.
 #include "platform/readback.h"
 
 #include <QByteArray>

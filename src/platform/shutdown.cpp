@@ -1,4 +1,5 @@
 #include "platform/shutdown.h"
+#include "platform/blocking.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -31,6 +32,12 @@ EndOfProgramGuard::~EndOfProgramGuard()
 
 void runEndOfProgramCleanups()
 {
+    // The program is ending: nothing may start anew while the cleanups wait
+    // for the disk (a second close query, a second signal would run them
+    // twice), and none of them may touch a file while a call on it is still
+    // in flight, so they begin once that call has returned.
+    const QuietWaits quiet;
+    finishCallInFlight();
     auto& r = registry();
     while (!r.empty()) {
         auto last = std::prev(r.end());

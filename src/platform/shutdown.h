@@ -18,7 +18,9 @@ private:
     int id_;
 };
 
-// Runs every registered cleanup, newest first, then forgets them.
+// Runs every registered cleanup, newest first, then forgets them. Starts
+// once the blocking call in flight, if any, has returned; lets no event run
+// meanwhile.
 void runEndOfProgramCleanups();
 
 // Ctrl+C, a hang-up or a kill request end the program the same way: the

@@ -1,0 +1,68 @@
+#pragma once
+// Calls that can block for long (an fsync, a large write, an unlink, a
+// statfs on a network drive) run on one worker thread while the calling
+// thread's event loop keeps turning: the procedure waits for the call as
+// before, the window repaints, counts and answers its close query meanwhile.
+//
+// Only one call runs at a time, in the order they were asked for. A call
+// asked for while another is in flight (by a handler the event loop ran,
+// such as the close query) waits behind it, so two calls never race on one
+// file. Without an application object, on the worker itself or on another
+// thread than the application's, the call simply runs inline.
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace platform {
+
+// Runs `call` on the worker, turning the event loop until it is done;
+// rethrows whatever it threw.
+void runOffUiThread(const std::function<void()>& call);
+
+// Runs `call` as runOffUiThread does and returns its result, exactly as if
+// it had run inline.
+template <typename Call>
+auto runBlocking(Call&& call) -> std::invoke_result_t<Call&>
+{
+    using Result = std::invoke_result_t<Call&>;
+    if constexpr (std::is_void_v<Result>) {
+        runOffUiThread(call);
+    } else {
+        std::optional<Result> result;
+        runOffUiThread([&] { result.emplace(call()); });
+        return std::move(*result);
+    }
+}
+
+// While it lives, `tick` runs about every `intervalMs` while this thread
+// waits for a blocking call, so a long call still shows time passing (the
+// process time). The newest one counts.
+class WhileBlocked {
+public:
+    explicit WhileBlocked(std::function<void()> tick, int intervalMs = 250);
+    ~WhileBlocked();
+    WhileBlocked(const WhileBlocked&) = delete;
+    WhileBlocked& operator=(const WhileBlocked&) = delete;
+
+private:
+    friend void runOffUiThread(const std::function<void()>& call);
+    std::function<void()> tick_;
+    int intervalMs_;
+    WhileBlocked* outer_;
+};
+
+// While it lives, waits for blocking calls let no event run: the program is
+// ending and nothing may start anew (a second close query, a signal).
+class QuietWaits {
+public:
+    QuietWaits();
+    ~QuietWaits();
+    QuietWaits(const QuietWaits&) = delete;
+    QuietWaits& operator=(const QuietWaits&) = delete;
+};
+
+// Returns once the call in flight, if any, has returned.
+void finishCallInFlight();
+
+} // namespace platform

@@ -1,0 +1,104 @@
+// Blocking calls on the worker: what they return or throw reaches the caller
+// as if they had run inline, the event loop turns meanwhile, and the
+// end-of-program cleanups start only once the call in flight has returned.
+#include "platform/blocking.h"
+#include "platform/errors.h"
+#include "platform/fillfile.h"
+#include "platform/shutdown.h"
+#include "support/volumes.h"
+
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+TEST(Blocking, ErrorsReachTheCallerWithTheirClassicNumbers)
+{
+    struct Row {
+        int err;
+        int number;
+        bool fileSizeLimit;
+    };
+    for (const Row& r : {Row{ENOSPC, ErrDiskFull, false}, Row{EFBIG, ErrDiskFull, true}, Row{EIO, ErrDeviceIO, false}}) {
+        std::thread::id ranOn;
+        try {
+            runBlocking([&] {
+                ranOn = std::this_thread::get_id();
+                throw errorFromErrno(r.err, "/nowhere/tmptxt1.txt", "write");
+            });
+            ADD_FAILURE() << "no error for errno " << r.err;
+        } catch (const RunTimeError& e) {
+            EXPECT_EQ(e.number(), r.number) << r.err;
+            EXPECT_EQ(e.isFileSizeLimit(), r.fileSizeLimit) << r.err;
+            EXPECT_TRUE(e.description().contains("/nowhere/tmptxt1.txt: write: "));
+        }
+        EXPECT_NE(ranOn, std::this_thread::get_id());
+    }
+    EXPECT_THROW(runBlocking([] { throw std::bad_alloc(); }), std::bad_alloc);
+
+    // A real full drive, through the fill file's write on the worker.
+    VOLUME_OR_SKIP(volume, Tmpfs, 1);
+    auto file = FillFile::createExclusive(volume.folder() + "/tmptxt1.txt");
+    const QByteArray mib(1 << 20, 'x');
+    file->append(mib.constData(), mib.size());
+    file->append(mib.constData(), mib.size());
+    try {
+        file->commit();
+        ADD_FAILURE() << "2 MiB fitted on a 1 MiB drive";
+    } catch (const RunTimeError& e) {
+        EXPECT_EQ(e.number(), ErrDiskFull);
+        EXPECT_FALSE(e.isFileSizeLimit());
+    }
+    file->abandon();
+}
+
+TEST(Blocking, TheEventLoopTurnsWhileACallIsInFlight)
+{
+    std::atomic<bool> inFlight{false};
+    int ticksInFlight = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticksInFlight += inFlight ? 1 : 0; });
+    timer.start(10);
+    std::thread::id worker, nested;
+    const int result = runBlocking([&] {
+        inFlight = true;
+        worker = std::this_thread::get_id();
+        nested = runBlocking([] { return std::this_thread::get_id(); }); // inline on the worker
+        std::this_thread::sleep_for(300ms);
+        inFlight = false;
+        return 42;
+    });
+    EXPECT_EQ(result, 42);
+    EXPECT_GT(ticksInFlight, 0);
+    EXPECT_NE(worker, std::this_thread::get_id());
+    EXPECT_EQ(nested, worker);
+}
+
+// A confirmed close or a kill request during a call: the cleanups wait for
+// it, and nothing else runs while they do.
+TEST(Blocking, CleanupsStartOnceTheCallInFlightHasReturned)
+{
+    std::atomic<bool> callDone{false};
+    bool doneWhenCleanupRan = false, tickedDuringCleanup = false, inCleanup = false;
+    EndOfProgramGuard guard([&] {
+        doneWhenCleanupRan = callDone;
+        inCleanup = true;
+        runBlocking([] { std::this_thread::sleep_for(100ms); });
+        inCleanup = false;
+    });
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] { tickedDuringCleanup |= inCleanup; });
+    ticks.start(5);
+    QTimer::singleShot(0, [] { runEndOfProgramCleanups(); });
+    runBlocking([&] {
+        std::this_thread::sleep_for(300ms);
+        callDone = true;
+    });
+    EXPECT_TRUE(doneWhenCleanupRan);
+    EXPECT_FALSE(tickedDuringCleanup);
+}
