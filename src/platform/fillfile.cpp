@@ -1,5 +1,6 @@
 #include "platform/fillfile.h"
 #include "platform/blocking.h"
+#include "platform/directio.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -60,38 +61,13 @@ FillFile::~FillFile()
 
 void FillFile::setDirect(bool on)
 {
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0) {
-        direct_ = false;
-        return;
-    }
-    const int wanted = on ? (flags | O_DIRECT) : (flags & ~O_DIRECT);
     // File systems without direct I/O (tmpfs) refuse the flag: stay buffered.
-    direct_ = on && ::fcntl(fd_, F_SETFL, wanted) == 0;
-    if (!on)
-        ::fcntl(fd_, F_SETFL, wanted);
+    direct_ = setDirectIo(fd_, on) && on;
 }
 
 void FillFile::writeAll(const char* data, std::size_t size)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EINVAL && direct_) {
-                // Accepted the flag but not the write: fall back for good.
-                setDirect(false);
-                continue;
-            }
-            throw errorFromErrno(errno, path_, QStringLiteral("write"));
-        }
-        if (n == 0)
-            throw errorFromErrno(ENOSPC, path_, QStringLiteral("write"));
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        written_ += static_cast<std::uint64_t>(n);
-    }
+    writeFully(fd_, data, size, -1, direct_, path_, &written_);
 }
 
 // Writes the stage out: whole blocks in direct mode, all of it otherwise.

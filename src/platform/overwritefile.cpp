@@ -1,5 +1,6 @@
 #include "platform/overwritefile.h"
 #include "platform/blocking.h"
+#include "platform/directio.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -129,32 +130,15 @@ bool OverwriteFile::setDirect(bool on)
 {
     if (on == direct_)
         return true;
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags >= 0 && ::fcntl(fd_, F_SETFL, on ? (flags | O_DIRECT) : (flags & ~O_DIRECT)) == 0) {
-        direct_ = on;
-        return true;
-    }
-    return false; // tmpfs and some FUSE drivers take no direct I/O
+    if (!setDirectIo(fd_, on))
+        return false; // tmpfs and some FUSE drivers take no direct I/O
+    direct_ = on;
+    return true;
 }
 
 void OverwriteFile::writeAt(const char* data, std::size_t size, std::uint64_t offset)
 {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EINVAL && direct_) {
-                // The flag was taken but not this write: buffered from here.
-                setDirect(false);
-                continue;
-            }
-            throw errorFromErrno(errno, path_, QStringLiteral("write"));
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
+    writeFully(fd_, data, size, static_cast<std::int64_t>(offset), direct_, path_);
 }
 
 void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length,

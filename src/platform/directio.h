@@ -1,0 +1,22 @@
+#pragma once
+// The write loop both wipe writers share: direct where the file system takes
+// it, through the page cache where it does not.
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Sets or clears O_DIRECT on an open file; false when the file system
+// refuses the flag (tmpfs, some FUSE drivers).
+bool setDirectIo(int fd, bool on);
+
+// Writes all of `data` at `offset`, or at the file position when `offset` is
+// negative. A direct write that the file system took the flag for but
+// refuses (EINVAL) is made again through the page cache, and `direct` is
+// cleared for good. Adds what was written to `*written`. Throws RunTimeError
+// (61 for a write that writes nothing).
+void writeFully(int fd, const char* data, std::size_t size, std::int64_t offset, bool& direct, const QString& path,
+                std::uint64_t* written = nullptr);
+
+} // namespace platform
