@@ -77,6 +77,12 @@ run_volume() { # volume
 echo "zarvexresponsivenessprobe: $probe"
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(uname -sr), $(nproc) cores, $repeats run(s) per volume"
 
+# The machine's own floor: the same window and timer for as long as a wipe
+# takes, with no wipe (other work on the machine delays the timer too).
+if out=$(QT_QPA_PLATFORM=offscreen "$probe" --idle 48 2>/dev/null); then
+    awk '$1 == "probe" { printf "== idle, no wipe: %d ticks, longest %.1f ms, p99 %.1f ms\n", $2, $3, $4 }' <<<"$out"
+fi
+
 # --- ext4 loop image, 1 GiB, 4 KiB blocks, written out in full first ---
 mkdir "$work/ext4"
 dd if=/dev/zero of="$work/ext4.img" bs=1M count=1024 conv=fsync status=none

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -60,13 +61,16 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 2 || args.at(1).size() != 1 || !args.at(1).at(0).isLetter()) {
+    const int idleSeconds = args.size() == 3 && args.at(1) == QStringLiteral("--idle") ? args.at(2).toInt() : 0;
+    if (idleSeconds <= 0 && (args.size() != 2 || args.at(1).size() != 1 || !args.at(1).at(0).isLetter())) {
         std::fprintf(stderr, "usage: zarvexresponsivenessprobe <drive letter>\n"
                              "  Short free-space wipe of the drive (ZARVEX_DRIVES maps letters to folders)\n"
-                             "  through the main window; prints: probe <ticks> <longest ms> <p99 ms> <seconds>\n");
+                             "  through the main window; prints: probe <ticks> <longest ms> <p99 ms> <seconds>\n"
+                             "       zarvexresponsivenessprobe --idle <seconds>\n"
+                             "  the same window and timer without a wipe: the machine's own delays\n");
         return 2;
     }
-    const QString letter = args.at(1).toLower();
+    const QString letter = idleSeconds > 0 ? QStringLiteral("c") : args.at(1).toLower();
     platform::cleanUpOnTerminationSignals();
 
     RecordingPrompter prompter;
@@ -104,7 +108,13 @@ int main(int argc, char** argv)
     QTimer::singleShot(0, [&] {
         clock.start();
         ticks.start();
-        window.Command1_Click();
+        if (idleSeconds > 0) {
+            QEventLoop idle;
+            QTimer::singleShot(idleSeconds * 1000, &idle, &QEventLoop::quit);
+            idle.exec();
+        } else {
+            window.Command1_Click();
+        }
         wipeNs = clock.nsecsElapsed();
         ticks.stop();
         QCoreApplication::quit();
@@ -114,7 +124,7 @@ int main(int argc, char** argv)
     for (QString t : std::as_const(prompter.texts))
         std::fprintf(stderr, "zarvexresponsivenessprobe: message: %s\n",
                      qPrintable(t.replace(QStringLiteral("\r\n"), QStringLiteral(" | "))));
-    if (!window.lastFill.completed || ended) {
+    if (idleSeconds == 0 && (!window.lastFill.completed || ended)) {
         std::fprintf(stderr, "zarvexresponsivenessprobe: the wipe did not complete\n");
         return 1;
     }
