@@ -41,15 +41,16 @@ TEST(Blocking, ErrorsReachTheCallerWithTheirClassicNumbers)
     }
     EXPECT_THROW(runBlocking([] { throw std::bad_alloc(); }), std::bad_alloc);
 
-    // A real full drive, through the fill file's write on the worker.
-    VOLUME_OR_SKIP(volume, Tmpfs, 1);
+    // A real full drive, through the fill file's writes on the worker (a
+    // disk image: on tmpfs they run inline).
+    VOLUME_OR_SKIP(volume, Ext4, 16);
     auto file = FillFile::createExclusive(volume.folder() + "/tmptxt1.txt");
     const QByteArray mib(1 << 20, 'x');
-    file->append(mib.constData(), mib.size());
-    file->append(mib.constData(), mib.size());
     try {
+        for (int i = 0; i < 32; ++i)
+            file->append(mib.constData(), mib.size());
         file->commit();
-        ADD_FAILURE() << "2 MiB fitted on a 1 MiB drive";
+        ADD_FAILURE() << "32 MiB fitted on a 16 MiB drive";
     } catch (const RunTimeError& e) {
         EXPECT_EQ(e.number(), ErrDiskFull);
         EXPECT_FALSE(e.isFileSizeLimit());
