@@ -1,4 +1,5 @@
 #include "engine/filltarget.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 #include "platform/fillfile.h"
 
@@ -46,8 +47,11 @@ QString DiskFillTarget::native(const QString& drivePath) const
 
 std::uint64_t DiskFillTarget::freeBytes()
 {
-    checkDevice();
-    return platform::freeBytesAt(folder_);
+    // Asked after every batch: both queries in one hand-over to the worker.
+    return platform::runBlocking([this] {
+        checkDevice();
+        return platform::freeBytesAt(folder_);
+    });
 }
 
 std::unique_ptr<FillWriter> DiskFillTarget::create(const QString& drivePath)

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -14,10 +16,16 @@ namespace platform {
 
 namespace {
 
+// A call that has ended after this long puts the waiting thread to sleep in
+// its event loop; most (a stat, a small write) end sooner, and sleeping and
+// waking would cost more than the call.
+constexpr auto kSpin = std::chrono::microseconds(200);
+
 struct Job {
     const std::function<void()>* call;
     std::exception_ptr error;
-    bool finished = false; // under the worker's mutex
+    std::atomic<bool> finished{false};
+    bool wantsWake = false; // under the worker's mutex: the owner sleeps in its event loop
 };
 
 thread_local bool onWorker = false;
@@ -36,6 +44,14 @@ public:
         queue_.push_back(&job);
         wanted_.notify_one();
     }
+    // The owner is about to sleep in its event loop: wake it at the end.
+    void wantWake(Job& job)
+    {
+        const std::lock_guard lock(mutex_);
+        job.wantsWake = true;
+    }
+    // Read under the lock the wake is posted under: the owner cannot leave
+    // (and end the application) before the post is done.
     bool finished(const Job& job)
     {
         const std::lock_guard lock(mutex_);
@@ -44,7 +60,7 @@ public:
     void waitFor(const Job& job)
     {
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return job.finished; });
+        done_.wait(lock, [&] { return job.finished.load(); });
     }
 
 private:
@@ -65,13 +81,16 @@ private:
                 job->error = std::current_exception();
             }
             {
-                // The waiting event loop is woken after the job is marked
-                // finished (a wake before it could be taken and leave the
-                // loop asleep), under the lock its owner reads it with (so
-                // the owner cannot return and end the application first).
+                // A sleeping owner is woken after the job is marked finished
+                // (a wake before it could be taken and leave the loop
+                // asleep). Once it is marked, an owner that did not sleep
+                // may already be gone with its job: nothing of it is read
+                // after.
                 const std::lock_guard lock(mutex_);
+                const bool wake = job->wantsWake;
                 job->finished = true;
-                QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+                if (wake)
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
             }
             done_.notify_all();
         }
@@ -91,47 +110,56 @@ Worker& worker()
 }
 
 // Both belong to the thread that waits (the application's).
-thread_local WhileBlocked* innermostTick = nullptr;
+thread_local int waitDepth = 0;
 thread_local int quietDepth = 0;
+
+bool onApplicationThread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
 
 } // namespace
 
 void runOffUiThread(const std::function<void()>& call)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || onWorker || QThread::currentThread() != app->thread()) {
+    if (onWorker || !onApplicationThread()) {
         call();
         return;
     }
-    Job job{&call, {}, false};
+    Job job{&call, {}, {false}, false};
     worker().submit(job);
     if (quietDepth > 0) {
         worker().waitFor(job);
     } else {
-        // Counts time while the call takes it (a fast call never sees it).
-        std::unique_ptr<QTimer> ticker;
-        if (innermostTick) {
-            ticker = std::make_unique<QTimer>();
-            QObject::connect(ticker.get(), &QTimer::timeout, innermostTick->tick_);
-            ticker->start(innermostTick->intervalMs_);
+        const auto spinEnd = std::chrono::steady_clock::now() + kSpin;
+        while (!job.finished && std::chrono::steady_clock::now() < spinEnd)
+            std::this_thread::yield();
+        if (!job.finished) {
+            worker().wantWake(job);
+            ++waitDepth;
+            while (!worker().finished(job))
+                QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            --waitDepth;
         }
-        while (!worker().finished(job))
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     if (job.error)
         std::rethrow_exception(job.error);
 }
 
 WhileBlocked::WhileBlocked(std::function<void()> tick, int intervalMs)
-    : tick_(std::move(tick)), intervalMs_(intervalMs), outer_(innermostTick)
 {
-    innermostTick = this;
+    if (!onApplicationThread())
+        return; // every call runs inline: nothing to count
+    timer_ = std::make_unique<QTimer>();
+    QObject::connect(timer_.get(), &QTimer::timeout, [tick = std::move(tick)] {
+        if (waitDepth > 0)
+            tick();
+    });
+    timer_->start(intervalMs);
 }
 
-WhileBlocked::~WhileBlocked()
-{
-    innermostTick = outer_;
-}
+WhileBlocked::~WhileBlocked() = default;
 
 QuietWaits::QuietWaits()
 {

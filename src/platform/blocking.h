@@ -10,9 +10,12 @@
 // file. Without an application object, on the worker itself or on another
 // thread than the application's, the call simply runs inline.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
+
+class QTimer;
 
 namespace platform {
 
@@ -37,7 +40,7 @@ auto runBlocking(Call&& call) -> std::invoke_result_t<Call&>
 
 // While it lives, `tick` runs about every `intervalMs` while this thread
 // waits for a blocking call, so a long call still shows time passing (the
-// process time). The newest one counts.
+// process time). A call shorter than that never sees it.
 class WhileBlocked {
 public:
     explicit WhileBlocked(std::function<void()> tick, int intervalMs = 250);
@@ -46,10 +49,9 @@ public:
     WhileBlocked& operator=(const WhileBlocked&) = delete;
 
 private:
-    friend void runOffUiThread(const std::function<void()>& call);
-    std::function<void()> tick_;
-    int intervalMs_;
-    WhileBlocked* outer_;
+    // One timer for the whole: made afresh for every call, it would cost a
+    // fast volume more than the calls themselves.
+    std::unique_ptr<QTimer> timer_;
 };
 
 // While it lives, waits for blocking calls let no event run: the program is

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -31,6 +33,8 @@ FillFile::FillFile(int fd, QString path) : fd_(fd), path_(std::move(path))
     if (::fstat(fd_, &st) == 0 && st.st_blksize > 4096 && st.st_blksize <= (1 << 20) &&
         (st.st_blksize & (st.st_blksize - 1)) == 0)
         align_ = static_cast<std::size_t>(st.st_blksize);
+    struct statfs fs {};
+    inMemory_ = ::fstatfs(fd_, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
     stage_ = static_cast<char*>(std::aligned_alloc(kStageAlign, kStageSize));
     if (!stage_)
         throw RunTimeError(ErrOutOfMemory, path_);
@@ -104,9 +108,20 @@ void FillFile::append(const char* data, std::size_t size)
     }
 }
 
+// A file system in memory (tmpfs, ramfs) has no device to wait for: its
+// writes cost the copy alone, which the hand-over to the worker would only
+// slow down (the stage, written on one core, read on another).
+void FillFile::offUiThread(const std::function<void()>& step)
+{
+    if (inMemory_)
+        step();
+    else
+        runOffUiThread(step);
+}
+
 void FillFile::commit()
 {
-    runBlocking([this] { writeStaged(); });
+    offUiThread([this] { writeStaged(); });
 }
 
 void FillFile::finishDirect()
@@ -120,7 +135,7 @@ void FillFile::finishDirect()
 
 void FillFile::endDirect()
 {
-    runBlocking([this] { finishDirect(); });
+    offUiThread([this] { finishDirect(); });
 }
 
 void FillFile::closeNow()
@@ -146,7 +161,7 @@ void FillFile::closeNow()
 
 void FillFile::close()
 {
-    runBlocking([this] { closeNow(); });
+    offUiThread([this] { closeNow(); });
 }
 
 void FillFile::abandonNow()
@@ -166,7 +181,7 @@ ReadBack FillFile::readBack(const QString& nativePath, const WrittenContent& exp
 
 void FillFile::abandon()
 {
-    runBlocking([this] { abandonNow(); });
+    offUiThread([this] { abandonNow(); });
 }
 
 void removeFile(const QString& nativePath)

@@ -5,7 +5,8 @@
 // still sit in the page cache has not happened.
 //
 // Every write, flush and close runs as one blocking call off the UI thread
-// (platform/blocking.h), so the window goes on while the disk works. The
+// (platform/blocking.h), so the window goes on while the disk works; on a
+// file system in memory they run inline, having no device to wait for. The
 // end-of-program cleanup may abandon the file while one of its calls waits
 // further down the stack: the abandon waits for that call, and whatever the
 // waiting code asks of the file afterwards fails with 91.
@@ -15,6 +16,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -55,6 +57,7 @@ public:
 private:
     FillFile(int fd, QString path);
     // The blocking parts, run off the UI thread.
+    void offUiThread(const std::function<void()>& step);
     void writeAll(const char* data, std::size_t size);
     void writeStaged();
     void finishDirect();
@@ -65,6 +68,7 @@ private:
     int fd_ = -1;
     QString path_;
     bool direct_ = false;
+    bool inMemory_ = false;
     std::size_t align_ = 4096;
     char* stage_ = nullptr;
     std::size_t staged_ = 0;

@@ -1,7 +1,7 @@
 // The main window while a free-space wipe waits for the disk: a close
 // confirmed then ends cleanly with the pass's fill files deleted, and the
-// window's state goes on updating. The disk is a real tmpfs; one call is
-// made slow by a stand-in that first holds the worker.
+// window's state goes on updating. A real tmpfs, with the first call of one
+// kind held on the worker by a stand-in.
 #include "app/form1.h"
 #include "app/settings.h"
 #include "controls/drivelistbox.h"
@@ -20,77 +20,66 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <optional>
 #include <gtest/gtest.h>
 #include <thread>
+#include <utility>
 
-using testsupport::EnvGuard;
+using namespace std::chrono_literals;
+using Held = std::chrono::steady_clock::duration;
 
 namespace {
 
 enum class Slow { Write, Flush, Delete };
 
-using Held = std::chrono::steady_clock::duration;
-
-// The real disk behind t:, whose first call of one kind first holds the
-// worker for as long as `holdOn` says (asked on the worker, with the time
-// held so far); `onSlowCall` runs from the event loop meanwhile.
-class SlowDisk : public engine::DiskFillTarget {
-public:
-    SlowDisk(platform::DriveServices& drives, Slow kind) : DiskFillTarget(drives, "t:"), kind_(kind) {}
-
-    std::function<bool(Held)> holdOn = [](Held) { return false; };
-    std::function<void()> onSlowCall;
+// The disk behind t:. Its first call of kind `kind` holds the worker while
+// `hold` says so (asked there, with the time held); `meanwhile` runs from
+// the event loop as it starts.
+struct SlowDisk : engine::DiskFillTarget {
+    SlowDisk(platform::DriveServices& drives, Slow kind) : DiskFillTarget(drives, "t:"), kind(kind) {}
+    Slow kind;
+    bool done = false;
     std::atomic<bool> holding{false};
+    std::function<bool(Held)> hold;
+    std::function<void()> meanwhile;
 
-    void maybeSlow(Slow kind)
+    void slow(Slow k)
     {
-        if (kind != kind_ || done_)
+        if (k != kind || std::exchange(done, true))
             return;
-        done_ = true;
         holding = true;
-        if (onSlowCall)
-            QTimer::singleShot(0, onSlowCall);
+        QTimer::singleShot(0, meanwhile);
         platform::runBlocking([this] {
-            const auto start = std::chrono::steady_clock::now();
-            while (holdOn(std::chrono::steady_clock::now() - start))
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            for (const auto start = std::chrono::steady_clock::now(); hold(std::chrono::steady_clock::now() - start);)
+                std::this_thread::sleep_for(5ms);
             holding = false;
         });
     }
     std::unique_ptr<engine::FillWriter> create(const QString& path) override;
     void remove(const QString& path) override
     {
-        maybeSlow(Slow::Delete);
+        slow(Slow::Delete);
         DiskFillTarget::remove(path);
     }
-
-private:
-    Slow kind_;
-    bool done_ = false;
 };
 
-class SlowWriter : public engine::FillWriter {
-public:
-    SlowWriter(SlowDisk& disk, std::unique_ptr<engine::FillWriter> inner) : disk_(disk), inner_(std::move(inner)) {}
-    void append(const char* data, std::size_t size) override { inner_->append(data, size); }
+struct SlowWriter : engine::FillWriter {
+    SlowWriter(SlowDisk& d, std::unique_ptr<engine::FillWriter> w) : disk(d), inner(std::move(w)) {}
+    SlowDisk& disk;
+    std::unique_ptr<engine::FillWriter> inner;
+    void append(const char* data, std::size_t size) override { inner->append(data, size); }
     void commit() override
     {
-        disk_.maybeSlow(Slow::Write);
-        inner_->commit();
+        disk.slow(Slow::Write);
+        inner->commit();
     }
-    void endDirect() override { inner_->endDirect(); }
+    void endDirect() override { inner->endDirect(); }
     void close() override
     {
-        disk_.maybeSlow(Slow::Flush);
-        inner_->close();
+        disk.slow(Slow::Flush);
+        inner->close();
     }
-    void abandon() override { inner_->abandon(); }
-    std::uint64_t written() const override { return inner_->written(); }
-
-private:
-    SlowDisk& disk_;
-    std::unique_ptr<engine::FillWriter> inner_;
+    void abandon() override { inner->abandon(); }
+    std::uint64_t written() const override { return inner->written(); }
 };
 
 std::unique_ptr<engine::FillWriter> SlowDisk::create(const QString& path)
@@ -98,53 +87,46 @@ std::unique_ptr<engine::FillWriter> SlowDisk::create(const QString& path)
     return std::make_unique<SlowWriter>(*this, DiskFillTarget::create(path));
 }
 
-QStringList fillFilesIn(const QString& folder)
-{
-    return QDir(folder).entryList({"tmptxt*.txt"}, QDir::Files);
-}
-
-// Descriptors this process holds open on files under `folder`.
-int openFilesUnder(const QString& folder)
-{
-    int n = 0;
-    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-        n += fd.symLinkTarget().startsWith(folder + '/') ? 1 : 0;
-    return n;
-}
-
 class FillInFlight : public ::testing::Test {
 protected:
     testsupport::ScratchVolume volume{testsupport::ScratchVolume::Kind::Tmpfs, 4};
-    std::optional<EnvGuard> drivesEnv;
+    testsupport::EnvGuard drivesEnv{"ZARVEX_DRIVES", "c=/;t=" + volume.folder()};
     testsupport::FakeDrives drives;
     testsupport::ScriptedPrompter prompter;
     testsupport::FastClock clock;
     std::unique_ptr<app::Form1> window;
     SlowDisk* disk = nullptr;
     int ended = 0;
-    std::function<void()> onEnd;
+    QStringList filesAtEnd{"not ended"};
 
     void SetUp() override
     {
         if (!volume.ok())
             GTEST_SKIP() << volume.skipReason().toStdString();
-        drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
-        app::settings() = app::ProcessSettings{};
     }
-    // A Short free-space wipe of t: in the main window, slow at `kind`.
-    void startWindow(Slow kind)
+    QStringList fillFiles() const { return QDir(volume.folder()).entryList({"tmptxt*.txt"}, QDir::Files); }
+    // Descriptors this process holds on files of the volume.
+    int openFiles() const
+    {
+        int n = 0;
+        for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::AllEntries | QDir::System))
+            n += fd.symLinkTarget().startsWith(volume.folder() + '/') ? 1 : 0;
+        return n;
+    }
+    // A Short free-space wipe of t: through the main window, slow at `kind`.
+    void wipe(Slow kind, std::function<bool(Held)> hold, std::function<void()> meanwhile)
     {
         app::settings() = app::ProcessSettings{};
+        ended = 0;
         window = std::make_unique<app::Form1>(platform::Services{&drives, &prompter, &clock}, [this] {
             ++ended;
-            if (onEnd)
-                onEnd();
+            filesAtEnd = fillFiles();
         });
-        window->fillTargetFactory = [this, kind](const QString&) {
+        window->fillTargetFactory = [=, this](const QString&) {
             auto d = std::make_unique<SlowDisk>(drives, kind);
+            d->hold = hold;
+            d->meanwhile = meanwhile;
             disk = d.get();
-            if (setUpDisk)
-                setUpDisk(*disk);
             return d;
         };
         window->show();
@@ -152,8 +134,8 @@ protected:
         window->Combo1->setCurrentIndex(3); // Security Wipe Free Space
         window->Combo1_click();
         window->Option7->click();
+        window->Command1_Click();
     }
-    std::function<void(SlowDisk&)> setUpDisk;
 };
 
 } // namespace
@@ -162,30 +144,19 @@ TEST_F(FillInFlight, CloseConfirmedWhileACallWaitsEndsWithTheFillFilesDeleted)
 {
     for (Slow kind : {Slow::Write, Slow::Flush, Slow::Delete}) {
         SCOPED_TRACE(static_cast<int>(kind));
-        ended = 0;
         bool heldAtClose = false;
-        QStringList filesAtEnd{"not ended"};
-        setUpDisk = [&](SlowDisk& d) {
-            // The disk answers after a while, whatever the event loop does.
-            d.holdOn = [](Held held) { return held < std::chrono::milliseconds(200); };
-            d.onSlowCall = [&] {
-                heldAtClose = disk->holding;
-                prompter.answer(true);
-                window->close(); // the close box, and Yes to the close query
-            };
-        };
-        onEnd = [&] { filesAtEnd = fillFilesIn(volume.folder()); };
-        startWindow(kind);
-        window->Command1_Click();
-
+        wipe(kind, [](Held held) { return held < 200ms; }, [&] {
+            heldAtClose = disk->holding;
+            prompter.answer(true);
+            window->close(); // the close box, and Yes to the close query
+        });
         EXPECT_TRUE(heldAtClose);
         EXPECT_EQ(ended, 1);
         EXPECT_TRUE(filesAtEnd.isEmpty()) << filesAtEnd.join(",").toStdString();
-        // The test goes on where the program would have ended: nothing is
+        // Where the program would have ended, the test goes on: nothing is
         // left on the volume or open on it.
-        EXPECT_TRUE(fillFilesIn(volume.folder()).isEmpty());
-        EXPECT_EQ(openFilesUnder(volume.folder()), 0);
-        window.reset();
+        EXPECT_TRUE(fillFiles().isEmpty());
+        EXPECT_EQ(openFiles(), 0);
     }
 }
 
@@ -194,29 +165,23 @@ TEST_F(FillInFlight, WindowStateUpdatesWhileACallWaits)
     std::atomic<bool> held{true};
     bool cancelEnabledDuring = true;
     QString timeBefore, timeDuring;
-    setUpDisk = [&](SlowDisk& d) {
-        d.holdOn = [&](Held h) { return held && h < std::chrono::seconds(10); };
-        d.onSlowCall = [&] {
-            cancelEnabledDuring = window->Command2->isEnabled();
-            timeBefore = window->Text7->text();
-            clock.advance(3000);
-            prompter.answer(false); // the close query runs; No goes on
-            window->close();
-            // Held until the process time has moved on by itself.
-            auto* poll = new QTimer(window.get());
-            QObject::connect(poll, &QTimer::timeout, [&, poll] {
-                if (window->Text7->text() == timeBefore && disk->holding)
-                    return;
-                timeDuring = window->Text7->text();
-                held = false;
-                poll->stop();
-            });
-            poll->start(20);
-        };
-    };
-    startWindow(Slow::Flush);
-    window->Command1_Click();
-
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // Held until the process time has moved on by itself.
+        if (window->Text7->text() == timeBefore && disk->holding)
+            return;
+        timeDuring = window->Text7->text();
+        held = false;
+        poll.stop();
+    });
+    wipe(Slow::Flush, [&](Held h) { return held && h < 10s; }, [&] {
+        cancelEnabledDuring = window->Command2->isEnabled();
+        timeBefore = window->Text7->text();
+        clock.advance(3000);
+        prompter.answer(false); // the close query runs; No goes on
+        window->close();
+        poll.start(20);
+    });
     EXPECT_FALSE(cancelEnabledDuring);
     EXPECT_NE(timeDuring, timeBefore);
     EXPECT_EQ(prompter.questions.size(), 1);
