@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Measures what the test suite catches: applies each deliberate fault below,
+# one at a time, to a scratch copy of the source, builds it, runs the whole
+# suite (stopping at the first failure) and prints which test caught it.
+# A fault no test fails is a gap in the suite.
+#
+#   tests/faults.sh            every fault
+#   tests/faults.sh F03 F12    only these
+#   tests/faults.sh --check    only checks that each fault still applies
+#
+# Run as root after ./test.sh has installed the packages. The scratch copy
+# and its build stay in $ZARVEX_FAULTS_DIR (default /tmp/zarvex-faults), so a
+# second run only rebuilds what changed. Results: $ZARVEX_FAULTS_DIR/result.txt
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+scratch=${ZARVEX_FAULTS_DIR:-/tmp/zarvex-faults}
+
+declare -a ids=()
+declare -A what file old new
+fault() { ids+=("$1"); what[$1]=$2; file[$1]=$3; old[$1]=$4; new[$1]=$5; }
+
+# Each fault: id, what goes wrong, file, the text it replaces (exactly one
+# occurrence), the faulty text.
+fault F01 "a file pass is not flushed before its file closes" src/platform/overwritefile.cpp \
+  'const int synced = ::fsync(fd);' 'const int synced = 0;'
+fault F02 "a file pass writes a twenty-first of the file" src/filewipe/overwrite.cpp \
+  'file.writePattern(block, passBytes, progress);' 'file.writePattern(block, passBytes / 21, progress);'
+fault F03 "a symbolic link swapped in for a file is followed" src/platform/overwritefile.cpp \
+  'O_WRONLY | O_NOFOLLOW | O_NONBLOCK' 'O_WRONLY | O_NONBLOCK'
+fault F04 "the protected-folder comparison is case-blind" src/filewipe/wipeprocedure.cpp \
+  'if (afterRoot.left(8) == QStringLiteral("Recycled")' 'if (afterRoot.left(8).toLower() == QStringLiteral("recycled")'
+fault F05 "the second file pass writes the wrong byte" src/filewipe/overwrite.cpp \
+  "return QByteArray(length, '1');" "return QByteArray(length, '2');"
+fault F06 "the letter patterns start one letter early" src/engine/filldata.cpp \
+  'int code = 66 + k;' 'int code = 65 + k;'
+fault F07 "exactly 800 KiB left skips the medium fill stage" src/engine/freespacewipe.cpp \
+  'if (s_.FreeSpaceKB <= kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB' 'if (s_.FreeSpaceKB < kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB'
+fault F08 "a pass that ends early leaves its fill files" src/engine/freespacewipe.cpp \
+  $'        abandon();\n        removeCreated();' '        abandon();'
+fault F09 "the file system's reserve is not put back" src/platform/reservedspace.cpp \
+  '    closeFd(helperInput_);' '    ;'
+fault F10 "the boot-drive refusal is skipped" src/app/entiredrive.cpp \
+  'if (ctx.fill.DriveCategory == drives::CategoryFixed &&' 'if (false &&'
+fault F11 "a message text is changed" src/engine/freespacewipe.cpp \
+  'may indicated your drive' 'may indicate your drive'
+fault F12 "the device's ends are not overwritten before a format" src/format/formathelper.cpp \
+  'if (!platform::overwriteEnds(v.target, kEndBytes, &why))' 'if (false)'
+fault F13 "a letter that is only a folder is wiped without a question" src/engine/freespacewipe.cpp \
+  'if (*own == *holding)' 'if (true)'
+fault F14 "a read-back difference passes" src/platform/readback.cpp \
+  'if (at >= 0)' 'if (at >= 0 && false)'
+fault F15 "a hard-linked file is wiped through all its names" src/filewipe/wipeprocedure.cpp \
+  'others > 0)' 'others > 99)'
+fault F16 "a file's name is not overwritten before its deletion" src/platform/overwritefile.cpp \
+  'const QString last = overwriteName(nativePath);' 'const QString last = nativePath;'
+fault F17 "the Complete free-space wipe makes one pass too few" src/engine/freespacewipe.cpp \
+  'return wipeLevel == 1 ? 12 : 6;' 'return wipeLevel == 1 ? 11 : 6;'
+fault F18 "a file of exactly 1,000,000 bytes gets the small-file passes" src/filewipe/wipeprocedure.cpp \
+  'return fileLength >= kLargeFile ? 20 : 40;' 'return fileLength > kLargeFile ? 20 : 40;'
+fault F19 "a fill file replaces a user's file of the same name" src/platform/fillfile.cpp \
+  $'(nativePath).constData(),\n                          O_WRONLY | O_CREAT | O_EXCL' $'(nativePath).constData(),\n                          O_WRONLY | O_CREAT'
+fault F20 "the free space is not trimmed" src/engine/freespacewipe.cpp \
+  'trimmed_ = !factory_ && platform::trimFreeSpace(folder_);' 'trimmed_ = false;'
+fault F21 "a short file's own blocks are not overwritten first (NTFS resident data)" src/filewipe/overwrite.cpp \
+  'if (own > 0 && own < passBytes) {' 'if (false) {'
+fault F22 "free NTFS records and btrfs metadata are not filled" src/engine/freespacewipe.cpp \
+  'pass.records().fill(shared);' ';'
+fault F23 "a fill file is not entered in the wipe journal" src/engine/filltarget.cpp \
+  'journal_.fileCreated(path);' ';'
+fault F24 "the help topic Wipe Free Space reads the wrong text" src/info/frminfo.cpp \
+  '"Orvane Wipe Free Space Instructions", "FreeWipe"}' '"Orvane Wipe Free Space Instructions", "WipeFree"}'
+
+apply() { # file old new: replaces the one occurrence, or fails
+  OLD=$2 NEW=$3 perl -0777 -i -pe '
+    my $n = () = /\Q$ENV{OLD}\E/g;
+    die "matches $n times\n" if $n != 1;
+    s/\Q$ENV{OLD}\E/$ENV{NEW}/;' "$1"
+}
+
+if [ "${1:-}" = --check ]; then
+  bad=0
+  for id in "${ids[@]}"; do
+    copy=$(mktemp)
+    cp "$top/${file[$id]}" "$copy"
+    apply "$copy" "${old[$id]}" "${new[$id]}" 2>/dev/null || { echo "$id does not apply: ${what[$id]}"; bad=1; }
+    rm -f "$copy"
+  done
+  [ $bad = 0 ] && echo "All ${#ids[@]} faults apply."
+  exit $bad
+fi
+
+chosen=("$@")
+[ ${#chosen[@]} -gt 0 ] || chosen=("${ids[@]}")
+for id in "${chosen[@]}"; do
+  [ -n "${file[$id]:-}" ] || { echo "No fault $id." >&2; exit 2; }
+done
+
+# The scratch copy holds exactly the tracked files. Only files whose content
+# differs are copied, with a new time: the build after the first is
+# incremental, and a fault left by an interrupted run is compiled away.
+mkdir -p "$scratch/tree"
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+git -C "$top" ls-files -z | tar -C "$top" --null -T - -cf - | tar -C "$stage" -xf -
+(cd "$scratch/tree" && find . -type f) | while read -r f; do
+  [ -e "$stage/$f" ] || rm -f "$scratch/tree/$f"
+done
+(cd "$stage" && find . -type f) | while read -r f; do
+  cmp -s "$stage/$f" "$scratch/tree/$f" || { mkdir -p "$(dirname "$scratch/tree/$f")"; cp "$stage/$f" "$scratch/tree/$f"; }
+done
+src="$scratch/tree"
+cmake -S "$src" -B "$scratch/build" -G Ninja -DZARVEX_TESTS=ON >/dev/null || exit 2
+
+# Mounts and loop devices a crashed test may leave are removed after each run.
+mounts_before=$(awk '{print $5}' /proc/self/mountinfo | sort)
+loops_before=$(losetup -n -O NAME 2>/dev/null | sort)
+tidy() {
+  comm -13 <(echo "$mounts_before") <(awk '{print $5}' /proc/self/mountinfo | sort) | sort -r |
+    while read -r m; do umount -l "$m" 2>/dev/null; done
+  comm -13 <(echo "$loops_before") <(losetup -n -O NAME 2>/dev/null | sort) |
+    while read -r l; do losetup -d "$l" 2>/dev/null; done
+}
+
+# Builds and runs the suite; prints the first failing test, or nothing.
+run_suite() {
+  cmake --build "$scratch/build" >"$scratch/build.log" 2>&1 || { echo "(does not build)"; return; }
+  rm -f "$scratch/build/Testing/Temporary/LastTestsFailed.log"
+  (cd "$scratch/build" && QT_QPA_PLATFORM=offscreen ctest --timeout 600 -j1 --stop-on-failure \
+    >"$scratch/ctest.log" 2>&1)
+  tidy
+  local failed="$scratch/build/Testing/Temporary/LastTestsFailed.log"
+  [ -s "$failed" ] && head -n 1 "$failed" | cut -d: -f2-
+}
+
+echo "Building the scratch copy and running the suite without a fault..."
+first=$(run_suite)
+if [ -n "$first" ]; then
+  echo "The suite fails without a fault ($first): fix that first." >&2
+  exit 1
+fi
+
+out="$scratch/result.txt"
+: >"$out"
+caught=0
+for id in "${chosen[@]}"; do
+  f="$src/${file[$id]}"
+  cp "$f" "$f.orig"
+  if ! apply "$f" "${old[$id]}" "${new[$id]}" 2>"$scratch/apply.log"; then
+    line="$id  does not apply ($(cat "$scratch/apply.log")): ${what[$id]}"
+  else
+    by=$(run_suite)
+    if [ "$by" = "(does not build)" ]; then
+      line="$id  does not build: ${what[$id]}"
+    elif [ -n "$by" ]; then
+      line="$id  caught by $by: ${what[$id]}"
+      caught=$((caught + 1))
+    else
+      line="$id  MISSED: ${what[$id]}"
+    fi
+  fi
+  # A new time, so that the next build compiles the file again.
+  mv "$f.orig" "$f" && touch "$f"
+  echo "$line" | tee -a "$out"
+done
+echo "Caught $caught of ${#chosen[@]}." | tee -a "$out"
