@@ -71,24 +71,4 @@ void resetReports()
     reported().clear();
 }
 
-QString topicTextOrReport(const QString& column, platform::Prompter& prompter)
-{
-    try {
-        return readTopic(column);
-    } catch (const platform::RunTimeError& e) {
-        reportOnce(prompter, e);
-        return {};
-    }
-}
-
-QStringList extNamesOrReport(platform::Prompter& prompter)
-{
-    try {
-        return readExtNames();
-    } catch (const platform::RunTimeError& e) {
-        reportOnce(prompter, e);
-        return {QString::fromLatin1(kAllTypes)};
-    }
-}
-
 } // namespace infodb

@@ -43,9 +43,4 @@ void reportOnce(platform::Prompter& prompter, const platform::RunTimeError& erro
 // Forgets what was reported (tests).
 void resetReports();
 
-// The same reads for windows that go on without the database: a failure is
-// reported once and gives an empty text, or the list {"ALL"}.
-QString topicTextOrReport(const QString& column, platform::Prompter& prompter);
-QStringList extNamesOrReport(platform::Prompter& prompter);
-
 } // namespace infodb
