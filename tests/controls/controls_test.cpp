@@ -42,12 +42,12 @@ TEST(DriveListBoxTest, EntriesStartOnCurrentDriveAndSignalRealChangesOnly)
 TEST(FileListBoxTest, PatternsFiltersAndSelection)
 {
     QTemporaryDir dir;
-    for (const char* n : {"b.TXT", "a.txt", "c.doc", "noext", ".hid.txt", "ro.txt"}) {
-        QFile f(dir.filePath(n));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
+    // Regular files only: no folder, no link, no name a drive path cannot hold.
+    for (const char* n : {"b.TXT", "a.txt", "c.doc", "noext", ".hid.txt", "ro.txt", "back\\slash.txt"})
+        ASSERT_TRUE(QFile(dir.filePath(n)).open(QIODevice::WriteOnly));
     QFile::setPermissions(dir.filePath("ro.txt"), QFile::ReadOwner);
     QDir(dir.path()).mkdir("folder.txt");
+    QFile::link(dir.filePath("a.txt"), dir.filePath("link.txt"));
     FileListBox list;
     list.setPath(dir.path());
     auto names = [&] {

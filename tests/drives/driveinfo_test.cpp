@@ -9,7 +9,7 @@ using testsupport::FakeDrives;
 using testsupport::FastClock;
 using testsupport::ScriptedPrompter;
 
-TEST(ProbeDriveSpace, CutsToWholeThousandsThenKiB)
+TEST(ProbeDriveSpace, CutsToWholeThousandsThenKiBAndZeroOnFailure)
 {
     EXPECT_EQ(FreeSpaceKBFromBytes(1'000'000), 976);
     EXPECT_EQ(FreeSpaceKBFromBytes(2'047'999), 1999);
@@ -17,10 +17,8 @@ TEST(ProbeDriveSpace, CutsToWholeThousandsThenKiB)
     EXPECT_EQ(FreeSpaceKBFromBytes(2'048'999), 2000);
     EXPECT_EQ(FreeSpaceKBFromBytes(1'023), 0);
     EXPECT_EQ(FreeSpaceKBFromBytes(5'000'000'000'000ull), 4'882'812'500);
-}
 
-TEST(ProbeDriveSpace, UsesTheDriveLetterAndZeroOnFailure)
-{
+    // Through the drive letter; 0 when the drive cannot be asked.
     QTemporaryDir dir;
     testsupport::EnvGuard env("ZARVEX_DRIVES", "c=/;t=" + dir.path());
     FakeDrives d;

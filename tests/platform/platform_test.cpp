@@ -10,46 +10,16 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-#include <cerrno>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace platform;
 
-TEST(Errors, ErrnoMapsToClassicNumbers)
+// Which files a list shows is tried through the file list box.
+TEST(Files, AttributesAndMakingAFileWritable)
 {
     QTemporaryDir dir;
-    const QString file = dir.filePath("nofile");
-    EXPECT_EQ(errorFromErrno(ENOENT, file).number(), 53);
-    EXPECT_EQ(errorFromErrno(ENOENT, dir.filePath("nofolder/x")).number(), 76);
-    EXPECT_EQ(errorFromErrno(ENOTDIR, file).number(), 76);
-    for (int e : {ENOSPC, EDQUOT})
-        EXPECT_EQ(errorFromErrno(e, file).number(), 61);
-    const RunTimeError big = errorFromErrno(EFBIG, file);
-    EXPECT_EQ(big.number(), 61);
-    EXPECT_TRUE(big.isFileSizeLimit());
-    EXPECT_FALSE(errorFromErrno(ENOSPC, file).isFileSizeLimit());
-    for (int e : {EACCES, EPERM, EBUSY, ETXTBSY, EROFS, ENOTEMPTY, EEXIST, EISDIR, ELOOP})
-        EXPECT_EQ(errorFromErrno(e, file).number(), 75) << e;
-    EXPECT_EQ(errorFromErrno(ENOMEM, file).number(), 7);
-    for (int e : {ENXIO, ENODEV, ENOMEDIUM, ENOTCONN, ESTALE})
-        EXPECT_EQ(errorFromErrno(e, file).number(), 68) << e;
-    EXPECT_EQ(errorFromErrno(EIO, file).number(), 57);
-    EXPECT_TRUE(errorFromErrno(EACCES, file).description().startsWith("Path/File access error"));
-    EXPECT_TRUE(errorFromErrno(EACCES, file).description().contains(file));
-}
-
-TEST(Files, AttributesAndRegularFileListing)
-{
-    QTemporaryDir dir;
-    auto touch = [&](const QString& name) {
-        QFile f(dir.filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    };
-    touch("a.txt");
-    touch(".hidden");
-    touch("ro.txt");
-    touch("back\\slash.txt");
+    for (const char* name : {"a.txt", ".hidden", "ro.txt"})
+        ASSERT_TRUE(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
     QFile::setPermissions(dir.filePath("ro.txt"), QFile::ReadOwner | QFile::ReadGroup);
     QDir(dir.path()).mkdir("sub");
     QFile::link(dir.filePath("a.txt"), dir.filePath("link.txt"));
@@ -61,18 +31,6 @@ TEST(Files, AttributesAndRegularFileListing)
     setAttributesNormal(dir.filePath("ro.txt"));
     EXPECT_EQ(fileAttributes(dir.filePath("ro.txt")), AttrNormal);
     EXPECT_THROW(setAttributesNormal(dir.filePath("link.txt")), RunTimeError);
-
-    QStringList names;
-    for (const DirEntry& e : listRegularFiles(dir.path()))
-        names << e.name;
-    names.sort();
-    EXPECT_EQ(names, QStringList({".hidden", "a.txt", "ro.txt"}));
-    try {
-        listRegularFiles(dir.filePath("gone"));
-        FAIL();
-    } catch (const RunTimeError& e) {
-        EXPECT_EQ(e.number(), 53);
-    }
 }
 
 TEST(Process, StartsPollsWithoutBlockingAndReportsErrors)
@@ -106,37 +64,41 @@ TEST(Process, StartsPollsWithoutBlockingAndReportsErrors)
     }
 }
 
-TEST(RealVolumes, TmpfsIsRamDiskAndFreeSpaceFollowsWrites)
+TEST(DriveServicesTest, TypeReadinessAndFreeSpaceOfRealVolumes)
 {
-    testsupport::ScratchVolume vol(testsupport::ScratchVolume::Kind::Tmpfs, 4);
-    if (!vol.ok())
-        GTEST_SKIP() << vol.skipReason().toStdString();
-    testsupport::EnvGuard env("ZARVEX_DRIVES", "c=/;t=" + vol.folder());
+    VOLUME_OR_SKIP(ram, Tmpfs, 4);
+    VOLUME_OR_SKIP(disk, Ext4, 8);
+    testsupport::EnvGuard env("ZARVEX_DRIVES",
+                              "c=/;t=" + ram.folder() + ";u=" + disk.folder() + ";m=" + ram.folder() + "/missing");
     LinuxDriveServices s;
     EXPECT_EQ(s.typeCode("t:"), DriveRamDisk);
+    // Entries of the drive list name their drive by the first two characters.
+    const QString entry = "u: [" + disk.folder() + "]";
+    EXPECT_EQ(s.typeCode(entry), DriveFixed);
+    EXPECT_TRUE(s.isReady(entry));
     EXPECT_TRUE(s.isReady("t:\\"));
+    EXPECT_FALSE(s.isReady("m:"));
+    EXPECT_FALSE(s.isReady("q:"));
+    EXPECT_THROW(s.freeBytes("q:\\"), RunTimeError);
+    try {
+        s.typeCode("q:");
+        FAIL() << "unknown letter must raise";
+    } catch (const RunTimeError& e) {
+        EXPECT_EQ(e.number(), 68);
+    }
+
     const auto before = s.freeBytes("t:\\");
     EXPECT_LE(before, 4u * 1024 * 1024);
     EXPECT_GT(before, 3u * 1024 * 1024);
     {
-        QFile f(vol.folder() + "/fill");
+        QFile f(ram.folder() + "/fill");
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(1024 * 1024, 'x'));
     }
     EXPECT_EQ(before - s.freeBytes("t:\\"), 1024u * 1024);
-}
 
-TEST(RealVolumes, ExtImageIsFixedDrive)
-{
-    testsupport::ScratchVolume vol(testsupport::ScratchVolume::Kind::Ext4, 8);
-    if (!vol.ok())
-        GTEST_SKIP() << vol.skipReason().toStdString();
-    testsupport::EnvGuard env("ZARVEX_DRIVES", "c=/;u=" + vol.folder());
-    LinuxDriveServices s;
-    EXPECT_EQ(s.typeCode("u:"), DriveFixed);
-    EXPECT_TRUE(s.isReady("u:"));
-    ASSERT_TRUE(vol.unmount());
     // The folder is still there but the volume is gone: the drive is the
     // mount that now holds the folder.
+    ASSERT_TRUE(disk.unmount());
     EXPECT_TRUE(s.isReady("u:"));
 }

@@ -33,16 +33,14 @@ TEST(ProgramParts, BesideTheProgramInABuildFolderElseInTheInstalledPlaces)
     EXPECT_FALSE(helper.installed);
 }
 
+// pkexec's own failures (126, 127) say that nothing was changed.
 TEST(RootCommand, RootRunsTheHelperItselfAUserThroughPkexec)
 {
     const QString helper = "/usr/libexec/zarvexwipe/zarvexformat";
     const QStringList args{"--folder", "/media/me/MY STICK", "e:", "/fs:ntfs/x/y/q"};
     EXPECT_EQ(rootCommand(helper, args, true), QStringList{helper} + args);
     EXPECT_EQ(rootCommand(helper, args, false), (QStringList{"/usr/bin/pkexec", helper} + args));
-}
 
-TEST(RootCommand, PkexecsOwnFailuresSayThatNothingWasChanged)
-{
     const QString said = "Error executing command as another user: Not authorized\n\nThis incident has been reported.";
     for (int code : {126, 127}) {
         const auto why = authorizationFailure(code, said);

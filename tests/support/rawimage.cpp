@@ -15,9 +15,8 @@ qint64 countInFile(const QString& file, const QByteArray& needle)
     if (needle.isEmpty() || !f.open(QIODevice::ReadOnly))
         return 0;
     qint64 hits = 0;
-    QByteArray window;
-    for (QByteArray next = f.read(8 << 20); !next.isEmpty(); next = f.read(8 << 20)) {
-        window += next;
+    for (QByteArray window; !f.atEnd();) {
+        window += f.read(8 << 20);
         for (qsizetype at = window.indexOf(needle); at >= 0; at = window.indexOf(needle, at + 1))
             ++hits;
         window.remove(0, std::max<qsizetype>(0, window.size() - (needle.size() - 1)));
@@ -41,12 +40,7 @@ QByteArray randomPattern(int period)
 
 QByteArray repeated(const QByteArray& pattern, qsizetype size)
 {
-    QByteArray out;
-    out.reserve(size);
-    while (out.size() < size)
-        out += pattern;
-    out.truncate(size);
-    return out;
+    return pattern.repeated(size / pattern.size() + 1).left(size);
 }
 
 } // namespace testsupport

@@ -1,9 +1,11 @@
 #include "support/volumes.h"
 
+#include "support/rawimage.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
+#include <utility>
 #include <unistd.h>
 
 namespace testsupport {
@@ -13,12 +15,10 @@ int runCommand(const QString& program, const QStringList& args, QString* output)
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return -1;
-    p.waitForFinished(120000);
+    const bool ran = p.waitForStarted(10000) && p.waitForFinished(120000);
     if (output)
         *output = QString::fromLocal8Bit(p.readAll());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return ran && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 bool isRoot()
@@ -30,148 +30,83 @@ bool changeByte(const QString& path, qint64 offset)
 {
     QFile f(path);
     char byte = 0;
-    if (!f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !f.seek(offset) || !f.getChar(&byte) ||
-        !f.seek(offset) || !f.putChar(char(~byte)))
-        return false;
-    return ::fsync(f.handle()) == 0;
+    return f.open(QIODevice::ReadWrite | QIODevice::Unbuffered) && f.seek(offset) && f.getChar(&byte) &&
+           f.seek(offset) && f.putChar(char(~byte)) && ::fsync(f.handle()) == 0;
 }
 
 ScratchVolume::ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill, const QString& mountOptions)
-    : kind_(kind), mountOptions_(mountOptions), dir_(std::make_unique<QTemporaryDir>())
+    : kind_(kind), mountOptions_(mountOptions)
 {
-    if (!isRoot()) {
-        skipReason_ = QStringLiteral("needs root to mount a scratch volume");
+    if (!isRoot() || !dir_.isValid() || !QDir().mkpath(folder())) {
+        skipReason_ = QStringLiteral("needs root and a temporary folder to mount a scratch volume");
         return;
     }
-    if (!dir_->isValid()) {
-        skipReason_ = QStringLiteral("no temporary folder");
-        return;
-    }
-    mountPoint_ = dir_->filePath(QStringLiteral("mnt"));
-    QDir().mkpath(mountPoint_);
     QString out;
     if (kind == Kind::Tmpfs) {
-        if (runCommand(QStringLiteral("mount"), {"-t", "tmpfs", "-o", QStringLiteral("size=%1m").arg(sizeMiB),
-                                                 "tmpfs", mountPoint_}, &out) != 0) {
+        mounted_ = runCommand("mount", {"-t", "tmpfs", "-o", QStringLiteral("size=%1m").arg(sizeMiB), "tmpfs", folder()},
+                              &out) == 0;
+        if (!mounted_)
             skipReason_ = QStringLiteral("cannot mount tmpfs: ") + out;
-            return;
-        }
-        mounted_ = true;
         return;
     }
-    image_ = dir_->filePath(QStringLiteral("volume.img"));
-    {
-        QFile f(image_);
-        const qint64 size = qint64(sizeMiB) * 1024 * 1024;
-        bool filled = true;
-        if (!prefill.isEmpty() && f.open(QIODevice::WriteOnly)) {
-            QByteArray mib;
-            while (mib.size() < (1 << 20))
-                mib += prefill;
-            mib.truncate(1 << 20);
-            for (int i = 0; i < sizeMiB && filled; ++i)
-                filled = f.write(mib) == mib.size();
-            f.close();
-        }
-        if (!filled || !f.open(QIODevice::ReadWrite) || !f.resize(size)) {
-            skipReason_ = QStringLiteral("cannot make the image file");
-            return;
-        }
-    }
-    if (kind == Kind::Ext4) {
-        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.ext4")).isEmpty()) {
-            skipReason_ = QStringLiteral("mkfs.ext4 is not installed");
-            return;
-        }
-        if (runCommand(QStringLiteral("mkfs.ext4"), {"-q", "-F", "-b", "4096", image_}, &out) != 0) {
-            skipReason_ = QStringLiteral("mkfs.ext4 failed: ") + out;
-            return;
-        }
-    } else if (kind == Kind::Btrfs) {
-        // 110 MiB is about the least mkfs.btrfs takes with its default
-        // profiles: 32 MiB of metadata (twice), some 29 MiB for data.
-        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.btrfs")).isEmpty()) {
-            skipReason_ = QStringLiteral("mkfs.btrfs is not installed (btrfs-progs)");
-            return;
-        }
-        if (runCommand(QStringLiteral("mkfs.btrfs"), {"-q", "-f", image_}, &out) != 0) {
-            skipReason_ = QStringLiteral("mkfs.btrfs failed: ") + out;
-            return;
-        }
-    } else {
-        if (QStandardPaths::findExecutable(QStringLiteral("mkfs.ntfs")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("ntfs-3g")).isEmpty()) {
-            skipReason_ = QStringLiteral("ntfs-3g is not installed");
-            return;
-        }
-        if (!QFile::exists(QStringLiteral("/dev/fuse"))) {
-            skipReason_ = QStringLiteral("no /dev/fuse: FUSE is not available");
-            return;
-        }
-        if (runCommand(QStringLiteral("mkfs.ntfs"), {"-q", "-F", "-f", image_}, &out) != 0) {
-            skipReason_ = QStringLiteral("mkfs.ntfs failed: ") + out;
-            return;
-        }
-    }
-    if (!mountImage())
+    image_ = dir_.filePath(QStringLiteral("volume.img"));
+    QFile f(image_);
+    bool made = f.open(QIODevice::WriteOnly);
+    const QByteArray mib = prefill.isEmpty() ? QByteArray() : repeated(prefill, 1 << 20);
+    for (int i = 0; i < sizeMiB && !mib.isEmpty(); ++i)
+        made = made && f.write(mib) == mib.size();
+    if (!made || !f.resize(qint64(sizeMiB) << 20)) {
+        skipReason_ = QStringLiteral("cannot make the image file");
         return;
+    }
+    f.close();
+    // mkfs.btrfs takes about 110 MiB at least with its default profiles.
+    const QString mkfs = kind == Kind::Ext4 ? "mkfs.ext4" : kind == Kind::Btrfs ? "mkfs.btrfs" : "mkfs.ntfs";
+    const QStringList args = kind == Kind::Ext4    ? QStringList{"-q", "-F", "-b", "4096", image_}
+                             : kind == Kind::Btrfs ? QStringList{"-q", "-f", image_}
+                                                   : QStringList{"-q", "-F", "-f", image_};
+    if (kind == Kind::Ntfs && !QFile::exists(QStringLiteral("/dev/fuse")))
+        skipReason_ = QStringLiteral("no /dev/fuse: FUSE is not available for ntfs-3g");
+    else if (runCommand(mkfs, args, &out) != 0)
+        skipReason_ = mkfs + QStringLiteral(" failed or is not installed: ") + out;
+    else
+        mountImage();
 }
 
 bool ScratchVolume::mountImage()
 {
     QString out;
-    if (kind_ == Kind::Ext4 || kind_ == Kind::Btrfs) {
-        if (runCommand(QStringLiteral("losetup"), {"-f", "--show", image_}, &out) != 0) {
+    QString tool = QStringLiteral("ntfs-3g");
+    QStringList args{image_, folder()};
+    if (kind_ != Kind::Ntfs) {
+        // A loop device that does not clear itself: a format keeps it, as
+        // it keeps a disk.
+        if (runCommand("losetup", {"-f", "--show", image_}, &out) != 0) {
             skipReason_ = QStringLiteral("no loop device: ") + out;
             return false;
         }
         loopDevice_ = out.trimmed();
-        const QString type = kind_ == Kind::Ext4 ? QStringLiteral("ext4") : QStringLiteral("btrfs");
-        QStringList args{"-t", type, loopDevice_, mountPoint_};
+        tool = QStringLiteral("mount");
+        args = QStringList{"-t", kind_ == Kind::Ext4 ? "ext4" : "btrfs", loopDevice_, folder()};
         if (!mountOptions_.isEmpty())
             args << "-o" << mountOptions_;
-        if (runCommand(QStringLiteral("mount"), args, &out) != 0) {
-            skipReason_ = QStringLiteral("cannot mount %1: ").arg(type) + out;
-            runCommand(QStringLiteral("losetup"), {"-d", loopDevice_});
-            loopDevice_.clear();
-            return false;
-        }
-    } else if (kind_ == Kind::Ntfs) {
-        if (runCommand(QStringLiteral("ntfs-3g"), {image_, mountPoint_}, &out) != 0) {
-            skipReason_ = QStringLiteral("cannot mount NTFS through ntfs-3g: ") + out;
-            return false;
-        }
     }
-    mounted_ = true;
-    return true;
+    mounted_ = runCommand(tool, args, &out) == 0;
+    if (!mounted_) {
+        skipReason_ = QStringLiteral("cannot mount the image: ") + out;
+        unmount();
+    }
+    return mounted_;
 }
 
 bool ScratchVolume::unmount()
 {
-    if (!mounted_)
-        return true;
-    QString out;
-    bool ok = runCommand(QStringLiteral("umount"), {mountPoint_}, &out) == 0;
-    if (!ok) // a test that failed half-way may still hold files open
-        ok = runCommand(QStringLiteral("umount"), {"-l", mountPoint_}, &out) == 0;
-    mounted_ = !ok;
-    if (!loopDevice_.isEmpty()) {
-        runCommand(QStringLiteral("losetup"), {"-d", loopDevice_});
-        loopDevice_.clear();
-    }
-    return ok;
-}
-
-bool ScratchVolume::remount()
-{
+    // A test that failed half-way may still hold files open: then lazily.
     if (mounted_)
-        return true;
-    return kind_ != Kind::Tmpfs && mountImage();
-}
-
-ScratchVolume::~ScratchVolume()
-{
-    unmount();
+        mounted_ = runCommand("umount", {folder()}) != 0 && runCommand("umount", {"-l", folder()}) != 0;
+    if (!loopDevice_.isEmpty())
+        runCommand("losetup", {"-d", std::exchange(loopDevice_, QString())});
+    return !mounted_;
 }
 
 } // namespace testsupport

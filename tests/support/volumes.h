@@ -5,7 +5,6 @@
 // cannot be had, `skipReason()` says why and the test skips.
 #include <QString>
 #include <QTemporaryDir>
-#include <memory>
 
 namespace testsupport {
 
@@ -16,27 +15,26 @@ public:
     // system is made: what a quick format leaves of it stays on the device.
     // `mountOptions` go to mount (compress=zstd for btrfs).
     ScratchVolume(Kind kind, int sizeMiB, const QByteArray& prefill = {}, const QString& mountOptions = {});
-    ~ScratchVolume();
+    ~ScratchVolume() { unmount(); }
     ScratchVolume(const ScratchVolume&) = delete;
     ScratchVolume& operator=(const ScratchVolume&) = delete;
 
     bool ok() const { return skipReason_.isEmpty(); }
     const QString& skipReason() const { return skipReason_; }
     // The mount point.
-    QString folder() const { return mountPoint_; }
+    QString folder() const { return dir_.filePath(QStringLiteral("mnt")); }
     // The image file behind the volume (empty for tmpfs).
     QString image() const { return image_; }
     // Unmounts now (to read the raw image); safe to call twice.
     bool unmount();
     // Mounts the image again at the same place.
-    bool remount();
+    bool remount() { return mounted_ || (kind_ != Kind::Tmpfs && mountImage()); }
 
 private:
     bool mountImage();
     Kind kind_;
     QString mountOptions_;
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString mountPoint_;
+    QTemporaryDir dir_;
     QString image_;
     QString loopDevice_;
     QString skipReason_;
