@@ -5,7 +5,7 @@
 
 using namespace engine;
 
-TEST(FillData, CallCountChoosesZerosOnesLetterThenRandom)
+TEST(FillData, PassesWriteZerosOnesALetterThenRandomInSeamlessBlocks)
 {
     std::int32_t count = 0;
     FillBuffers& b = fillBuffers();
@@ -17,30 +17,16 @@ TEST(FillData, CallCountChoosesZerosOnesLetterThenRandom)
     Get_Char(count);
     ASSERT_EQ(b.FillUnit.size(), 10);
     EXPECT_EQ(b.FillUnit, QByteArray(10, b.FillUnit[0])); // one letter, repeated
-    EXPECT_GE(b.FillUnit[0], 'B');
-    EXPECT_LE(b.FillUnit[0], '[');
-    Get_Char(count);
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(b.FillUnit.size(), 10);
-}
-
-TEST(FillData, BlocksRepeatTheUnitWithoutASeam)
-{
-    std::int32_t count = 3; // the next calls make random units
-    for (int call = 0; call < 20; ++call) {
+    EXPECT_TRUE(b.FillUnit[0] >= 'B' && b.FillUnit[0] <= '[') << b.FillUnit[0];
+    for (int call = 4; call < 24; ++call) {
         Get_Char(count);
-        const FillBuffers& b = fillBuffers();
-        ASSERT_EQ(b.FillBlock1K.size(), 1024);
-        ASSERT_EQ(b.FillBlock5K.size(), 5120);
-        ASSERT_EQ(b.FillBlock25K.size(), 25600);
-        EXPECT_EQ(b.FillBlock1K.right(4), b.FillUnit.left(4));
-        for (const QByteArray* block : {&b.FillBlock1K, &b.FillBlock5K, &b.FillBlock25K})
-            for (qsizetype i = 0; i < block->size(); ++i)
+        ASSERT_EQ(count, call);
+        ASSERT_EQ(b.FillUnit.size(), 10);
+        for (const auto& [block, size] :
+             {std::pair{&b.FillBlock1K, 1024}, {&b.FillBlock5K, 5120}, {&b.FillBlock25K, 25600}}) {
+            ASSERT_EQ(block->size(), size);
+            for (qsizetype i = 0; i < size; ++i)
                 ASSERT_EQ(block->at(i), b.FillUnit.at(i % 10)) << i;
-        for (const char c : b.FillUnit) {
-            const int code = static_cast<unsigned char>(c);
-            EXPECT_GE(code, 33);
-            EXPECT_LE(code, 254);
         }
     }
 }
@@ -52,11 +38,8 @@ TEST(FillData, RunsAppendAndStayInRange)
     for (int i = 0; i < 400; ++i) {
         b.FillUnit.clear();
         Get_Rand_Alpha();
-        ASSERT_EQ(b.FillUnit.size(), 20);
         ASSERT_EQ(b.FillUnit, QByteArray(20, b.FillUnit[0]));
-        ASSERT_NE(b.FillUnit[0], 'A');
-        ASSERT_GE(b.FillUnit[0], 'B');
-        ASSERT_LE(b.FillUnit[0], '[');
+        ASSERT_TRUE(b.FillUnit[0] >= 'B' && b.FillUnit[0] <= '[') << b.FillUnit[0]; // never 'A'
         letters.insert(b.FillUnit[0]);
     }
     EXPECT_GT(letters.size(), 15); // not one letter over and over
@@ -65,9 +48,7 @@ TEST(FillData, RunsAppendAndStayInRange)
     ASSERT_EQ(b.FillUnit.size(), 22);
     EXPECT_TRUE(b.FillUnit.startsWith("ab"));
     // Two calls in the same instant still differ (seeded from the system).
-    b.FillUnit.clear();
-    Get_Rand_Seq();
-    const QByteArray first = b.FillUnit;
+    const QByteArray first = b.FillUnit.mid(2);
     b.FillUnit.clear();
     Get_Rand_Seq();
     EXPECT_NE(first, b.FillUnit);
@@ -77,8 +58,7 @@ TEST(FillData, RunsAppendAndStayInRange)
         Get_Rand();
         for (const char c : b.FillUnit) {
             const int code = static_cast<unsigned char>(c);
-            ASSERT_GE(code, 33);
-            ASSERT_LE(code, 254);
+            ASSERT_TRUE(code >= 33 && code <= 254) << code;
             codes.insert(code);
         }
     }
@@ -90,9 +70,7 @@ TEST(ElapsedTextTest, HoursMinutesSecondsWithoutWidths)
     using format::ElapsedText;
     EXPECT_EQ(ElapsedText((3600 + 120 + 3) * 1000), "1:2:3");
     EXPECT_EQ(ElapsedText(999), "0:0:0");
-    EXPECT_EQ(ElapsedText(0), "0:0:0");
     EXPECT_EQ(ElapsedText(-12LL * 3600 * 1000), "-12:0:0");
-    EXPECT_EQ(ElapsedText(25LL * 3600 * 1000), "25:0:0");
     EXPECT_EQ(ElapsedText(100LL * 3600 * 1000 + 59 * 60 * 1000 + 59999), "100:59:59");
     // Full timestamps: a process past midnight keeps a true elapsed time.
     const QDateTime before(QDate(2026, 3, 1), QTime(23, 59, 0));

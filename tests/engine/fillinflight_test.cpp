@@ -5,9 +5,8 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "controls/drivelistbox.h"
-#include "engine/filltarget.h"
 #include "platform/blocking.h"
-#include "support/fakes.h"
+#include "support/fillfakes.h"
 #include "support/volumes.h"
 
 #include <QComboBox>
@@ -19,7 +18,6 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 #include <utility>
@@ -30,6 +28,19 @@ using Held = std::chrono::steady_clock::duration;
 namespace {
 
 enum class Slow { Write, Flush, Delete };
+
+// A fill file whose writes and flush go through `slow` first.
+struct SlowWriter : engine::FillWriter {
+    SlowWriter(std::function<void(Slow)> s, std::unique_ptr<engine::FillWriter> w) : slow(s), inner(std::move(w)) {}
+    std::function<void(Slow)> slow;
+    std::unique_ptr<engine::FillWriter> inner;
+    void append(const char* data, std::size_t size) override { inner->append(data, size); }
+    void commit() override { slow(Slow::Write); inner->commit(); }
+    void endDirect() override { inner->endDirect(); }
+    void close() override { slow(Slow::Flush); inner->close(); }
+    void abandon() override { inner->abandon(); }
+    std::uint64_t written() const override { return inner->written(); }
+};
 
 // The disk behind t:. Its first call of kind `kind` holds the worker while
 // `hold` says so (asked there, with the time held); `meanwhile` runs from
@@ -54,38 +65,16 @@ struct SlowDisk : engine::DiskFillTarget {
             holding = false;
         });
     }
-    std::unique_ptr<engine::FillWriter> create(const QString& path) override;
+    std::unique_ptr<engine::FillWriter> create(const QString& path) override
+    {
+        return std::make_unique<SlowWriter>([this](Slow k) { slow(k); }, DiskFillTarget::create(path));
+    }
     void remove(const QString& path) override
     {
         slow(Slow::Delete);
         DiskFillTarget::remove(path);
     }
 };
-
-struct SlowWriter : engine::FillWriter {
-    SlowWriter(SlowDisk& d, std::unique_ptr<engine::FillWriter> w) : disk(d), inner(std::move(w)) {}
-    SlowDisk& disk;
-    std::unique_ptr<engine::FillWriter> inner;
-    void append(const char* data, std::size_t size) override { inner->append(data, size); }
-    void commit() override
-    {
-        disk.slow(Slow::Write);
-        inner->commit();
-    }
-    void endDirect() override { inner->endDirect(); }
-    void close() override
-    {
-        disk.slow(Slow::Flush);
-        inner->close();
-    }
-    void abandon() override { inner->abandon(); }
-    std::uint64_t written() const override { return inner->written(); }
-};
-
-std::unique_ptr<engine::FillWriter> SlowDisk::create(const QString& path)
-{
-    return std::make_unique<SlowWriter>(*this, DiskFillTarget::create(path));
-}
 
 class FillInFlight : public ::testing::Test {
 protected:
@@ -104,7 +93,7 @@ protected:
         if (!volume.ok())
             GTEST_SKIP() << volume.skipReason().toStdString();
     }
-    QStringList fillFiles() const { return QDir(volume.folder()).entryList({"tmptxt*.txt"}, QDir::Files); }
+    QStringList fillFiles() const { return testsupport::fillFilesIn(volume.folder()); }
     // Descriptors this process holds on files of the volume.
     int openFiles() const
     {

@@ -1,7 +1,11 @@
 #include "support/fillfakes.h"
 #include "platform/errors.h"
 
+#include <QDir>
+#include <QFile>
 #include <cmath>
+#include <numeric>
+#include <utility>
 
 namespace testsupport {
 
@@ -9,20 +13,15 @@ namespace {
 class MemoryWriter : public engine::FillWriter {
 public:
     MemoryWriter(MemoryVolume& v, QString path) : v_(v), path_(std::move(path)) {}
-    void append(const char*, std::size_t size) override
-    {
-        // Held until commit, as a real writer stages its blocks.
-        pending_ += size;
-    }
+    // Held until commit, as a real writer stages its blocks.
+    void append(const char*, std::size_t size) override { pending_ += size; }
     void commit() override
     {
-        const std::uint64_t size = pending_;
-        pending_ = 0;
+        const std::uint64_t size = std::exchange(pending_, 0);
         if (size == 0)
             return;
         if (v_.fileLimit && v_.files[path_] + size > v_.fileLimit) {
-            // Written up to the limit, as a real write stops there.
-            v_.files[path_] = v_.fileLimit;
+            v_.files[path_] = v_.fileLimit; // written up to the limit, as a real write stops there
             throw platform::RunTimeError(platform::ErrDiskFull, path_, platform::Limit::FileSize);
         }
         const auto stored = static_cast<std::uint64_t>(std::ceil(static_cast<double>(size) * v_.storedPerByte));
@@ -39,14 +38,9 @@ public:
     void close() override
     {
         commit();
-        v_.open[path_] = false;
         ++v_.syncedCloses;
     }
-    void abandon() override
-    {
-        pending_ = 0;
-        v_.open[path_] = false;
-    }
+    void abandon() override { pending_ = 0; }
     std::uint64_t written() const override { return v_.files.value(path_); }
 
 private:
@@ -54,9 +48,7 @@ private:
     QString path_;
     std::uint64_t pending_ = 0;
 };
-} // namespace
 
-namespace {
 class Borrowed : public engine::FillTarget {
 public:
     explicit Borrowed(engine::FillTarget& t) : t_(t) {}
@@ -86,15 +78,7 @@ engine::FillOutcome FillHarness::runFill(int passes, engine::FillTarget* target)
 
 std::uint64_t MemoryVolume::used() const
 {
-    std::uint64_t u = 0;
-    for (auto it = files.begin(); it != files.end(); ++it)
-        u += it.value();
-    return u;
-}
-
-std::uint64_t MemoryVolume::freeBytes()
-{
-    return capacity - used() + phantomFree;
+    return std::accumulate(files.begin(), files.end(), std::uint64_t{0});
 }
 
 std::unique_ptr<engine::FillWriter> MemoryVolume::create(const QString& drivePath)
@@ -104,17 +88,32 @@ std::unique_ptr<engine::FillWriter> MemoryVolume::create(const QString& drivePat
     if (files.contains(drivePath))
         throw platform::RunTimeError(platform::ErrPathFileAccess, drivePath);
     files[drivePath] = 0;
-    open[drivePath] = true;
     created << drivePath;
     return std::make_unique<MemoryWriter>(*this, drivePath);
 }
 
 void MemoryVolume::remove(const QString& drivePath)
 {
-    if (!files.contains(drivePath))
+    if (!files.remove(drivePath))
         throw platform::RunTimeError(platform::ErrFileNotFound, drivePath);
-    files.remove(drivePath);
     removed << drivePath;
+}
+
+QStringList fillFilesIn(const QString& folder)
+{
+    return QDir(folder).entryList({"tmptxt*.txt"}, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size() && f.flush();
+}
+
+QString readText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).trimmed() : QString();
 }
 
 } // namespace testsupport

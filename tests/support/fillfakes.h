@@ -17,27 +17,21 @@ class MemoryVolume : public engine::FillTarget {
 public:
     explicit MemoryVolume(std::uint64_t capacity) : capacity(capacity) {}
 
-    std::uint64_t freeBytes() override;
+    std::uint64_t freeBytes() override { return capacity - used() + phantomFree; }
     std::unique_ptr<engine::FillWriter> create(const QString& drivePath) override;
     bool exists(const QString& drivePath) override { return files.contains(drivePath); }
     void remove(const QString& drivePath) override;
-
     std::uint64_t used() const;
 
     std::uint64_t capacity;
-    // The drive reports this much more free space than it can write.
-    std::uint64_t phantomFree = 0;
-    // A per-file size limit (0: none), as FAT32's 4 GiB.
-    std::uint64_t fileLimit = 0;
-    // Bytes stored per byte written (below 1: a compressing file system).
-    double storedPerByte = 1.0;
-    // Throws this error number from create() when not 0.
-    int createError = 0;
+    std::uint64_t phantomFree = 0;  // reported free beyond what can be written
+    std::uint64_t fileLimit = 0;    // per file (0: none), as FAT32's 4 GiB
+    double storedPerByte = 1.0;     // below 1: a compressing file system
+    int createError = 0;            // thrown by create() when not 0
 
-    QMap<QString, std::uint64_t> files;   // path -> length
-    QMap<QString, bool> open;
+    QMap<QString, std::uint64_t> files; // path -> length
     QStringList created, removed;
-    std::vector<std::uint64_t> commits;   // bytes per commit
+    std::vector<std::uint64_t> commits; // bytes per commit
     int diskFullErrors = 0;
     int syncedCloses = 0;
     std::function<void()> onCommit;
@@ -50,19 +44,15 @@ std::unique_ptr<engine::FillTarget> borrow(engine::FillTarget& target);
 class RecordingView : public engine::FillView {
 public:
     void setStatus(const QString& t) override { statuses << t; }
-    void setDetail(const QString& t) override { details << t; }
-    void setPercent(const QString& t) override { percents << t; }
-    void setProcessTime(const QString& t) override { times << t; }
-    void setProgress(std::int64_t v, std::int64_t m) override
-    {
-        value = v;
-        maximum = m;
-    }
+    void setDetail(const QString&) override {}
+    void setPercent(const QString&) override {}
+    void setProcessTime(const QString&) override {}
+    void setProgress(std::int64_t v, std::int64_t m) override { value = v, maximum = m; }
     void setProcessControlsEnabled(bool on) override { controls << on; }
     void selectWipeOption(bool complete) override { completeSelected = complete; }
     void resetAfterFill() override { ++resets; }
 
-    QStringList statuses, details, percents, times;
+    QStringList statuses;
     std::int64_t value = -1, maximum = -1;
     QList<bool> controls;
     bool completeSelected = false;
@@ -72,12 +62,10 @@ public:
 // The state, window and services one fill works with, as a test holds them.
 struct FillHarness {
     QString drive = "t:\\";
-    std::int16_t level = 1;
+    std::int16_t level = 1, errorFlag = 0, category = 0, known = 0;
     double freeKB = 0;
     QDateTime start, now;
-    std::int16_t errorFlag = 0;
     std::int32_t patterns = 0;
-    std::int16_t category = 0, known = 0;
     RecordingView view;
     ScriptedPrompter prompter;
     FastClock clock;
@@ -86,5 +74,11 @@ struct FillHarness {
     // Runs on the real disk behind the letter, or on `target` when given.
     engine::FillOutcome runFill(int passes, engine::FillTarget* target = nullptr);
 };
+
+// Files on a real volume: the fill files at its root, whole files written
+// and flushed, a small file's text (empty when unreadable).
+QStringList fillFilesIn(const QString& folder);
+bool writeFile(const QString& path, const QByteArray& data);
+QString readText(const QString& path);
 
 } // namespace testsupport
