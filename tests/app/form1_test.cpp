@@ -1,51 +1,74 @@
+// The main window on real folders mapped to letters: d: a fixed drive that
+// holds the system root, r: a removable stick, t: what a test wipes. Fills
+// go to memory unless a test wipes a scratch volume.
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
 #include "drives/driveinfo.h"
+#include "platform/errors.h"
+#include "platform/mounts.h"
 #include "platform/shutdown.h"
+#include "records/store.h"
 #include "support/fakes.h"
 #include "support/fillfakes.h"
+#include "support/rawimage.h"
+#include "support/volumes.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <memory>
+#include <optional>
+#include <unistd.h>
 
+using app::DriveWipeResult;
 using app::Form1;
 using testsupport::EnvGuard;
+using testsupport::ScratchVolume;
 
 namespace {
-const QString kRemovableMsg = "Removable discs can only be formatted in FAT format.\r\n\r\n"
-                              "The FORMAT has been automatically Changed";
-const QString kProgramDriveMsg = "You CAN NOT FORMAT the drive this program is installed on";
+const QByteArray kMarker = "ZQX-entire-drive-marker-7f3a9c-";
+const QString kSafe = "You may safely Reuse or Dispose of the Drive";
+
+void writeMarker(const QString& path, int size)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(testsupport::repeated(kMarker, size)) == size && f.flush());
+    ::fsync(f.handle());
 }
+} // namespace
 
 class Form1Test : public ::testing::Test {
 protected:
-    QTemporaryDir fixedDir, stickDir;
-    EnvGuard drivesEnv{"ZARVEX_DRIVES", "c=/;d=" + fixedDir.path() + ";r=" + stickDir.path()};
+    QTemporaryDir fixedDir, stickDir, targetDir;
+    std::optional<EnvGuard> drivesEnv;
     EnvGuard rootEnv{"SYSTEMROOT", "D:\\WINDOWS"};
     testsupport::FakeDrives drives;
     testsupport::ScriptedPrompter prompter;
     testsupport::FastClock clock;
-    // Fills in these tests never touch a real disk.
     testsupport::MemoryVolume volume{2'000'000};
     int ended = 0;
 
     void SetUp() override
     {
+        mapT(targetDir.path());
         app::settings() = app::ProcessSettings{};
         drives.types[u'r'] = platform::DriveRemovable;
         drives.types[u'd'] = platform::DriveFixed;
     }
-    std::unique_ptr<Form1> makeWindow()
+    void mapT(const QString& folder)
+    {
+        drivesEnv.emplace("ZARVEX_DRIVES", "c=/;d=" + fixedDir.path() + ";r=" + stickDir.path() + ";t=" + folder);
+    }
+    std::unique_ptr<Form1> makeWindow(bool memoryFills = true)
     {
         auto w = std::make_unique<Form1>(platform::Services{&drives, &prompter, &clock}, [this] { ++ended; });
-        w->fillTargetFactory = [this](const QString&) { return testsupport::borrow(volume); };
+        if (memoryFills)
+            w->fillTargetFactory = [this](const QString&) { return testsupport::borrow(volume); };
         return w;
     }
     static void choose(Form1& w, int item)
@@ -53,51 +76,36 @@ protected:
         w.Combo1->setCurrentIndex(item);
         w.Combo1_click();
     }
+    // The entire-drive wipe chosen on `letter`, t: mapped to `target`.
+    std::unique_ptr<Form1> entireDriveOn(const QString& target, const QString& letter = "t:")
+    {
+        mapT(target);
+        auto w = makeWindow(false);
+        w->Drive1->setDrive(letter);
+        choose(*w, 0);
+        return w;
+    }
 };
+class EntireDrive : public Form1Test {};
 
-TEST_F(Form1Test, StartsWithDefaultsOnTheSystemDrive)
-{
-    auto w = makeWindow();
-    EXPECT_EQ(w->windowTitle(), "The Zarvex Drive Wiper and Quellix");
-    EXPECT_TRUE(w->Option5->isChecked());
-    EXPECT_TRUE(w->Option6->isChecked());
-    EXPECT_EQ(app::settings().FormatType, 3);
-    EXPECT_EQ(app::settings().WipeLevel, 1);
-    EXPECT_EQ(w->Combo1->currentText(), "SELECT ONE PROCESS TYPE");
-    EXPECT_EQ(w->Combo1->count(), 4);
-    EXPECT_EQ(w->Combo1->itemText(3), "Security Wipe Free Space");
-    EXPECT_EQ(w->Drive1->drive().left(2), "d:");
-    EXPECT_EQ(app::settings().SystemDrive, "D:");
-    EXPECT_EQ(app::settings().SelectedDrive.left(2), "d:");
-    EXPECT_EQ(w->Text7->text(), "hh:mm:ss");
-    EXPECT_EQ(w->Command1->text(), "&Wipe Routine");
-    EXPECT_FALSE(w->Command3->isVisibleTo(w.get()));
-    EXPECT_TRUE(w->Command2->isVisibleTo(w.get()));
-    EXPECT_FALSE(w->Check1->isChecked());
-    EXPECT_EQ(w->Option7->toolTip(), "This option MAY leave some information Recoverable");
-    EXPECT_EQ(w->Drive1->toolTip(), "Drive to Process");
-    EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join("|").toStdString();
-    // Menus by item name, with separators where the groups change.
-    EXPECT_EQ(w->menuItems.value("Protects")->text(), "Built In Safeguards");
-    EXPECT_EQ(w->menuItems.value("EULA")->text(), "EndUser License Agreement (\"EULA\")");
-    EXPECT_EQ(w->menuItems.size(), 7 + 5 + 8);
-}
-
-TEST_F(Form1Test, ShortWipeIsKeptForTheNextWindowWithNtfs)
+// The first window: Complete wipe in NTFS on the system drive. A Short wipe
+// is kept for the next window, with NTFS; a pass number left by a file wipe
+// means Complete again.
+TEST_F(Form1Test, StartsWithCompleteWipeOrTheShortOneKeptFromTheLastWindow)
 {
     {
         auto w = makeWindow();
+        EXPECT_TRUE(w->Option5->isChecked() && w->Option6->isChecked());
+        EXPECT_TRUE(app::settings().FormatType == 3 && app::settings().WipeLevel == 1);
+        EXPECT_EQ(app::settings().SystemDrive, "D:");
+        EXPECT_EQ(app::settings().SelectedDrive.left(2), "d:");
+        EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join("|").toStdString();
         w->Option4->click();
-        EXPECT_EQ(app::settings().FormatType, 2);
         w->Option7->click();
-        EXPECT_EQ(app::settings().WipeLevel, 2);
     }
     auto w = makeWindow();
-    EXPECT_TRUE(w->Option7->isChecked());
-    EXPECT_TRUE(w->Option5->isChecked());
-    EXPECT_EQ(app::settings().FormatType, 3);
-    EXPECT_EQ(app::settings().WipeLevel, 2);
-    // After a file wipe the level holds a pass number: back to Complete Wipe.
+    EXPECT_TRUE(w->Option7->isChecked() && w->Option5->isChecked());
+    EXPECT_TRUE(app::settings().FormatType == 3 && app::settings().WipeLevel == 2);
     app::settings().WipeLevel = 40;
     auto w2 = makeWindow();
     EXPECT_TRUE(w2->Option6->isChecked());
@@ -109,9 +117,6 @@ TEST_F(Form1Test, EmptySystemRootMeansOldSystemOncePerRun)
     EnvGuard empty("SYSTEMROOT", "");
     auto w = makeWindow();
     EXPECT_EQ(prompter.texts, QStringList({"P98 SET"}));
-    EXPECT_EQ(app::settings().NoSystemRoot, 1);
-    EXPECT_EQ(app::settings().SystemRootPath, "C:\\windows");
-    EXPECT_EQ(app::settings().SystemDrive, "C:");
     EXPECT_FALSE(w->Option5->isEnabled());
     EXPECT_EQ(w->Drive1->drive().left(2), "c:");
     w.reset();
@@ -120,104 +125,52 @@ TEST_F(Form1Test, EmptySystemRootMeansOldSystemOncePerRun)
     EXPECT_FALSE(again->Option5->isEnabled());
 }
 
-TEST_F(Form1Test, RemovableDriveForcesFatForEntireDriveWipe)
+// Choosing a removable drive for an entire-drive wipe forces FAT, once;
+// other process types keep their format. The program's own drive is warned
+// of, whatever the case of its letter.
+TEST_F(Form1Test, RemovableDriveForcesFatAndTheProgramsDriveIsWarnedOf)
 {
     auto w = makeWindow();
-    choose(*w, 0); // Security Wipe Entire Drive
-    EXPECT_EQ(w->Command1->text(), "&Wipe Drive");
+    choose(*w, 0);
     w->Drive1->setDrive("r:");
-    EXPECT_EQ(prompter.texts, QStringList({kRemovableMsg}));
+    EXPECT_EQ(prompter.texts, QStringList({app::removableFatMessage()}));
     EXPECT_TRUE(w->Option3->isChecked());
     EXPECT_EQ(app::settings().FormatType, 1);
-    EXPECT_EQ(w->DriveCategory, drives::CategoryRemovable);
-    // FAT already chosen: no message.
     w->Drive1->setDrive("d:");
     w->Drive1->setDrive("r:");
-    EXPECT_EQ(prompter.texts.count(kRemovableMsg), 1);
-    // Not for other process types.
     w->Option5->click();
     choose(*w, 3);
     w->Drive1->setDrive("d:");
+    w->ProgramDrive = "R:";
     w->Drive1->setDrive("r:");
-    EXPECT_EQ(prompter.texts.count(kRemovableMsg), 1);
+    EXPECT_EQ(prompter.texts,
+              QStringList({app::removableFatMessage(), "You CAN NOT FORMAT the drive this program is installed on"}));
     EXPECT_EQ(app::settings().FormatType, 3);
 }
 
-TEST_F(Form1Test, RemovableForcedAgainOnWipe)
+// What Wipe says when it has nothing to do; the window is usable after.
+TEST_F(Form1Test, WipeWithoutAProcessTypeOrAReadyDriveSaysSo)
 {
-    auto w = makeWindow();
-    w->Drive1->setDrive("r:");
-    choose(*w, 0);
-    w->Option4->click();
-    int formatTypeWhileFormatting = 0;
-    clock.onPause = [&] { formatTypeWhileFormatting = app::settings().FormatType; };
-    w->Command1_Click(); // the format helper then refuses the plain folder
-    EXPECT_EQ(prompter.texts.count(kRemovableMsg), 1);
-    EXPECT_EQ(formatTypeWhileFormatting, 1);
-    EXPECT_TRUE(prompter.questions.isEmpty()); // FAT: no question
-}
-
-TEST_F(Form1Test, ProgramDriveWarningWhateverTheCase)
-{
-    auto w = makeWindow();
-    w->ProgramDrive = "R:";
-    w->Drive1->setDrive("r:");
-    EXPECT_TRUE(prompter.texts.contains(kProgramDriveMsg));
-    prompter.texts.clear();
-    w->ProgramDrive = "d:";
-    w->Drive1->setDrive("D:");
-    EXPECT_EQ(prompter.texts, QStringList({kProgramDriveMsg}));
-}
-
-TEST_F(Form1Test, ProcessChoiceSetsCaptionsAndRootPath)
-{
-    EXPECT_EQ(app::withRootBackslash("c:"), "c:\\");
-    EXPECT_EQ(app::withRootBackslash("c: [/]"), "c: [/]");
-    EXPECT_EQ(app::processCodeOf("Security Wipe File or Range of Files"), "Fil");
-    auto w = makeWindow();
-    clock.advance(5000);
-    choose(*w, 1);
-    EXPECT_EQ(w->Command1->text(), "&Wipe Folders");
-    EXPECT_EQ(app::settings().WipeStartTime, clock.now());
-    EXPECT_EQ(app::settings().SelectedDrive, w->Drive1->drive());
-    choose(*w, 2);
-    EXPECT_EQ(w->Command1->text(), "&Wipe Files");
-    choose(*w, 3); // free space leaves the caption as it was
-    EXPECT_EQ(w->Command1->text(), "&Wipe Files");
-}
-
-TEST_F(Form1Test, WipeWithoutProcessTypeAsksForOne)
-{
-    auto w = makeWindow();
-    w->Command1_Click();
-    EXPECT_EQ(prompter.texts, QStringList({"You MUST select a process type"}));
-    EXPECT_EQ(w->focusWidget(), w->Combo1);
-    // The handler finishes: Wipe usable again, Close shown and enabled.
-    EXPECT_TRUE(w->Command1->isEnabled());
-    EXPECT_TRUE(w->Command3->isEnabled());
-    EXPECT_TRUE(w->Command3->isVisibleTo(w.get()));
-    EXPECT_EQ(w->ProcessRunning, 0);
-    EXPECT_EQ(app::settings().AutoWipeFree, 0);
-}
-
-TEST_F(Form1Test, TypedProcessTextFinishesWithoutMessage)
-{
-    auto w = makeWindow();
-    w->Check1->setChecked(true);
-    w->Combo1->setEditText("Something typed by the user");
-    w->Command1_Click();
-    EXPECT_TRUE(prompter.texts.isEmpty());
-    EXPECT_EQ(app::settings().AutoWipeFree, 1);
-    EXPECT_TRUE(w->Command1->isEnabled());
-}
-
-TEST_F(Form1Test, WipeOnDriveThatIsNotReadySaysSo)
-{
-    auto w = makeWindow();
-    drives.ready[u'd'] = false;
-    choose(*w, 1);
-    w->Command1_Click();
-    EXPECT_EQ(prompter.texts, QStringList({drives::kNotReadyMessage}));
+    const struct { int item; QString typed; bool ready; QStringList said; } cases[] = {
+        {-1, {}, true, {"You MUST select a process type"}},
+        {-1, "Something typed by the user", true, {}},
+        {1, {}, false, {drives::kNotReadyMessage}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        prompter.texts.clear();
+        auto w = makeWindow();
+        drives.ready[u'd'] = c.ready;
+        w->Check1->setChecked(!c.typed.isEmpty());
+        if (c.item >= 0)
+            choose(*w, c.item);
+        if (!c.typed.isEmpty())
+            w->Combo1->setEditText(c.typed);
+        w->Command1_Click();
+        EXPECT_EQ(prompter.texts, c.said);
+        EXPECT_EQ(app::settings().AutoWipeFree, c.typed.isEmpty() ? 0 : 1);
+        EXPECT_TRUE(w->Command1->isEnabled() && w->Command3->isEnabled() && w->Command3->isVisibleTo(w.get()) &&
+                    w->ProcessRunning == 0);
+    }
 }
 
 TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
@@ -234,23 +187,22 @@ TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
     EXPECT_TRUE(w->Command1->isEnabled());
 }
 
-TEST_F(Form1Test, CloseQueryAsksOnlyWhileRunning)
+// Closing asks only while a process runs; Cancel and Close end the program
+// without asking.
+TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)
 {
     auto w = makeWindow();
     w->show();
-    EXPECT_TRUE(w->close()); // idle: no question
+    EXPECT_TRUE(w->close());
     EXPECT_TRUE(prompter.questions.isEmpty());
-    EXPECT_EQ(ended, 0);
 
     auto r = makeWindow();
     r->show();
     r->ProcessRunning = 1;
     prompter.answer(false);
     EXPECT_FALSE(r->close());
-    EXPECT_TRUE(r->isVisible());
-    ASSERT_EQ(prompter.questions.size(), 1);
-    EXPECT_EQ(prompter.questions[0], "This will close the program even if a process is still running\r\n\r\n"
-                                     "Do you want to continue the Close Process?");
+    EXPECT_EQ(prompter.questions, QStringList{"This will close the program even if a process is still running\r\n\r\n"
+                                              "Do you want to continue the Close Process?"});
     EXPECT_EQ(ended, 0);
     // Yes ends the program, after what the running process must not leave
     // behind (its fill files) is put right.
@@ -258,22 +210,164 @@ TEST_F(Form1Test, CloseQueryAsksOnlyWhileRunning)
     platform::EndOfProgramGuard fillFiles([&] { cleanedUp = true; });
     prompter.answer(true);
     r->mnuClose->trigger();
-    EXPECT_EQ(ended, 1);
-    EXPECT_TRUE(cleanedUp);
+    EXPECT_TRUE(ended == 1 && cleanedUp);
+
+    for (const bool cancel : {true, false}) {
+        auto v = makeWindow();
+        v->show();
+        v->ProcessRunning = 1;
+        v->Command3->setVisible(true);
+        v->Command3->setEnabled(true);
+        (cancel ? v->Command2 : v->Command3)->click();
+    }
+    EXPECT_EQ(ended, 3);
+    EXPECT_EQ(prompter.questions.size(), 2);
 }
 
-TEST_F(Form1Test, CancelAndCloseEndTheProgramWithoutAsking)
+// The whole device holds markers before the first format: no byte of it,
+// the ends past the file system's clusters included, survives.
+TEST_F(EntireDrive, NtfsImageIsFormattedFilledAndFormattedAgain)
 {
-    auto w = makeWindow();
-    w->show();
-    w->ProcessRunning = 1;
-    w->Command2->click();
-    EXPECT_EQ(ended, 1);
+    ScratchVolume vol(ScratchVolume::Kind::Ntfs, 12, kMarker);
+    if (!vol.ok())
+        GTEST_SKIP() << vol.skipReason().toStdString();
+    writeMarker(vol.folder() + "/old-8k.bin", 8192);
+    writeMarker(vol.folder() + "/old-1m.bin", 1 << 20);
+    const qsizetype recordsBefore = records::Store().all().size();
+    auto w = entireDriveOn(vol.folder());
+    drives.types[u't'] = platform::DriveFixed;
+    w->Check1->setChecked(true);
+    prompter.answer(true); // keep NTFS
+    w->Command1_Click();
+
+    EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::Completed) << prompter.texts.join("|").toStdString();
+    EXPECT_EQ(prompter.texts, prompter.questions); // nothing but the one question
+    ASSERT_EQ(prompter.questions.size(), 1);
+    EXPECT_TRUE(prompter.questions[0].startsWith("Press YES to continue with Formatting the drive in NTFS Format"));
+    EXPECT_EQ(w->Text2->text(), kSafe);
+    // The window is reset for the next process.
+    EXPECT_TRUE(w->Option5->isChecked() && w->Option6->isChecked());
+    EXPECT_TRUE(!w->Check1->isChecked() && w->Check1->isEnabled() && w->Command1->isEnabled());
+    EXPECT_EQ(w->Combo1->currentText(), "SELECT ONE PROCESS TYPE");
+    EXPECT_EQ(w->Drive1->drive().left(2), "d:");
+    // One record for the whole wipe, its last fill pass read back.
+    const QList<records::WipeRecord> kept = records::Store().all();
+    ASSERT_EQ(kept.size(), recordsBefore + 1);
+    EXPECT_EQ(kept[0].process, records::ProcessKind::EntireDrive);
+    EXPECT_EQ(kept[0].outcome, records::Outcome::Completed);
+    EXPECT_EQ(kept[0].verification, platform::Verification::Passed) << kept[0].verificationDetail.toStdString();
+    EXPECT_EQ(kept[0].passesDone, kept[0].passesPlanned);
+
+    // A fresh, empty NTFS at the same place, holding nothing of the old data.
+    EXPECT_TRUE(QDir(vol.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    ASSERT_TRUE(vol.unmount());
+    EXPECT_EQ(testsupport::countInFile(vol.image(), kMarker), 0);
+    QFile img(vol.image());
+    ASSERT_TRUE(img.open(QIODevice::ReadOnly));
+    EXPECT_EQ(img.read(11).mid(3, 8), QByteArray("NTFS    "));
+    EXPECT_TRUE(vol.remount()); // it mounts
+}
+
+// Without vfat the FAT32 format is refused before anything is unmounted:
+// the drive stays as it was, mounted, with its data.
+TEST_F(EntireDrive, NoSwitchesToFat32AndAFailedFormatStopsEverything)
+{
+    ScratchVolume vol(ScratchVolume::Kind::Ntfs, 40);
+    if (!vol.ok())
+        GTEST_SKIP() << vol.skipReason().toStdString();
+    if (platform::kernelSupports("vfat"))
+        GTEST_SKIP() << "vfat is available here: a FAT32 format would succeed";
+    writeMarker(vol.folder() + "/old.bin", 4096);
+    auto w = entireDriveOn(vol.folder());
+    drives.types[u't'] = platform::DriveFixed;
+    prompter.answer(false); // NO: change the format to FAT32
+    w->Command1_Click();
+
+    EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::FormatFailed);
+    ASSERT_EQ(prompter.texts.size(), 2);
+    EXPECT_TRUE(prompter.texts[1].startsWith("The format of drive T: failed, so the drive was not wiped."));
+    EXPECT_TRUE(prompter.texts[1].contains("cannot mount a FAT file system")) << prompter.texts[1].toStdString();
+    EXPECT_TRUE(QFile::exists(vol.folder() + "/old.bin"));
+    EXPECT_NE(w->Text2->text(), kSafe);
+}
+
+// Refused before anything is asked or written: the boot drive (its letter
+// in whatever case), a CD drive, a drive that is not ready.
+TEST_F(EntireDrive, BootCdAndNotReadyDrivesAreRefusedBeforeAnything)
+{
+    ASSERT_TRUE(QFile(targetDir.filePath("keep.txt")).open(QIODevice::WriteOnly));
+    const struct { QString drive; int type; bool ready; QString said; } cases[] = {
+        {"d:", platform::DriveFixed, true, app::kBootDriveRefusal},
+        {"t:", platform::DriveCdRom, true, drives::kCdMessage},
+        {"t:", platform::DriveFixed, false, "Drive T: is not ready, so it was not wiped."}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said.toStdString());
+        app::settings() = app::ProcessSettings{};
+        prompter.texts.clear();
+        auto w = entireDriveOn(targetDir.path(), c.drive);
+        drives.types = {{c.drive[0], c.type}};
+        drives.ready = {{c.drive[0], c.ready}};
+        app::settings().SystemRootPath = "d:\\windows";
+        w->Command1_Click();
+        EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::Refused);
+        EXPECT_EQ(prompter.texts.last(), c.said);
+        EXPECT_TRUE(prompter.questions.isEmpty());
+        EXPECT_TRUE(w->Drive1->isEnabled() && w->Command1->isEnabled() && w->Command2->isVisibleTo(w.get()));
+    }
+    EXPECT_TRUE(QFile::exists(targetDir.filePath("keep.txt")));
+}
+
+// A removable drive, even on the boot drive's letter, is no boot drive: FAT
+// is forced again at Wipe, so nothing is asked, and the format (which
+// refuses a plain folder) starts. A Short wipe times itself from zero and
+// locks the end button meanwhile.
+TEST_F(EntireDrive, RemovableDriveGoesOnInFatAndAShortWipeLocksTheEndButton)
+{
+    drives.types[u'd'] = platform::DriveRemovable;
+    auto w = entireDriveOn(targetDir.path(), "d:");
+    w->Option7->click();
+    w->Option4->click(); // FAT32: changed back at Wipe
+    QStringList statuses, times;
+    int formatType = 0;
+    bool lockedSeen = false;
+    clock.onPause = [&] {
+        statuses << w->Text1->text();
+        times << w->Text7->text();
+        formatType = app::settings().FormatType;
+        lockedSeen = lockedSeen || (w->Command2->text() == "Close" && !w->Command2->isEnabled() &&
+                                    !w->Command1->isEnabled() && !w->Combo1->isEnabled());
+    };
+    clock.advance(3600 * 1000); // time since the process type was chosen
+    w->Command1_Click();
+    EXPECT_EQ(prompter.texts.first(), app::removableFatMessage());
+    EXPECT_FALSE(prompter.texts.contains(app::kBootDriveRefusal));
     EXPECT_TRUE(prompter.questions.isEmpty());
-    auto v = makeWindow();
-    v->show();
-    v->Command3->setVisible(true);
-    v->Command3->setEnabled(true);
-    v->Command3->click();
-    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(formatType, app::FormatFat);
+    ASSERT_FALSE(statuses.isEmpty());
+    EXPECT_EQ(statuses.first(), "D:\\   Preparing for Short Disc Short");
+    EXPECT_EQ(times.first(), "0:0:0"); // restarted at zero, not an hour on
+    EXPECT_TRUE(lockedSeen);
+    EXPECT_EQ(w->Command2->text(), "Close"); // stays until a new window
+    EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::FormatFailed);
+}
+
+TEST_F(EntireDrive, AFillThatStopsLeavesOutTheSecondFormat)
+{
+    ScratchVolume vol(ScratchVolume::Kind::Ntfs, 12);
+    if (!vol.ok())
+        GTEST_SKIP() << vol.skipReason().toStdString();
+    auto w = entireDriveOn(vol.folder());
+    drives.types[u't'] = platform::DriveFixed;
+    volume.createError = platform::ErrDeviceIO;
+    // Called after the first format: leaves a file the second would remove.
+    w->fillTargetFactory = [&](const QString&) {
+        writeMarker(vol.folder() + "/after-first-format.bin", 4096);
+        return testsupport::borrow(volume);
+    };
+    prompter.answer(true);
+    w->Command1_Click();
+    EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::FillStopped);
+    EXPECT_TRUE(QFile::exists(vol.folder() + "/after-first-format.bin"));
+    EXPECT_NE(w->Text2->text(), kSafe);
+    EXPECT_TRUE(prompter.texts.last().contains("Error 57"));
 }
