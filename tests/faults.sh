@@ -6,11 +6,14 @@
 #
 #   tests/faults.sh            every fault
 #   tests/faults.sh F03 F12    only these
-#   tests/faults.sh --check    only checks that each fault still applies
+#   tests/faults.sh --check    only checks that each fault applies and compiles
 #
 # Run as root after ./test.sh has installed the packages. The scratch copy
 # and its build stay in $ZARVEX_FAULTS_DIR (default /tmp/zarvex-faults), so a
 # second run only rebuilds what changed. Results: $ZARVEX_FAULTS_DIR/result.txt
+# The body is one block, read whole before it runs: an edit of this file
+# during a run does not change the run.
+{
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 scratch=${ZARVEX_FAULTS_DIR:-/tmp/zarvex-faults}
@@ -38,13 +41,13 @@ fault F07 "exactly 800 KiB left skips the medium fill stage" src/engine/freespac
 fault F08 "a pass that ends early leaves its fill files" src/engine/freespacewipe.cpp \
   $'        abandon();\n        removeCreated();' '        abandon();'
 fault F09 "the file system's reserve is not put back" src/platform/reservedspace.cpp \
-  '    closeFd(helperInput_);' '    ;'
+  '    closeFd(helperInput_);' '    if (false) closeFd(helperInput_);'
 fault F10 "the boot-drive refusal is skipped" src/app/entiredrive.cpp \
   'if (ctx.fill.DriveCategory == drives::CategoryFixed &&' 'if (false &&'
 fault F11 "a message text is changed" src/engine/freespacewipe.cpp \
   'may indicated your drive' 'may indicate your drive'
 fault F12 "the device's ends are not overwritten before a format" src/format/formathelper.cpp \
-  'if (!platform::overwriteEnds(v.target, kEndBytes, &why))' 'if (false)'
+  'if (!platform::overwriteEnds(v.target, kEndBytes, &why))' 'if (kEndBytes == 0 && !platform::overwriteEnds(v.target, kEndBytes, &why))'
 fault F13 "a letter that is only a folder is wiped without a question" src/engine/freespacewipe.cpp \
   'if (*own == *holding)' 'if (true)'
 fault F14 "a read-back difference passes" src/platform/readback.cpp \
@@ -77,15 +80,28 @@ apply() { # file old new: replaces the one occurrence, or fails
     s/\Q$ENV{OLD}\E/$ENV{NEW}/;' "$1"
 }
 
+# --check: each fault applies, and the faulty file compiles without a warning
+# (with the flags of the build in build/, which must exist).
 if [ "${1:-}" = --check ]; then
   bad=0
+  commands=$(ninja -C "$top/build" -t commands 2>/dev/null)
   for id in "${ids[@]}"; do
-    copy=$(mktemp)
+    copy=$(mktemp --suffix=.cpp)
     cp "$top/${file[$id]}" "$copy"
-    apply "$copy" "${old[$id]}" "${new[$id]}" 2>/dev/null || { echo "$id does not apply: ${what[$id]}"; bad=1; }
+    if ! apply "$copy" "${old[$id]}" "${new[$id]}" 2>/dev/null; then
+      echo "$id does not apply: ${what[$id]}"; bad=1
+    else
+      compile=$(grep -m1 -F -- "-c $top/${file[$id]}" <<<"$commands" |
+        perl -pe 's/ -MD -MT \S+ -MF \S+//; s/ -o \S+/ -o \/dev\/null/; s/ -c \S+/ -c '"${copy//\//\\/}"'/')
+      if [ -z "$compile" ]; then
+        echo "$id: no compile command for ${file[$id]} in build/"; bad=1
+      elif ! (cd "$top/build" && eval "$compile") >/dev/null 2>&1; then
+        echo "$id does not compile: ${what[$id]}"; bad=1
+      fi
+    fi
     rm -f "$copy"
   done
-  [ $bad = 0 ] && echo "All ${#ids[@]} faults apply."
+  [ $bad = 0 ] && echo "All ${#ids[@]} faults apply and compile."
   exit $bad
 fi
 
@@ -111,21 +127,24 @@ done
 src="$scratch/tree"
 cmake -S "$src" -B "$scratch/build" -G Ninja -DZARVEX_TESTS=ON >/dev/null || exit 2
 
-# Mounts and loop devices a crashed test may leave are removed after each run.
-mounts_before=$(awk '{print $5}' /proc/self/mountinfo | sort)
-loops_before=$(losetup -n -O NAME 2>/dev/null | sort)
+# The suite's temporary folders, scratch volumes among them, go under one
+# folder of the scratch copy; what a crashed test left mounted there is
+# unmounted after each run (and nothing of anyone else's).
+tmp="$scratch/tmp"
+mkdir -p "$tmp"
 tidy() {
-  comm -13 <(echo "$mounts_before") <(awk '{print $5}' /proc/self/mountinfo | sort) | sort -r |
+  awk -v t="$tmp/" 'index($5, t) == 1 {print $5}' /proc/self/mountinfo | sort -r |
     while read -r m; do umount -l "$m" 2>/dev/null; done
-  comm -13 <(echo "$loops_before") <(losetup -n -O NAME 2>/dev/null | sort) |
+  losetup -n -O NAME,BACK-FILE 2>/dev/null | awk -v t="$tmp/" 'index($2, t) == 1 {print $1}' |
     while read -r l; do losetup -d "$l" 2>/dev/null; done
+  find "$tmp" -mindepth 1 -maxdepth 1 -exec rm -rf --one-file-system {} + 2>/dev/null
 }
 
 # Builds and runs the suite; prints the first failing test, or nothing.
 run_suite() {
   cmake --build "$scratch/build" >"$scratch/build.log" 2>&1 || { echo "(does not build)"; return; }
   rm -f "$scratch/build/Testing/Temporary/LastTestsFailed.log"
-  (cd "$scratch/build" && QT_QPA_PLATFORM=offscreen ctest --timeout 600 -j1 --stop-on-failure \
+  (cd "$scratch/build" && TMPDIR="$tmp" QT_QPA_PLATFORM=offscreen ctest --timeout 600 -j1 --stop-on-failure \
     >"$scratch/ctest.log" 2>&1)
   tidy
   local failed="$scratch/build/Testing/Temporary/LastTestsFailed.log"
@@ -163,3 +182,5 @@ for id in "${chosen[@]}"; do
   echo "$line" | tee -a "$out"
 done
 echo "Caught $caught of ${#chosen[@]}." | tee -a "$out"
+exit
+}
