@@ -1,4 +1,5 @@
 #include "platform/appdata.h"
+#include "platform/fd.h"
 #include "platform/errors.h"
 
 #include <QDir>
@@ -36,16 +37,6 @@ QString userStateFolder()
 }
 
 namespace {
-
-// Closes a descriptor on every path out.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 void writeAll(int fd, const char* data, ssize_t size, const QString& path)
 {

@@ -1,4 +1,5 @@
 #include "platform/fstraits.h"
+#include "platform/fd.h"
 #include "platform/mounts.h"
 #include "platform/tools.h"
 
@@ -16,16 +17,6 @@
 namespace platform {
 
 namespace {
-
-struct Fd {
-    int fd;
-    explicit Fd(const QString& path, int flags) : fd(::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC)) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 QString option(const QString& options, const QString& name)
 {

@@ -1,4 +1,5 @@
 #include "platform/readback.h"
+#include "platform/fd.h"
 #include "platform/errors.h"
 
 #include <QFile>
@@ -59,15 +60,6 @@ std::int64_t WrittenContent::firstDifference(std::uint64_t offset, const char* d
 }
 
 namespace {
-
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
