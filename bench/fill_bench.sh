@@ -23,23 +23,11 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repeats=${REPEATS:-3}
-bench=${ZARVEX_FILLBENCH:-}
-if [[ -z $bench ]]; then
-    for c in "$here/../build-bench/tools/zarvexfillbench" "$here/../build/tools/zarvexfillbench"; do
-        if [[ -x $c ]]; then bench=$c; break; fi
-    done
-fi
-if [[ $(id -u) -ne 0 ]]; then
-    echo "fill_bench.sh: run as root (it mounts a tmpfs, a loop image and an NTFS image)" >&2
-    exit 2
-fi
-if [[ -z $bench || ! -x $bench ]]; then
-    echo "fill_bench.sh: zarvexfillbench not found; build it or set ZARVEX_FILLBENCH" >&2
-    exit 2
-fi
-for tool in mkfs.ext4 mkfs.ntfs ntfs-3g losetup dd; do
-    command -v "$tool" >/dev/null || { echo "fill_bench.sh: $tool is missing" >&2; exit 2; }
-done
+source "$here/common.sh"
+needs_root "it mounts a tmpfs, a loop image and an NTFS image"
+bench_program zarvexfillbench ZARVEX_FILLBENCH
+bench=$program
+needs_tools mkfs.ext4 mkfs.ntfs ntfs-3g losetup dd
 
 work=$(mktemp -d /tmp/zarvexbench.XXXXXX)
 mounts=()
@@ -56,11 +44,7 @@ cleanup() {
     done
     [[ -n $loopdev ]] && losetup -d "$loopdev"
     # Never delete through a mount that is still there.
-    if grep -q " $work/" /proc/self/mountinfo; then
-        echo "fill_bench.sh: something is still mounted under $work; left it in place" >&2
-    else
-        rm -rf --one-file-system "$work"
-    fi
+    remove_work
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP

@@ -8,8 +8,8 @@
 // once every fill file has been written and flushed to stable storage;
 // MBps: bytes / 1,000,000 / seconds. Everything else goes to standard error.
 #include "engine/filltarget.h"
-#include "engine/fillview.h"
 #include "engine/freespacewipe.h"
+#include "quietfill.h"
 #include "platform/errors.h"
 #include "platform/reservedspace.h"
 #include "platform/services.h"
@@ -22,31 +22,6 @@
 #include <cstdio>
 
 namespace {
-
-// The window of a fill, with nobody looking at it.
-class QuietView : public engine::FillView {
-public:
-    void setStatus(const QString&) override {}
-    void setDetail(const QString&) override {}
-    void setPercent(const QString&) override {}
-    void setProcessTime(const QString&) override {}
-    void setProgress(std::int64_t, std::int64_t) override {}
-    void setProcessControlsEnabled(bool) override {}
-    void selectWipeOption(bool) override {}
-    void resetAfterFill() override {}
-};
-
-// Message boxes that keep their texts for the report and answer No.
-class SilentPrompter : public platform::Prompter {
-public:
-    void message(const QString& text) override { messages << text; }
-    bool askYesNo(const QString& text) override
-    {
-        messages << text;
-        return false;
-    }
-    QStringList messages;
-};
 
 // What the bench learns from the fill files as the pass deletes them.
 struct Measurement {
@@ -108,7 +83,7 @@ int main(int argc, char** argv)
     platform::cleanUpOnTerminationSignals();
 
     platform::Services services = platform::systemServices();
-    SilentPrompter prompter;
+    bench::SilentPrompter prompter;
     services.prompter = &prompter;
 
     QString selectedDrive = drive;
@@ -120,7 +95,7 @@ int main(int argc, char** argv)
     engine::FillState state{selectedDrive,  wipeLevel,          freeSpaceKB,   wipeStartTime,     wipeNowTime,
                             driveErrorFlag, patternCallCount, driveCategory, driveCategoryKnown};
 
-    QuietView view;
+    bench::QuietView view;
     engine::FillProcedure fill(state, view, services);
     fill.setPauses(false);
 

@@ -10,12 +10,11 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repeats=${REPEATS:-3}
-bench=${ZARVEX_OVERWRITEBENCH:-$here/../build/tools/zarvexoverwritebench}
-[[ $(id -u) -eq 0 ]] || { echo "overwrite_bench.sh: run as root (it mounts images)" >&2; exit 2; }
-[[ -x $bench ]] || { echo "overwrite_bench.sh: build zarvexoverwritebench first" >&2; exit 2; }
-for tool in mkfs.ext4 mkfs.ntfs ntfs-3g shred; do
-    command -v "$tool" >/dev/null || { echo "overwrite_bench.sh: $tool is missing" >&2; exit 2; }
-done
+source "$here/common.sh"
+needs_root "it mounts images"
+bench_program zarvexoverwritebench ZARVEX_OVERWRITEBENCH
+bench=$program
+needs_tools mkfs.ext4 mkfs.ntfs ntfs-3g shred
 
 work=$(mktemp -d /tmp/zarvexowbench.XXXXXX)
 mounts=()
@@ -25,11 +24,7 @@ cleanup() {
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
         umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}"
     done
-    if grep -q " $work/" /proc/self/mountinfo; then
-        echo "overwrite_bench.sh: something is still mounted under $work; left it in place" >&2
-    else
-        rm -rf --one-file-system "$work"
-    fi
+    remove_work
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP

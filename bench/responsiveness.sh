@@ -15,23 +15,11 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repeats=${REPEATS:-3}
-probe=${ZARVEX_PROBE:-}
-if [[ -z $probe ]]; then
-    for c in "$here/../build-bench/tools/zarvexresponsivenessprobe" "$here/../build/tools/zarvexresponsivenessprobe"; do
-        if [[ -x $c ]]; then probe=$c; break; fi
-    done
-fi
-if [[ $(id -u) -ne 0 ]]; then
-    echo "responsiveness.sh: run as root (it mounts a loop image and an NTFS image)" >&2
-    exit 2
-fi
-if [[ -z $probe || ! -x $probe ]]; then
-    echo "responsiveness.sh: zarvexresponsivenessprobe not found; build it or set ZARVEX_PROBE" >&2
-    exit 2
-fi
-for tool in mkfs.ext4 mkfs.ntfs ntfs-3g losetup; do
-    command -v "$tool" >/dev/null || { echo "responsiveness.sh: $tool is missing" >&2; exit 2; }
-done
+source "$here/common.sh"
+needs_root "it mounts a loop image and an NTFS image"
+bench_program zarvexresponsivenessprobe ZARVEX_PROBE
+probe=$program
+needs_tools mkfs.ext4 mkfs.ntfs ntfs-3g losetup
 
 work=$(mktemp -d /tmp/zarvexprobe.XXXXXX)
 mnt=""
@@ -47,11 +35,7 @@ cleanup() {
     set +e
     release
     # Never delete through a mount that is still there.
-    if grep -q " $work/" /proc/self/mountinfo; then
-        echo "responsiveness.sh: something is still mounted under $work; left it in place" >&2
-    else
-        rm -rf --one-file-system "$work"
-    fi
+    remove_work
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP

@@ -9,20 +9,10 @@ set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 runs=${RUNS:-3}
-bench=${ZARVEX_VERIFYBENCH:-}
-if [[ -z $bench ]]; then
-    for c in "$here/../build-bench/tools/zarvexverifybench" "$here/../build/tools/zarvexverifybench"; do
-        if [[ -x $c ]]; then bench=$c; break; fi
-    done
-fi
-if [[ $(id -u) -ne 0 ]]; then
-    echo "verify_bench.sh: run as root (it mounts a loop image)" >&2
-    exit 2
-fi
-if [[ -z $bench || ! -x $bench ]]; then
-    echo "verify_bench.sh: zarvexverifybench not found; build it or set ZARVEX_VERIFYBENCH" >&2
-    exit 2
-fi
+source "$here/common.sh"
+needs_root "it mounts a loop image"
+bench_program zarvexverifybench ZARVEX_VERIFYBENCH
+bench=$program
 
 work=$(mktemp -d /tmp/zarvexverify.XXXXXX)
 mounted=""
@@ -31,11 +21,7 @@ cleanup() {
     set +e
     [[ -n $mounted ]] && { umount "$mounted" 2>/dev/null || umount -l "$mounted"; }
     [[ -n $loopdev ]] && losetup -d "$loopdev"
-    if grep -q " $work/" /proc/self/mountinfo; then
-        echo "verify_bench.sh: something is still mounted under $work; left it in place" >&2
-    else
-        rm -rf --one-file-system "$work"
-    fi
+    remove_work
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP

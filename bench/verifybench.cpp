@@ -11,8 +11,8 @@
 // other, so the ratio compares like with like on a machine whose speed
 // drifts. Records of these wipes go to a temporary folder.
 #include "engine/filltarget.h"
-#include "engine/fillview.h"
 #include "engine/freespacewipe.h"
+#include "quietfill.h"
 #include "platform/errors.h"
 #include "platform/reservedspace.h"
 #include "platform/services.h"
@@ -27,29 +27,6 @@
 #include <vector>
 
 namespace {
-
-class QuietView : public engine::FillView {
-public:
-    void setStatus(const QString&) override {}
-    void setDetail(const QString&) override {}
-    void setPercent(const QString&) override {}
-    void setProcessTime(const QString&) override {}
-    void setProgress(std::int64_t, std::int64_t) override {}
-    void setProcessControlsEnabled(bool) override {}
-    void selectWipeOption(bool) override {}
-    void resetAfterFill() override {}
-};
-
-class SilentPrompter : public platform::Prompter {
-public:
-    void message(const QString& text) override { messages << text; }
-    bool askYesNo(const QString& text) override
-    {
-        messages << text;
-        return false;
-    }
-    QStringList messages;
-};
 
 // The disk as the wipe fills it (reserve released, as the wipe does),
 // reading back or not, and timing the reading.
@@ -87,7 +64,7 @@ struct Run {
 Run wipe(const QString& drive, bool verify)
 {
     platform::Services services = platform::systemServices();
-    SilentPrompter prompter;
+    bench::SilentPrompter prompter;
     services.prompter = &prompter;
     QString selectedDrive = drive;
     std::int16_t wipeLevel = 2; // Short Wipe
@@ -95,7 +72,7 @@ Run wipe(const QString& drive, bool verify)
     QDateTime start, now;
     std::int16_t errorFlag = 0, category = 0, known = 0;
     std::int32_t patterns = 0;
-    QuietView view;
+    bench::QuietView view;
     engine::FillProcedure fill({selectedDrive, wipeLevel, freeSpaceKB, start, now, errorFlag, patterns, category, known},
                                view, services);
     fill.setPauses(false);

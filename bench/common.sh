@@ -1,0 +1,36 @@
+# Sourced by the benchmark scripts (after they set `here`): the checks each
+# makes before it mounts anything, and the removal of its work folder.
+me=$(basename "$0")
+
+needs_root() { # why
+    [[ $(id -u) -eq 0 ]] || { echo "$me: run as root ($1)" >&2; exit 2; }
+}
+
+needs_tools() { # tool...
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null || { echo "$me: $tool is missing" >&2; exit 2; }
+    done
+}
+
+# bench_program NAME VAR: sets `program` to the benchmark program NAME, from
+# $VAR or the build folders beside the scripts; exits when there is none.
+bench_program() {
+    local c
+    program=${!2:-}
+    if [[ -z $program ]]; then
+        for c in "$here/../build-bench/tools/$1" "$here/../build/tools/$1"; do
+            if [[ -x $c ]]; then program=$c; break; fi
+        done
+    fi
+    [[ -n $program && -x $program ]] || { echo "$me: $1 not found; build it or set $2" >&2; exit 2; }
+}
+
+# Deletes $work, never through a mount that is still there.
+remove_work() {
+    if grep -q " $work/" /proc/self/mountinfo; then
+        echo "$me: something is still mounted under $work; left it in place" >&2
+    else
+        rm -rf --one-file-system "$work"
+    fi
+}
