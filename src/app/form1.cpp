@@ -3,6 +3,7 @@
 #include "controls/filelistbox.h"
 #include "drives/driveinfo.h"
 #include "filewipe/form2.h"
+#include "info/logo.h"
 #include "info/menus.h"
 #include "platform/environment.h"
 #include "platform/errors.h"
@@ -28,13 +29,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
-
-// The logo lives in the core library's resources, which a static library
-// must register itself.
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
 
 namespace app {
 
@@ -101,7 +95,6 @@ QString withRootBackslash(const QString& drive)
 Form1::Form1(platform::Services services, std::function<void()> endProgram, QWidget* parent)
     : QMainWindow(parent), services_(services), endProgram_(std::move(endProgram)), s_(settings())
 {
-    initResources();
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildUi();
@@ -122,10 +115,7 @@ void Form1::buildUi()
     // Left column: logo, drive, wipe options, file and folder wipes, format type.
     auto* left = new QVBoxLayout;
     columns->addLayout(left);
-    Picture1 = new QLabel;
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.gif")));
-    Picture1->setFixedSize(100, 52);
+    Picture1 = info::makeLogo(QStringLiteral("Picture1"));
     left->addWidget(Picture1);
 
     auto* driveGroup = new QGroupBox(QStringLiteral("Select Drive"));

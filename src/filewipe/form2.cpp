@@ -16,6 +16,7 @@
 #include "controls/filelistbox.h"
 #include "filewipe/filetypes.h"
 #include "filewipe/wipeprocedure.h"
+#include "info/logo.h"
 #include "info/menus.h"
 #include "infodb/infodb.h"
 #include "platform/errors.h"
@@ -43,13 +44,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-
-// The logo lives in the core library's resources, which a static library
-// must register itself.
-static void initFileWipeResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
 
 namespace filewipe {
 
@@ -128,7 +122,6 @@ Form2::Form2(platform::Services services, MainWindowFactory newMainWindow, std::
       endProgram_(std::move(endProgram)),
       s_(app::settings())
 {
-    initFileWipeResources();
     if (!newMainWindow_) {
         newMainWindow_ = [services] {
             auto* w = new app::Form1(services);
@@ -202,9 +195,7 @@ QWidget* Form2::createChoiceColumn()
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    Picture1 = label(QStringLiteral("Picture1"), {});
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/logo.gif")));
-    Picture1->setFixedSize(100, 52);
+    Picture1 = info::makeLogo(QStringLiteral("Picture1"));
     layout->addWidget(Picture1, 0, Qt::AlignHCenter);
 
     // Combo1 and Text3 share one place; the mode shows one of them.

@@ -3,7 +3,7 @@
 #include <QLabel>
 
 // The picture is in the core library's resources, which a static library
-// must register itself; the windows here can open before the main window.
+// must register itself, once, before the first window shows it.
 static void initResources()
 {
     Q_INIT_RESOURCE(resources);

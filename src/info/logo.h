@@ -1,6 +1,5 @@
 #pragma once
-// The maker's logo, 100 x 52 pixels, as the viewer and the about window
-// show it (twice each).
+// The maker's logo, 100 x 52 pixels, as every window shows it.
 #include <QString>
 
 class QLabel;
