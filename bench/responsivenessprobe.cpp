@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "controls/drivelistbox.h"
 #include "platform/prompter.h"
+#include "quietfill.h"
 #include "platform/services.h"
 #include "platform/shutdown.h"
 
@@ -33,18 +34,6 @@ namespace {
 
 constexpr qint64 kTickMs = 10;
 constexpr qint64 kGoalMs = 50;
-
-// Message boxes cannot be answered offscreen: keep their texts, answer No.
-class RecordingPrompter : public platform::Prompter {
-public:
-    void message(const QString& text) override { texts << text; }
-    bool askYesNo(const QString& text) override
-    {
-        texts << text;
-        return false;
-    }
-    QStringList texts;
-};
 
 double percentile(std::vector<qint64> ns, double p)
 {
@@ -73,7 +62,8 @@ int main(int argc, char** argv)
     const QString letter = idleSeconds > 0 ? QStringLiteral("c") : args.at(1).toLower();
     platform::cleanUpOnTerminationSignals();
 
-    RecordingPrompter prompter;
+    // Message boxes cannot be answered offscreen.
+    bench::SilentPrompter prompter;
     platform::Services services = platform::systemServices();
     services.prompter = &prompter;
     int ended = 0;
@@ -121,7 +111,7 @@ int main(int argc, char** argv)
     });
     app.exec();
 
-    for (QString t : std::as_const(prompter.texts))
+    for (QString t : std::as_const(prompter.messages))
         std::fprintf(stderr, "zarvexresponsivenessprobe: message: %s\n",
                      qPrintable(t.replace(QStringLiteral("\r\n"), QStringLiteral(" | "))));
     if (idleSeconds == 0 && (!window.lastFill.completed || ended)) {
