@@ -1,4 +1,5 @@
 #include "info/frmabout.h"
+#include "controls/bringtofront.h"
 
 #include "info/logo.h"
 
@@ -91,10 +92,7 @@ frmAbout* showAboutWindow()
 {
     if (!theAbout)
         theAbout = new frmAbout;
-    theAbout->show();
-    theAbout->setWindowState(theAbout->windowState() & ~Qt::WindowMinimized);
-    theAbout->raise();
-    theAbout->activateWindow();
+    controls::bringToFront(theAbout);
     return theAbout;
 }
 

@@ -1,4 +1,5 @@
 // The viewer holds a connection and a recordset on "MiscInfo" while it is
+#include "controls/bringtofront.h"
 // open and lets both go when it closes, so the next topic opens a freshly
 // loaded viewer on whatever the database holds then. A database that cannot
 // be read is reported once (the info database layer's rule) and leaves an
@@ -183,10 +184,7 @@ frmInfo* showInfoWindow(platform::Prompter& prompter)
         theViewer = new frmInfo(prompter);
         theViewer->form_load();
     }
-    theViewer->show();
-    theViewer->setWindowState(theViewer->windowState() & ~Qt::WindowMinimized);
-    theViewer->raise();
-    theViewer->activateWindow();
+    controls::bringToFront(theViewer);
     return theViewer;
 }
 

@@ -1,4 +1,5 @@
 #include "records/frmrecords.h"
+#include "controls/bringtofront.h"
 #include "info/infoprint.h"
 #include "platform/errors.h"
 #include "platform/prompter.h"
@@ -224,10 +225,7 @@ frmRecords* showRecordsWindow(platform::Prompter& prompter)
         theWindow = new frmRecords(prompter);
     else
         theWindow->reload();
-    theWindow->show();
-    theWindow->setWindowState(theWindow->windowState() & ~Qt::WindowMinimized);
-    theWindow->raise();
-    theWindow->activateWindow();
+    controls::bringToFront(theWindow);
     return theWindow;
 }
 
