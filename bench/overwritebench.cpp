@@ -4,6 +4,8 @@
 //   zarvexoverwritebench FILE [PASSES]     (21 by default: 20 numbered + the last)
 #include "filewipe/overwrite.h"
 #include "platform/clock.h"
+#include "platform/names.h"
+#include "platform/overwritefile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -34,11 +36,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: zarvexoverwritebench FILE [PASSES]\n");
         return 2;
     }
-    const QString file = QString::fromLocal8Bit(argv[1]);
+    const QString file = platform::nameFromBytes(argv[1]);
     const int passes = argc > 2 ? std::atoi(argv[2]) : 21;
     NoWaitClock clock;
     NoView view;
-    filewipe::OverwriteState state{file, QFileInfo(file).size()};
+    const QFileInfo info(file);
+    const platform::WipeFolder folder(info.absolutePath());
+    platform::OverwriteFile opened = folder.open(info.fileName(), {});
+    filewipe::OverwriteState state{file, &opened, info.size()};
     std::uint64_t bytes = 0;
     QElapsedTimer timer;
     timer.start();

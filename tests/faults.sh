@@ -24,12 +24,12 @@ fault() { ids+=("$1"); what[$1]=$2; file[$1]=$3; old[$1]=$4; new[$1]=$5; }
 
 # Each fault: id, what goes wrong, file, the text it replaces (exactly one
 # occurrence), the faulty text.
-fault F01 "a file pass is not flushed before its file closes" src/platform/overwritefile.cpp \
-  'const int synced = ::fsync(fd);' 'const int synced = 0;'
+fault F01 "a file pass is not flushed before the next" src/filewipe/overwrite.cpp \
+  $'s.FileLength = static_cast<std::int64_t>(file.size());\n    file.sync();' 's.FileLength = static_cast<std::int64_t>(file.size());'
 fault F02 "a file pass writes a twenty-first of the file" src/filewipe/overwrite.cpp \
   'file.writePattern(block, passBytes, progress);' 'file.writePattern(block, passBytes / 21, progress);'
 fault F03 "a symbolic link swapped in for a file is followed" src/platform/overwritefile.cpp \
-  'O_WRONLY | O_NOFOLLOW | O_NONBLOCK' 'O_WRONLY | O_NONBLOCK'
+  'O_PATH | O_NOFOLLOW | O_CLOEXEC' 'O_PATH | O_CLOEXEC'
 fault F04 "the protected-folder comparison is case-blind" src/filewipe/wipeprocedure.cpp \
   'if (afterRoot.left(8) == QStringLiteral("Recycled")' 'if (afterRoot.left(8).toLower() == QStringLiteral("recycled")'
 fault F05 "the second file pass writes the wrong byte" src/filewipe/overwrite.cpp \
@@ -52,10 +52,10 @@ fault F13 "a letter that is only a folder is wiped without a question" src/engin
   'if (*own == *holding)' 'if (true)'
 fault F14 "a read-back difference passes" src/platform/readback.cpp \
   'if (at >= 0)' 'if (at >= 0 && false)'
-fault F15 "a hard-linked file is wiped through all its names" src/filewipe/wipeprocedure.cpp \
-  'others > 0)' 'others > 99)'
+fault F15 "a hard-linked file is wiped through all its names" src/platform/overwritefile.cpp \
+  'if (sx.stx_nlink > 1)' 'if (sx.stx_nlink > 99)'
 fault F16 "a file's name is not overwritten before its deletion" src/platform/overwritefile.cpp \
-  'const QString last = overwriteName(nativePath);' 'const QString last = nativePath;'
+  'const QByteArray last = overwriteName(folder_->fd_, nameToBytes(name_), id_, path_, left);' 'const QByteArray last = nameToBytes(name_);'
 fault F17 "the Complete free-space wipe makes one pass too few" src/engine/freespacewipe.cpp \
   'return wipeLevel == 1 ? 12 : 6;' 'return wipeLevel == 1 ? 11 : 6;'
 fault F18 "a file of exactly 1,000,000 bytes gets the small-file passes" src/filewipe/wipeprocedure.cpp \
@@ -72,6 +72,12 @@ fault F23 "a fill file is not entered in the wipe journal" src/engine/filltarget
   'journal_.fileCreated(path);' ';'
 fault F24 "the help topic Wipe Free Space reads the wrong text" src/info/frminfo.cpp \
   '"Orvane Wipe Free Space Instructions", "FreeWipe"}' '"Orvane Wipe Free Space Instructions", "WipeFree"}'
+fault F25 "a file bind-mounted from another volume is written" src/platform/overwritefile.cpp \
+  '    if (otherMount)' '    if (false && otherMount)'
+fault F26 "a chosen immutable file stops the run" src/platform/overwritefile.cpp \
+  'if (hasAttribute(sx, STATX_ATTR_IMMUTABLE))' 'if (false)'
+fault F27 "a sparse file's pass is started without the room for it" src/filewipe/wipeprocedure.cpp \
+  'needed > 0 && needed > file.freeSpace()' 'needed > 0 && false'
 
 apply() { # file old new: replaces the one occurrence, or fails
   OLD=$2 NEW=$3 perl -0777 -i -pe '

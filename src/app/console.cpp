@@ -6,6 +6,9 @@
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
 #include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/mounts.h"
+#include "platform/names.h"
 #include "platform/services.h"
 #include "platform/wipejournal.h"
 #include "records/listing.h"
@@ -239,9 +242,32 @@ struct Options {
 bool parseOptions(const Command& command, const QStringList& args, Options& o, int& rc)
 {
     QStringList seen;
+    const bool takesPaths = command.operand == Operand::Files || command.operand == Operand::Folder;
+    bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
+        // After "--" every argument is a path, "-h" and "--yes" too.
+        if (takesPaths && optionsEnded) {
+            if (command.operand == Operand::Folder && !o.paths.isEmpty()) {
+                rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
+                return false;
+            }
+            o.paths << a;
+            continue;
+        }
+        if (takesPaths && a == QStringLiteral("--")) {
+            optionsEnded = true;
+            continue;
+        }
         if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
+            // Asked for help together with a wipe, the command may have meant
+            // a file of that name: that is said, not guessed.
+            if (takesPaths && args.size() > 1) {
+                rc = usageError(QStringLiteral("%1 asks for help and takes nothing else; a file of that name goes "
+                                               "after --, as in: -- %1")
+                                    .arg(a));
+                return false;
+            }
             o.help = true;
             return true;
         }
@@ -276,9 +302,7 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
         } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
                    (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
             o.drive = a.left(2).toLower();
-        } else if ((command.operand == Operand::Files || command.operand == Operand::Folder) &&
-                   !a.startsWith(QStringLiteral("--")) &&
-                   (command.operand == Operand::Files || o.paths.isEmpty())) {
+        } else if (takesPaths && !a.startsWith(u'-') && (command.operand == Operand::Files || o.paths.isEmpty())) {
             o.paths << a;
         } else {
             rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
@@ -293,7 +317,7 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
         rc = usageError(QStringLiteral("a drive is needed, for example d:"));
         return false;
     }
-    if ((command.operand == Operand::Files || command.operand == Operand::Folder) && o.paths.isEmpty()) {
+    if (takesPaths && o.paths.isEmpty()) {
         rc = usageError(command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
                                                            : QStringLiteral("at least one file is needed"));
         return false;
@@ -449,24 +473,34 @@ struct FolderChoice {
     QString drivePath; // "t:\docs"
     QString native;
     QStringList names;
+    QList<platform::FileId> ids; // each file once, however often it was named
 };
 
-// Groups the paths by folder; a path that is no regular file, or lies on no
-// drive, is refused by name.
+// Groups the paths by folder, each file once; a path that is no regular
+// file, or lies on no drive, is refused by name.
 bool groupByFolder(const QStringList& paths, const platform::DriveTable& table, std::vector<FolderChoice>& out)
 {
     for (const QString& path : paths) {
-        const QFileInfo info(path);
-        const QString folder = info.absoluteDir().canonicalPath();
-        const auto drivePath = table.toDrivePath(folder);
-        if (!info.isFile() || info.isSymLink() || folder.isEmpty() || !drivePath) {
-            printLine(QStringLiteral("%1 is not a file on any drive; nothing was wiped.").arg(quoted(path)));
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const QString name = slash < 0 ? path : path.mid(slash + 1);
+        const QString folder = platform::canonicalFolder(slash < 0    ? QStringLiteral(".")
+                                                         : slash == 0 ? QStringLiteral("/")
+                                                                      : path.left(slash))
+                                   .value_or(QString());
+        const auto facts = platform::examinePath(path);
+        const auto drivePath = folder.isEmpty() ? std::nullopt : table.toDrivePath(folder);
+        if (!facts || !facts->regularFile || name.isEmpty() || !drivePath) {
+            printLine(QStringLiteral("%1 is not a file on any drive; nothing was wiped.")
+                          .arg(quoted(platform::readableName(path))));
             return false;
         }
         auto group = std::find_if(out.begin(), out.end(), [&](const FolderChoice& c) { return c.native == folder; });
         if (group == out.end())
-            group = out.insert(out.end(), {*drivePath, folder, {}});
-        group->names << info.fileName();
+            group = out.insert(out.end(), {*drivePath, folder, {}, {}});
+        if (!group->ids.contains(facts->id)) {
+            group->names << name;
+            group->ids << facts->id;
+        }
     }
     return true;
 }
@@ -484,14 +518,15 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
 
     std::vector<FolderChoice> choices;
     if (folderMode) {
-        const QString folder = QFileInfo(o.paths.first()).canonicalFilePath();
-        const auto drivePath = QFileInfo(folder).isDir() ? table.toDrivePath(folder) : std::nullopt;
+        const QString folder = platform::canonicalFolder(o.paths.first()).value_or(QString());
+        const auto drivePath = folder.isEmpty() ? std::nullopt : table.toDrivePath(folder);
         // A drive's root is no folder to remove.
         if (!drivePath || drivePath->size() <= 3) {
-            printLine(QStringLiteral("%1 is not a folder on a drive; nothing was wiped.").arg(quoted(o.paths.first())));
+            printLine(QStringLiteral("%1 is not a folder on a drive; nothing was wiped.")
+                          .arg(quoted(platform::readableName(o.paths.first()))));
             return 1;
         }
-        choices.push_back({*drivePath, folder, {}});
+        choices.push_back({*drivePath, folder, {}, {}});
     } else if (!groupByFolder(o.paths, table, choices)) {
         return 1;
     }
@@ -499,9 +534,9 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
         for (const FolderChoice& c : choices) {
             const QStringList names = folderMode ? filewipe::FolderList(c.drivePath, c.native).names() : c.names;
             for (const QString& n : names)
-                printLine(QStringLiteral("would destroy %1/%2").arg(c.native, n));
+                printLine(QStringLiteral("would destroy %1").arg(platform::readableName(c.native + u'/' + n)));
             if (folderMode)
-                printLine(QStringLiteral("would remove the folder %1").arg(c.native));
+                printLine(QStringLiteral("would remove the folder %1").arg(platform::readableName(c.native)));
         }
         printLine(QStringLiteral("Nothing was done. Run the command again with --yes to do it."));
         return 1;
@@ -512,17 +547,16 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
     bool allWiped = true;
     for (const FolderChoice& c : choices) {
         ConsoleFileView view(c.drivePath, c.native);
-        if (!folderMode && !view.choose(c.names)) {
-            printLine(QStringLiteral("A file in %1 is no longer there; nothing more was wiped.").arg(c.native));
+        if (!folderMode && !std::all_of(c.ids.begin(), c.ids.end(), [&](platform::FileId id) { return view.choose(id); })) {
+            printLine(QStringLiteral("A file in %1 is no longer there; nothing more was wiped.")
+                          .arg(platform::readableName(c.native)));
             return 1;
         }
         s.SelectedDrive = c.drivePath.left(2) + u'\\';
         filewipe::FileWipeContext ctx{folderMode, folderMode ? c.drivePath + u'\\' : QString(), s, wipeInProgress,
                                       view, services};
         const filewipe::FileWipeResult result = filewipe::runFileWipe(ctx);
-        const int expected = folderMode ? view.entryCount() : int(c.names.size());
-        allWiped = allWiped && result.completed() && result.filesWiped == expected &&
-                   (!folderMode || result.folderRemoved);
+        allWiped = allWiped && result.completed() && (!folderMode || result.folderRemoved);
         if (!result.completed())
             break;
     }

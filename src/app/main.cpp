@@ -1,5 +1,6 @@
 #include "app/console.h"
 #include "app/form1.h"
+#include "platform/names.h"
 #include "platform/prompter.h"
 #include "platform/shutdown.h"
 #include "platform/wipejournal.h"
@@ -11,7 +12,7 @@ int main(int argc, char* argv[])
 {
     QStringList args;
     for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+        args << platform::nameFromBytes(argv[i]); // a path that is not UTF-8 keeps its bytes
     if (app::isConsoleCommand(args)) {
         // No display needed: a terminal on a headless machine will do.
         if (app::consoleNeedsFonts(args) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

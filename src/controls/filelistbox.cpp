@@ -1,4 +1,5 @@
 #include "controls/filelistbox.h"
+#include "platform/names.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 
@@ -43,10 +44,23 @@ void FileListBox::setShowReadOnly(bool on)
     refresh();
 }
 
+// The entry's name and identity ride with it; its text is the name as a
+// person can read it.
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kDeviceRole = Qt::UserRole + 1;
+constexpr int kInodeRole = Qt::UserRole + 2;
+
 QString FileListBox::entry(int index) const
 {
     const QListWidgetItem* it = item(index);
-    return it ? it->text() : QString();
+    return it ? it->data(kNameRole).toString() : QString();
+}
+
+platform::FileId FileListBox::entryId(int index) const
+{
+    const QListWidgetItem* it = item(index);
+    return it ? platform::FileId{it->data(kDeviceRole).toULongLong(), it->data(kInodeRole).toULongLong()}
+              : platform::FileId{};
 }
 
 bool FileListBox::selected(int index) const
@@ -110,7 +124,10 @@ void FileListBox::refresh()
             continue;
         if (!matchesPattern(f.name, pattern_))
             continue;
-        addItem(f.name);
+        auto* it = new QListWidgetItem(platform::readableName(f.name), this);
+        it->setData(kNameRole, f.name);
+        it->setData(kDeviceRole, QVariant::fromValue<qulonglong>(f.id.dev));
+        it->setData(kInodeRole, QVariant::fromValue<qulonglong>(f.id.ino));
     }
 }
 

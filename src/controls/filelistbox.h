@@ -2,6 +2,8 @@
 // The classic file list: the regular files of one folder that match one or
 // more ';'-separated wildcard patterns (without regard to case), filtered by
 // the system, hidden and read-only attributes, several selectable.
+#include "platform/files.h"
+
 #include <QListWidget>
 #include <QString>
 
@@ -28,7 +30,10 @@ public:
     void setShowReadOnly(bool on);
 
     int listCount() const { return count(); }
+    // The entry's file name (its bytes, reversibly) and the file it named
+    // when the folder was read.
     QString entry(int index) const;
+    platform::FileId entryId(int index) const;
     bool selected(int index) const;
     void setSelected(int index, bool on);
 

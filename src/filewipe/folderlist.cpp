@@ -7,10 +7,14 @@ namespace filewipe {
 
 FolderList::FolderList(QString drivePath, const QString& nativeFolder) : drivePath_(std::move(drivePath))
 {
-    for (const platform::DirEntry& e : platform::listRegularFiles(nativeFolder))
+    std::vector<platform::DirEntry> entries = platform::listRegularFiles(nativeFolder);
+    std::sort(entries.begin(), entries.end(), [](const platform::DirEntry& a, const platform::DirEntry& b) {
+        return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
+    });
+    for (const platform::DirEntry& e : entries) {
         names_ << e.name;
-    std::sort(names_.begin(), names_.end(),
-              [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
+        ids_ << e.id;
+    }
     selected_.assign(std::size_t(names_.size()), false);
 }
 
@@ -22,6 +26,15 @@ bool FolderList::choose(const QStringList& names)
             return false;
         selected_[std::size_t(i)] = true;
     }
+    return true;
+}
+
+bool FolderList::choose(platform::FileId id)
+{
+    const qsizetype i = ids_.indexOf(id);
+    if (i < 0)
+        return false;
+    selected_[std::size_t(i)] = true;
     return true;
 }
 

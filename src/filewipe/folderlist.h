@@ -20,9 +20,12 @@ public:
     const QStringList& names() const { return names_; }
     // Chooses the entries with these names; false when one is not listed.
     bool choose(const QStringList& names);
+    // Chooses the entry of this file; false when none lists it.
+    bool choose(platform::FileId id);
 
     int entryCount() const override { return int(names_.size()); }
     QString entryName(int index) const override { return names_.value(index); }
+    platform::FileId entryId(int index) const override { return ids_.value(index); }
     bool entrySelected(int index) const override { return selected_[std::size_t(index)]; }
     void selectEntry(int index) override { selected_[std::size_t(index)] = true; }
     QString listFolder() const override { return drivePath_; }
@@ -49,6 +52,7 @@ public:
 private:
     QString drivePath_;
     QStringList names_;
+    QList<platform::FileId> ids_;
     std::vector<bool> selected_;
 };
 

@@ -456,7 +456,7 @@ void Form2::File1_Click(QListWidgetItem* item)
 {
     if (!item)
         return;
-    CurrentFile = tree::QualifyPath(File1Path()) + item->text();
+    CurrentFile = tree::QualifyPath(File1Path()) + File1->entry(File1->row(item));
     try {
         const auto native = services_.drives->table().toNative(CurrentFile);
         if (!native)
@@ -482,6 +482,11 @@ int Form2::entryCount() const
 QString Form2::entryName(int index) const
 {
     return File1->entry(index);
+}
+
+platform::FileId Form2::entryId(int index) const
+{
+    return File1->entryId(index);
 }
 
 bool Form2::entrySelected(int index) const

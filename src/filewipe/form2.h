@@ -110,6 +110,7 @@ public:
     // What the wipe sees of this window.
     int entryCount() const override;
     QString entryName(int index) const override;
+    platform::FileId entryId(int index) const override;
     bool entrySelected(int index) const override;
     void selectEntry(int index) override;
     QString listFolder() const override { return File1Path(); }

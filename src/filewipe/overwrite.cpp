@@ -30,7 +30,7 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     s.BlockCount = (s.FileLength + blockSize - 1) / blockSize;
     if (showProgress)
         view.setProgress(0, s.BlockCount);
-    const auto passBytes = static_cast<std::uint64_t>(block.isEmpty() ? 0 : s.BlockCount * blockSize);
+    const std::uint64_t passBytes = block.isEmpty() ? 0 : passLength(s.FileLength);
 
     QDateTime shown = clock.now();
     view.setTime(shown.time().toString(Qt::TextDate));
@@ -47,7 +47,7 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
 
     // The time goes on while a flush takes seconds.
     const platform::WhileBlocked ticking([&] { view.setTime(clock.now().time().toString(Qt::TextDate)); });
-    platform::OverwriteFile file(s.CurrentFile);
+    platform::OverwriteFile& file = *s.File;
     const std::uint64_t own = file.size();
     if (own > 0 && own < passBytes) {
         file.writePattern(block, own);
@@ -58,13 +58,19 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     s.LastPassBytes = passBytes;
     s.BytesWritten += passBytes + (own > 0 && own < passBytes ? own : 0);
     s.FileLength = static_cast<std::int64_t>(file.size());
-    file.close();
+    file.sync();
     clock.yield();
     if (large)
         clock.pause(kLargeFileWaitMs);
 }
 
 } // namespace
+
+std::uint64_t passLength(std::int64_t FileLength)
+{
+    const std::int64_t blockSize = FileLength >= kLargeFile ? 200 : 100;
+    return static_cast<std::uint64_t>((FileLength + blockSize - 1) / blockSize * blockSize);
+}
 
 std::int16_t Set_Type(const QString& fileName)
 {
@@ -99,12 +105,12 @@ void OW_FileB(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, pl
     overwritePass(s, WipeLevel, view, clock, false);
 }
 
-void KillIt(const QString& CurrentFile, platform::Clock& clock)
+void KillIt(const QString& CurrentFile, platform::OverwriteFile& file, platform::Clock& clock)
 {
     if (CurrentFile.size() < 3 || (CurrentFile.size() == 3 && CurrentFile[2] == u'\\'))
         return;
     clock.pause(kKillWaitMs);
-    platform::destroyFile(CurrentFile);
+    file.destroy();
     clock.pause(kKillWaitMs);
 }
 

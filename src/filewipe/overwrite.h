@@ -12,6 +12,7 @@
 // before the file grows out of it. The two routines write the same bytes;
 // only `OW_File` drives the progress bar.
 #include "platform/clock.h"
+#include "platform/overwritefile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,7 +30,8 @@ public:
 
 // The window fields the routines read and write.
 struct OverwriteState {
-    QString CurrentFile;             // native path of the file being wiped
+    QString CurrentFile;             // native path of the file being wiped, for messages
+    platform::OverwriteFile* File = nullptr; // the file itself, opened once for all its passes
     std::int64_t FileLength = 0;     // sizes the pass; the length on disk after it
     std::int64_t BlockCount = 0;     // blocks of the last pass
     std::int16_t RoutineChoice = 2;  // 1 OW_File, 2 OW_FileB
@@ -42,6 +44,9 @@ struct OverwriteState {
 };
 
 inline constexpr std::int64_t kLargeFile = 1'000'000;
+
+// Bytes a pass over a file of `FileLength` writes: whole blocks.
+std::uint64_t passLength(std::int64_t FileLength);
 
 // 1 when the name's last three characters (lower case) are a document type,
 // else 2.
@@ -57,6 +62,6 @@ void OW_FileB(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, pl
 
 // Empties the file, overwrites its name and deletes it; a bare drive root
 // ("c:\", "c:") is left alone.
-void KillIt(const QString& CurrentFile, platform::Clock& clock);
+void KillIt(const QString& CurrentFile, platform::OverwriteFile& file, platform::Clock& clock);
 
 } // namespace filewipe

@@ -1,12 +1,15 @@
 #include "filewipe/wipeprocedure.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/names.h"
 #include "platform/overwritefile.h"
 #include "platform/prompter.h"
 #include "records/recorder.h"
 
 #include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace filewipe {
 
@@ -30,7 +33,7 @@ const std::map<int, QString>& stopMessages()
         {platform::ErrPathFileAccess,
          platform::joinLines({QStringLiteral("The Folder/File was not deleted."),
                               QStringLiteral("The item was either locked or was not empty."),
-                              QStringLiteral("Please reboot your system, make sure the Path is correct and exists.")}) +
+                              QStringLiteral("Please close what uses it, make sure the Path is correct and exists.")}) +
              u' '},
         {platform::ErrPathNotFound, QString()}, // said by the list going back to the drive root
         {platform::ErrObjectNotSet, platform::joinLines({QStringLiteral("The Folder Must be deleted manually"),
@@ -58,20 +61,24 @@ private:
             throw platform::RunTimeError(platform::ErrPathNotFound, drivePath);
         return *path;
     }
+    void prepareChosen();
     void wipeEntries();
-    void wipeFile(const QString& name);
+    void wipeFile(int index, const QString& name);
     void pass(OverwriteState& state, std::int16_t routine);
+    void leave(const QString& name, const QString& why);
     void removeFolder();
     void beginRecord();
     void endRecord();
     void verifyLastPass(const OverwriteState& state);
     void done();
     void stop(const platform::RunTimeError& e);
+    void report();
     void statusText(const char* what, const QString& name)
     {
         view_.setStatus(QString::fromLatin1(what) + QStringLiteral("   ") + view_.driveEntry().left(2).toUpper() +
-                        QStringLiteral("\\...\\") + name);
+                        QStringLiteral("\\...\\") + platform::readableName(name));
     }
+    bool chosen(int index) const { return view_.entrySelected(index) && ids_[std::size_t(index)].known(); }
 
     FileWipeContext& ctx_;
     FileWipeView& view_;
@@ -80,6 +87,15 @@ private:
     std::int32_t FilesLeft = 0;
     FileWipeResult result_;
     std::unique_ptr<records::Recorder> record_;
+    // The list's folder, opened once: every file is reached through it.
+    std::optional<platform::WipeFolder> folder_;
+    // Each chosen entry's file as it was when made ready; unknown for an
+    // entry that is not chosen or was refused.
+    std::vector<platform::FileId> ids_;
+    // The passes over the file being wiped, for what the report says of it.
+    int passesDone_ = 0;
+    int passesPlanned_ = 0;
+    bool reachedDone_ = false;
 };
 
 FileWipeResult Run::go()
@@ -104,8 +120,10 @@ FileWipeResult Run::go()
             FilesLeft = view_.entryCount();
             view_.showFilesLeft(FilesLeft);
         }
-        for (int i = view_.entryCount() - 1; i >= 0; --i)
-            platform::setAttributesNormal(native(TargetFolder + view_.entryName(i)));
+        for (int i = 0; i < view_.entryCount(); ++i)
+            result_.filesChosen += view_.entrySelected(i) ? 1 : 0;
+        folder_.emplace(native(withBackslash(view_.listFolder().isEmpty() ? TargetFolder : view_.listFolder())));
+        prepareChosen();
 
         const QString afterRoot = TargetFolder.mid(3);
         if (afterRoot.left(8) == QStringLiteral("Recycled") || afterRoot.left(8) == QStringLiteral("System V")) {
@@ -127,14 +145,7 @@ FileWipeResult Run::go()
     } catch (const platform::RunTimeError& e) {
         stop(e);
     }
-    if (!result_.givenUp.isEmpty())
-        prompter.message(QStringLiteral("These files were not wiped and are left as they were:\r\n\r\n") +
-                         result_.givenUp.join(QStringLiteral("\r\n")));
-    if (!result_.unverified.isEmpty())
-        prompter.message(QStringLiteral("The last pass over these files did not read back from the drive as it was "
-                                        "written:\r\n\r\n%1\r\n\r\nThey were deleted all the same, but the drive "
-                                        "may not keep what is written to it: wipe its free space too.")
-                             .arg(result_.unverified.join(QStringLiteral("\r\n"))));
+    report();
     endRecord();
     view_.closingSteps();
     FilesLeft = 0;
@@ -142,18 +153,38 @@ FileWipeResult Run::go()
     return result_;
 }
 
+// The attributes of the files that will be wiped, and of no other, become
+// "normal". A chosen file that is not what was listed, or that may not be
+// written, is named and left; the others go on.
+void Run::prepareChosen()
+{
+    ids_.assign(std::size_t(view_.entryCount()), {});
+    for (int i = view_.entryCount() - 1; i >= 0; --i) {
+        if (!view_.entrySelected(i))
+            continue;
+        const QString name = view_.entryName(i);
+        try {
+            ids_[std::size_t(i)] = folder_->prepare(name, view_.entryId(i));
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() != platform::ErrRefused)
+                throw;
+            leave(name, e.detail());
+        }
+    }
+}
+
 void Run::wipeEntries()
 {
     for (int ListIndex = view_.entryCount() - 1; ListIndex >= 0; --ListIndex) {
-        if (view_.entrySelected(ListIndex)) {
+        if (chosen(ListIndex)) {
             const QString name = view_.entryName(ListIndex);
+            passesDone_ = passesPlanned_ = 0;
             try {
-                wipeFile(name);
+                wipeFile(ListIndex, name);
             } catch (const platform::RunTimeError& e) {
+                leave(name, e.number() == platform::ErrRefused ? e.detail() : e.description());
                 if (stopMessages().count(e.number()))
                     throw;
-                // Given up: the run goes on, and the end names it.
-                result_.givenUp << name + QStringLiteral(": ") + e.description();
             }
         }
         --FilesLeft;
@@ -162,20 +193,43 @@ void Run::wipeEntries()
     }
 }
 
-void Run::wipeFile(const QString& name)
+// Names a chosen file that was not destroyed, with what was done to it.
+void Run::leave(const QString& name, const QString& why)
 {
+    const QString shown = platform::readableName(name);
+    if (passesDone_ == 0)
+        result_.givenUp << QStringLiteral("%1: left as it was: %2").arg(shown, why);
+    else if (passesDone_ < passesPlanned_)
+        result_.givenUp << QStringLiteral("%1: overwritten %2 of %3 passes, not deleted: %4")
+                               .arg(shown)
+                               .arg(passesDone_)
+                               .arg(passesPlanned_)
+                               .arg(why);
+    else
+        result_.givenUp << QStringLiteral("%1: overwritten (all %2 passes) but not deleted: %3")
+                               .arg(shown)
+                               .arg(passesDone_)
+                               .arg(why);
+}
+
+void Run::wipeFile(int index, const QString& name)
+{
+    platform::OverwriteFile file = folder_->open(name, ids_[std::size_t(index)]);
     OverwriteState state;
-    state.CurrentFile = native(withBackslash(view_.listFolder()) + name);
-    state.FileLength = std::max(platform::fileLength(state.CurrentFile), kShortestPass);
-    // Its data is also another file, which nobody chose.
-    if (const unsigned others = platform::extraLinks(state.CurrentFile); others > 0) {
-        result_.givenUp << QStringLiteral("%1: it has %2 other name(s) (hard links), whose data it shares")
-                               .arg(name)
-                               .arg(others);
-        return;
-    }
+    state.CurrentFile = file.path();
+    state.File = &file;
+    state.FileLength = std::max(static_cast<std::int64_t>(file.size()), kShortestPass);
+    // A sparse file (or a full drive) would have a pass fill the drive part
+    // of the way through: that is known before anything is written.
+    if (const std::uint64_t needed = file.unallocatedUpTo(passLength(state.FileLength));
+        needed > 0 && needed > file.freeSpace())
+        throw platform::RunTimeError(platform::ErrRefused,
+                                     QStringLiteral("a pass needs %1 bytes more of the drive than it has free (a "
+                                                    "sparse file, or a full drive)")
+                                         .arg(needed));
     state.RoutineChoice = Set_Type(name);
     const std::int16_t PassCount = passCountFor(state.FileLength);
+    passesPlanned_ = PassCount + 1;
     view_.showTimeBox(state.FileLength >= kLargeFile);
     statusText("Preparing to Wipe File", name);
     statusText("Wiping File", name);
@@ -191,22 +245,27 @@ void Run::wipeFile(const QString& name)
     statusText("Finalizing Wipe of File", name);
     pass(state, state.RoutineChoice);
     verifyLastPass(state);
-    KillIt(state.CurrentFile, *ctx_.services.clock);
+    KillIt(state.CurrentFile, file, *ctx_.services.clock);
     view_.setProgress(0, PassCount);
     ++result_.filesWiped;
-    if (record_) {
-        record_->record().passesDone += PassCount + 1;
-        record_->record().bytesWritten += state.BytesWritten;
+    if (record_)
         record_->save();
-    }
 }
 
 void Run::pass(OverwriteState& state, std::int16_t routine)
 {
+    const std::uint64_t before = state.BytesWritten;
     if (routine == 1)
         OW_File(state, s_.WipeLevel, view_, *ctx_.services.clock);
     else
         OW_FileB(state, s_.WipeLevel, view_, *ctx_.services.clock);
+    ++passesDone_;
+    // Counted as each pass ends, so that a run stopped part-way records
+    // what it did.
+    if (record_) {
+        ++record_->record().passesDone;
+        record_->record().bytesWritten += state.BytesWritten - before;
+    }
 }
 
 // The record lists what is about to be wiped, with the sizes it has now.
@@ -218,19 +277,17 @@ void Run::beginRecord()
     for (int i = view_.entryCount() - 1; i >= 0; --i) {
         if (!view_.entrySelected(i))
             continue;
-        const QString path = native(withBackslash(view_.listFolder()) + view_.entryName(i));
-        std::int64_t size = 0;
-        try {
-            size = platform::fileLength(path);
-        } catch (const platform::RunTimeError&) {
-            size = 0; // said when its wipe fails
-        }
-        items << records::WipedItem{path, size, false};
+        const QString path = folder_->pathOf(view_.entryName(i));
+        const auto facts = platform::examinePath(path);
+        const std::int64_t size = facts && facts->regularFile ? platform::fileLength(path) : 0;
+        items << records::WipedItem{platform::readableName(path), size, false};
         planned += passCountFor(std::max(size, kShortestPass)) + 1;
         total += size;
     }
     if (ctx_.folderMode)
-        items.prepend({native(TargetFolder.endsWith(u'\\') ? TargetFolder.chopped(1) : TargetFolder), total, true});
+        items.prepend({platform::readableName(native(TargetFolder.endsWith(u'\\') ? TargetFolder.chopped(1)
+                                                                                   : TargetFolder)),
+                       total, true});
     if (items.isEmpty())
         return; // nothing to write over
     // The drive of the folder being wiped, which the window's drive list
@@ -256,17 +313,17 @@ void Run::endRecord()
     if (ctx_.folderMode && !result_.folderRemoved)
         record_->addNote(QStringLiteral("The folder was not removed."));
     using records::Outcome;
+    const bool incomplete = !result_.completed() || (ctx_.folderMode && !result_.folderRemoved);
     record_->complete(result_.errorNumber != 0 ? Outcome::Stopped
-                      : !result_.givenUp.isEmpty() || (ctx_.folderMode && !result_.folderRemoved) ? Outcome::Incomplete
-                                                                                                  : Outcome::Completed);
+                      : incomplete             ? Outcome::Incomplete
+                                               : Outcome::Completed);
 }
 
 // Reads the finalizing pass back before the file is emptied: the proof
 // that the file's blocks hold the pattern, not its old data.
 void Run::verifyLastPass(const OverwriteState& state)
 {
-    const platform::ReadBack r =
-        platform::OverwriteFile::readBack(state.CurrentFile, state.LastBlock, state.LastPassBytes);
+    const platform::ReadBack r = state.File->readBack(state.LastBlock, state.LastPassBytes);
     if (r.result == platform::Verification::Failed)
         result_.unverified << r.problem;
     if (record_)
@@ -278,8 +335,11 @@ void Run::removeFolder()
     if (TargetFolder.endsWith(u'\\'))
         TargetFolder.chop(1);
     const QString folder = native(TargetFolder);
-    platform::setAttributesNormal(folder);
-    platform::destroyFolder(folder);
+    if (folder == folder_->path()) {
+        folder_->destroy();
+    } else {
+        platform::WipeFolder(folder).destroy();
+    }
     result_.folderRemoved = true;
     TargetFolder.clear();
 }
@@ -287,11 +347,31 @@ void Run::removeFolder()
 void Run::done()
 {
     ctx_.WipeInProgress = 0;
+    reachedDone_ = true;
     if (s_.SelectedDrive.endsWith(u':'))
         s_.SelectedDrive += u'\\';
-    view_.setStatus(QStringLiteral("DONE"));
     view_.setProgress(0, 0);
     view_.showTimeBox(false);
+}
+
+// What was not destroyed is said before the run says how it ended: "DONE"
+// only when every chosen file is gone.
+void Run::report()
+{
+    auto& prompter = *ctx_.services.prompter;
+    if (!result_.givenUp.isEmpty())
+        prompter.message(kNotWipedHeading + QStringLiteral("\r\n\r\n") + result_.givenUp.join(QStringLiteral("\r\n")));
+    if (!result_.unverified.isEmpty())
+        prompter.message(QStringLiteral("The last pass over these files did not read back from the drive as it was "
+                                        "written:\r\n\r\n%1\r\n\r\nThey were deleted all the same, but the drive "
+                                        "may not keep what is written to it: wipe its free space too.")
+                             .arg(result_.unverified.join(QStringLiteral("\r\n"))));
+    if (!reachedDone_)
+        return;
+    if (result_.filesWiped == result_.filesChosen && result_.givenUp.isEmpty())
+        view_.setStatus(QStringLiteral("DONE"));
+    else
+        view_.setStatus(QStringLiteral("%1 of %2 chosen files wiped").arg(result_.filesWiped).arg(result_.filesChosen));
 }
 
 void Run::stop(const platform::RunTimeError& e)

@@ -5,6 +5,7 @@
 // folder. Procedure only: the window (or the console) implements the view.
 #include "app/settings.h"
 #include "filewipe/overwrite.h"
+#include "platform/files.h"
 #include "platform/services.h"
 
 #include <QString>
@@ -19,6 +20,9 @@ public:
     // The file list `File1`.
     virtual int entryCount() const = 0;
     virtual QString entryName(int index) const = 0;
+    // The file the entry named when the list was read (unknown: any file
+    // of that name is taken as the chosen one).
+    virtual platform::FileId entryId(int index) const = 0;
     virtual bool entrySelected(int index) const = 0;
     virtual void selectEntry(int index) = 0;
     // The folder the list shows, as a drive path ("t:\docs"); empty for none.
@@ -51,15 +55,22 @@ struct FileWipeContext {
 };
 
 struct FileWipeResult {
+    int filesChosen = 0;
     int filesWiped = 0;
     int errorNumber = 0;     // the error that ended the run early, 0 if none
-    QStringList givenUp;     // files left as they were, with the reason
+    // Chosen files not destroyed, each with what happened to it (left as it
+    // was, overwritten so many passes, overwritten but not deleted) and why.
+    QStringList givenUp;
     QStringList unverified;  // files whose last pass did not read back as written
     bool folderRemoved = false;
-    bool completed() const { return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty(); }
+    bool completed() const
+    {
+        return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty() && filesWiped == filesChosen;
+    }
 };
 
 inline const QString kEntireDriveOnly = QStringLiteral("This folder can only be wiped by doing an Entire Drive Wipe");
+inline const QString kNotWipedHeading = QStringLiteral("These files were not wiped:");
 inline const QString kNoFolderChosen =
     QStringLiteral("Choose the folder to wipe in the folder tree first.\r\n\r\nNothing was wiped.");
 

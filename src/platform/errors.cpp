@@ -17,6 +17,7 @@ QString describeError(int number)
     case ErrDiskFull: return QStringLiteral("Disk full");
     case ErrInputPastEnd: return QStringLiteral("Input past end of file");
     case ErrDeviceUnavailable: return QStringLiteral("Device unavailable");
+    case ErrRefused: return QStringLiteral("Permission denied");
     case ErrPathFileAccess: return QStringLiteral("Path/File access error");
     case ErrPathNotFound: return QStringLiteral("Path not found");
     case ErrObjectNotSet: return QStringLiteral("Object variable or With block variable not set");

@@ -13,6 +13,10 @@ enum ErrorNumber : int {
     ErrDiskFull = 61,
     ErrInputPastEnd = 62,
     ErrDeviceUnavailable = 68,
+    // The program itself refuses to act on a file: it is not the file that
+    // was chosen, or writing it would reach data nobody chose. The detail
+    // is the reason, for the user.
+    ErrRefused = 70,
     ErrPathFileAccess = 75,
     ErrPathNotFound = 76,
     ErrObjectNotSet = 91,

@@ -1,7 +1,7 @@
 #include "platform/files.h"
 #include "platform/errors.h"
+#include "platform/names.h"
 
-#include <QFile>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,14 +31,14 @@ static QString lastName(const QString& path)
 int fileAttributes(const QString& nativePath)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(nativePath).constData(), &st) != 0)
+    if (::lstat(nameToBytes(nativePath).constData(), &st) != 0)
         throw errorFromErrno(errno, nativePath);
     return attributesFrom(lastName(nativePath), st);
 }
 
 void setAttributesNormal(const QString& nativePath)
 {
-    const QByteArray p = QFile::encodeName(nativePath);
+    const QByteArray p = nameToBytes(nativePath);
     struct stat st {};
     if (::lstat(p.constData(), &st) != 0)
         throw errorFromErrno(errno, nativePath);
@@ -50,7 +50,7 @@ void setAttributesNormal(const QString& nativePath)
 
 std::vector<DirEntry> listRegularFiles(const QString& nativeFolder)
 {
-    const QByteArray folder = QFile::encodeName(nativeFolder);
+    const QByteArray folder = nameToBytes(nativeFolder);
     const int dfd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0)
         throw errorFromErrno(errno, nativeFolder);
@@ -62,13 +62,13 @@ std::vector<DirEntry> listRegularFiles(const QString& nativeFolder)
     }
     std::vector<DirEntry> out;
     while (const dirent* e = ::readdir(dir)) {
-        const QString name = QFile::decodeName(e->d_name);
-        if (name == QStringLiteral(".") || name == QStringLiteral("..") || name.contains(u'\\'))
+        const QString name = nameFromBytes(e->d_name);
+        if (name == QStringLiteral(".") || name == QStringLiteral(".."))
             continue;
         struct stat st {};
         if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
-        out.push_back({name, attributesFrom(name, st)});
+        out.push_back({name, attributesFrom(name, st), {st.st_dev, st.st_ino}});
     }
     ::closedir(dir);
     return out;
@@ -77,11 +77,19 @@ std::vector<DirEntry> listRegularFiles(const QString& nativeFolder)
 std::int64_t fileLength(const QString& nativePath)
 {
     struct stat st {};
-    if (::lstat(QFile::encodeName(nativePath).constData(), &st) != 0)
+    if (::lstat(nameToBytes(nativePath).constData(), &st) != 0)
         throw errorFromErrno(errno, nativePath);
     if (!S_ISREG(st.st_mode))
         throw RunTimeError(ErrPathFileAccess, nativePath + QStringLiteral(": not a regular file"));
     return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<PathFacts> examinePath(const QString& nativePath)
+{
+    struct stat st {};
+    if (::lstat(nameToBytes(nativePath).constData(), &st) != 0)
+        return std::nullopt;
+    return PathFacts{S_ISREG(st.st_mode), S_ISDIR(st.st_mode), {st.st_dev, st.st_ino}};
 }
 
 } // namespace platform

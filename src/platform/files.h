@@ -4,6 +4,7 @@
 // nothing carries the system attribute. Only regular files are listed.
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -22,14 +23,33 @@ int fileAttributes(const QString& nativePath);
 // "Normal": gives the owner write permission and leaves the rest.
 void setAttributesNormal(const QString& nativePath);
 
-struct DirEntry {
-    QString name;
-    int attributes = AttrNormal;
+// Which file a name meant when it was looked up: a name can come to mean
+// another file later, its device and inode cannot.
+struct FileId {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    bool known() const { return ino != 0; }
+    friend bool operator==(const FileId&, const FileId&) = default;
 };
 
-// Regular files of a folder (no links, devices or folders), names holding a
-// backslash left out; throws RunTimeError when the folder cannot be read.
+struct DirEntry {
+    QString name; // the name's bytes, reversibly (platform/names.h)
+    int attributes = AttrNormal;
+    FileId id;
+};
+
+// Regular files of a folder (no links, devices or folders), each with its
+// identity; throws RunTimeError when the folder cannot be read.
 std::vector<DirEntry> listRegularFiles(const QString& nativeFolder);
+
+// What a path names, not following a final symbolic link: nullopt when it
+// cannot be examined.
+struct PathFacts {
+    bool regularFile = false;
+    bool folder = false;
+    FileId id;
+};
+std::optional<PathFacts> examinePath(const QString& nativePath);
 
 // Length in bytes of a regular file (not following a final symbolic link);
 // anything else is refused with 75, a path that cannot be examined throws

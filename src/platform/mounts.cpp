@@ -1,4 +1,5 @@
 #include "platform/mounts.h"
+#include "platform/names.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -43,12 +44,12 @@ std::vector<MountEntry> allMounts()
 std::optional<QString> canonicalFolder(const QString& path)
 {
     char resolved[PATH_MAX];
-    if (::realpath(QFile::encodeName(path).constData(), resolved) == nullptr)
+    if (::realpath(nameToBytes(path).constData(), resolved) == nullptr)
         return std::nullopt;
     struct stat st {};
     if (::stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode))
         return std::nullopt;
-    return QFile::decodeName(resolved);
+    return nameFromBytes(resolved);
 }
 
 std::optional<QString> mountPointHolding(const QString& folder)

@@ -2,18 +2,20 @@
 #include "platform/blocking.h"
 #include "platform/directio.h"
 #include "platform/errors.h"
+#include "platform/fd.h"
+#include "platform/names.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -28,88 +30,235 @@ struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
 };
 
-QByteArray encoded(const QString& path)
+RunTimeError refused(const QString& why)
 {
-    return QFile::encodeName(path);
+    return RunTimeError(ErrRefused, why);
 }
 
-void syncFolder(const QString& folder)
+// What the kernel says of an open descriptor (an O_PATH one too).
+struct statx statOf(int fd, const QString& path)
 {
-    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        throw errorFromErrno(errno, folder, QStringLiteral("open folder"));
-    const int rc = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0)
-        throw errorFromErrno(err, folder, QStringLiteral("flush folder"));
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_MNT_ID, &sx) != 0)
+        throw errorFromErrno(errno, path, QStringLiteral("examine"));
+    return sx;
+}
+
+FileId idOf(const struct statx& sx)
+{
+    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
+}
+
+bool hasAttribute(const struct statx& sx, std::uint64_t attribute)
+{
+    return (sx.stx_attributes_mask & attribute) && (sx.stx_attributes & attribute);
+}
+
+// The path through which a pinned descriptor reopens the very inode it holds
+// (chmod and open follow it to that inode, never to a name).
+QByteArray procPath(int fd)
+{
+    return QByteArrayLiteral("/proc/self/fd/") + QByteArray::number(fd);
+}
+
+void syncFolder(int dirfd, const QString& path)
+{
+    if (::fsync(dirfd) != 0)
+        throw errorFromErrno(errno, path, QStringLiteral("flush folder"));
+}
+
+bool names(int dirfd, const QByteArray& name, FileId id)
+{
+    struct stat st {};
+    return ::fstatat(dirfd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && FileId{st.st_dev, st.st_ino} == id;
 }
 
 // Renames without replacing a file of the new name; false when that name
 // is taken. FUSE drivers may not know RENAME_NOREPLACE: a look first, then a
 // plain rename.
-bool renameNoReplace(const QString& from, const QString& to)
+bool renameNoReplace(int dirfd, const QByteArray& from, const QByteArray& to, const QString& path)
 {
-    if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(dirfd, from.constData(), dirfd, to.constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno == EEXIST)
         return false;
     if (errno != EINVAL && errno != ENOSYS)
-        throw errorFromErrno(errno, from, QStringLiteral("rename"));
+        throw errorFromErrno(errno, path, QStringLiteral("rename"));
     struct stat st {};
-    if (::lstat(encoded(to).constData(), &st) == 0)
+    if (::fstatat(dirfd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return false;
-    if (::rename(encoded(from).constData(), encoded(to).constData()) != 0)
-        throw errorFromErrno(errno, from, QStringLiteral("rename"));
+    if (::renameat(dirfd, from.constData(), dirfd, to.constData()) != 0)
+        throw errorFromErrno(errno, path, QStringLiteral("rename"));
     return true;
 }
 
-// Renames `path` to a name of its own length made of one repeated character,
-// then to ever shorter ones, and returns the last name. Where a file system
-// rewrites a folder entry in place (NTFS's records and index) the first
-// rename overwrites the old name; the shorter ones give back longer entries.
-// The folder is flushed after the first rename only: on a journaling file
-// system every flush copies the folder's block, with the names of the other
-// files still in it, into the journal (measured on ext4: five files left 189
-// copies of their names with a flush per rename, 40 with one).
-QString overwriteName(const QString& path)
+// Renames `name` in the folder `dirfd` to a name of its own length made of
+// one repeated character, then to ever shorter ones, and returns the last
+// name. Where a file system rewrites a folder entry in place (NTFS's records
+// and index) the first rename overwrites the old name; the shorter ones give
+// back longer entries. Each rename is made only while the name still names
+// `id`; one that turns out to have moved another file (swapped in between the
+// look and the rename) is undone, and the file is refused. The folder is
+// flushed after the first rename only: on a journaling file system every
+// flush copies the folder's block, with the names of the other files still in
+// it, into the journal (measured on ext4: five files left 189 copies of their
+// names with a flush per rename, 40 with one).
+QByteArray overwriteName(int dirfd, const QByteArray& name, FileId id, const QString& path, const QString& left)
 {
-    const QFileInfo info(path);
-    const QString folder = info.absolutePath();
-    QString current = path;
     static const char kChars[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    QByteArray current = name;
     bool first = true;
-    for (qsizetype length = encoded(info.fileName()).size(); length >= 1; --length) {
+    for (qsizetype length = name.size(); length >= 1; --length) {
         for (const char* c = kChars; *c; ++c) {
-            const QString next = folder + u'/' + QString(length, QLatin1Char(*c));
+            const QByteArray next(length, *c);
+            if (!names(dirfd, current, id))
+                throw refused(left);
             // Never over another file: a name that exists is passed by.
-            if (renameNoReplace(current, next)) {
-                current = next;
-                if (first)
-                    syncFolder(folder);
-                first = false;
-                break;
+            if (!renameNoReplace(dirfd, current, next, path))
+                continue;
+            if (!names(dirfd, next, id)) {
+                renameNoReplace(dirfd, next, current, path);
+                throw refused(left);
             }
+            current = next;
+            if (first)
+                syncFolder(dirfd, path);
+            first = false;
+            break;
         }
     }
     return current;
 }
 
+// Deletes `name` from the folder, only while it names `id`.
+void removeName(int dirfd, const QByteArray& name, FileId id, int flags, const QString& path, const QString& left)
+{
+    if (!names(dirfd, name, id))
+        throw refused(left);
+    if (::unlinkat(dirfd, name.constData(), flags) != 0)
+        throw errorFromErrno(errno, path, QString::fromLatin1(flags ? "remove folder" : "delete"));
+    syncFolder(dirfd, path);
+}
+
 } // namespace
 
-OverwriteFile::OverwriteFile(const QString& nativePath) : path_(nativePath)
+// --- the folder ---
+
+WipeFolder::WipeFolder(const QString& nativeFolder) : path_(nativeFolder)
 {
-    fd_ = ::open(encoded(nativePath).constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0)
-        throw errorFromErrno(errno, nativePath, QStringLiteral("open"));
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd_);
-        fd_ = -1;
-        throw RunTimeError(ErrPathFileAccess, nativePath + QStringLiteral(": not a regular file"));
+    while (path_.size() > 1 && path_.endsWith(u'/'))
+        path_.chop(1);
+    fd_ = ::open(nameToBytes(path_).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) {
+        if (errno == ENOENT)
+            throw RunTimeError(ErrPathNotFound, path_);
+        if (errno == ELOOP || errno == ENOTDIR)
+            throw RunTimeError(ErrPathFileAccess, path_ + QStringLiteral(": not a folder (a link, or a file)"));
+        throw errorFromErrno(errno, path_, QStringLiteral("open folder"));
     }
-    // O_NONBLOCK only kept a FIFO from hanging the open.
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    const struct statx sx = statOf(fd_, path_);
+    id_ = idOf(sx);
+    mountId_ = (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id : 0;
+}
+
+WipeFolder::~WipeFolder()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+// An O_PATH descriptor of the name's file, once it has passed every check.
+int WipeFolder::pin(const QString& name, FileId chosen, bool forWriting) const
+{
+    const QString path = pathOf(name);
+    Fd pinned;
+    pinned.fd = ::openat(fd_, nameToBytes(name).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (pinned.fd < 0)
+        throw errno == ENOENT ? RunTimeError(ErrFileNotFound, path) : errorFromErrno(errno, path, QStringLiteral("open"));
+    const struct statx sx = statOf(pinned.fd, path);
+    if (!S_ISREG(sx.stx_mode))
+        throw refused(QStringLiteral("it is no regular file now (a link, folder, device or pipe has its name); "
+                                     "nothing was written through it"));
+    if (chosen.known() && idOf(sx) != chosen)
+        throw refused(QStringLiteral("its name now names another file than the one chosen, which was left alone"));
+    const bool otherMount = mountId_ != 0 && (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id != mountId_
+                                                                          : idOf(sx).dev != id_.dev;
+    if (otherMount)
+        throw refused(QStringLiteral("it is a mount of another file or volume, whose data nobody chose"));
+    if (sx.stx_nlink > 1)
+        throw refused(QStringLiteral("it has %1 other name(s) (hard links), whose data it shares").arg(sx.stx_nlink - 1));
+    if (hasAttribute(sx, STATX_ATTR_IMMUTABLE))
+        throw refused(QStringLiteral("it is immutable (chattr +i): nothing may change it"));
+    if (hasAttribute(sx, STATX_ATTR_APPEND))
+        throw refused(QStringLiteral("it is append-only (chattr +a): its data cannot be overwritten"));
+    if (forWriting) {
+        const mode_t wanted = (sx.stx_mode & 07777) | S_IRUSR | S_IWUSR;
+        if ((sx.stx_mode & 07777) != wanted && ::chmod(procPath(pinned.fd).constData(), wanted) != 0 &&
+            ::access(procPath(pinned.fd).constData(), R_OK | W_OK) != 0)
+            throw refused(QStringLiteral("it cannot be made writable (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return std::exchange(pinned.fd, -1);
+}
+
+FileId WipeFolder::prepare(const QString& name, FileId listed) const
+{
+    Fd pinned;
+    pinned.fd = pin(name, listed, true);
+    return idOf(statOf(pinned.fd, pathOf(name)));
+}
+
+OverwriteFile WipeFolder::open(const QString& name, FileId chosen) const
+{
+    Fd pinned;
+    pinned.fd = pin(name, chosen, false);
+    const FileId id = idOf(statOf(pinned.fd, pathOf(name)));
+    const int fd = ::open(procPath(pinned.fd).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        throw errorFromErrno(errno, pathOf(name), QStringLiteral("open"));
+    return OverwriteFile(fd, *this, name, id);
+}
+
+void WipeFolder::destroy()
+{
+    runBlocking([this] {
+        const QString left = QStringLiteral("the folder was moved or replaced while it was wiped; it is left");
+        const struct statx sx = statOf(fd_, path_);
+        if (::fchmod(fd_, (sx.stx_mode & 07777) | S_IWUSR) != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("make writable"));
+        // A folder that still holds anything keeps its name: renamed, it
+        // would only hide what is left under a meaningless one.
+        Fd listing;
+        listing.fd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (DIR* dir = listing.fd >= 0 ? ::fdopendir(listing.fd) : nullptr) {
+            listing.fd = -1;
+            bool empty = true;
+            while (const dirent* e = ::readdir(dir))
+                empty = empty && (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0);
+            ::closedir(dir);
+            if (!empty)
+                throw errorFromErrno(ENOTEMPTY, path_, QStringLiteral("remove folder"));
+        }
+        Fd parent;
+        parent.fd = ::openat(fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (parent.fd < 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("open the folder that holds it"));
+        const QByteArray name = nameToBytes(path_.mid(path_.lastIndexOf(u'/') + 1));
+        const QByteArray last = overwriteName(parent.fd, name, id_, path_, left);
+        removeName(parent.fd, last, id_, AT_REMOVEDIR, path_, left);
+    });
+}
+
+// --- the file ---
+
+OverwriteFile::OverwriteFile(int fd, const WipeFolder& folder, const QString& name, FileId id)
+    : fd_(fd), folder_(&folder), name_(name), path_(folder.pathOf(name)), id_(id)
+{
+}
+
+OverwriteFile::OverwriteFile(OverwriteFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), folder_(other.folder_), name_(std::move(other.name_)),
+      path_(std::move(other.path_)), id_(other.id_), direct_(other.direct_)
+{
 }
 
 OverwriteFile::~OverwriteFile()
@@ -124,6 +273,23 @@ std::uint64_t OverwriteFile::size() const
     if (::fstat(fd_, &st) != 0)
         throw errorFromErrno(errno, path_, QStringLiteral("stat"));
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::uint64_t OverwriteFile::unallocatedUpTo(std::uint64_t length) const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("stat"));
+    const auto allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
+    return length > allocated ? length - allocated : 0;
+}
+
+std::uint64_t OverwriteFile::freeSpace() const
+{
+    struct statvfs sv {};
+    if (::fstatvfs(fd_, &sv) != 0)
+        throw errorFromErrno(errno, path_, QStringLiteral("free space"));
+    return static_cast<std::uint64_t>(::geteuid() == 0 ? sv.f_bfree : sv.f_bavail) * sv.f_frsize;
 }
 
 bool OverwriteFile::setDirect(bool on)
@@ -186,99 +352,35 @@ void OverwriteFile::sync()
     });
 }
 
-void OverwriteFile::close()
-{
-    const int fd = fd_;
-    fd_ = -1;
-    runBlocking([&] {
-        const int synced = ::fsync(fd);
-        const int syncErr = errno;
-        const int closed = ::close(fd);
-        if (synced != 0)
-            throw errorFromErrno(syncErr, path_, QStringLiteral("flush"));
-        if (closed != 0)
-            throw errorFromErrno(errno, path_, QStringLiteral("close"));
-    });
-}
-
-ReadBack OverwriteFile::readBack(const QString& nativePath, const QByteArray& pattern, std::uint64_t length)
+ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length) const
 {
     WrittenContent written;
     if (!pattern.isEmpty())
         written.add(pattern, (length + static_cast<std::uint64_t>(pattern.size()) - 1) / static_cast<std::uint64_t>(pattern.size()));
     written.truncate(length);
-    return platform::readBack(nativePath, written, kChunk);
+    return platform::readBack(fd_, path_, written, kChunk);
 }
 
-unsigned extraLinks(const QString& nativePath)
+void OverwriteFile::destroy()
 {
-    struct stat st {};
-    if (::lstat(encoded(nativePath).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 1)
-        return 0;
-    return static_cast<unsigned>(st.st_nlink - 1);
-}
-
-void OverwriteFile::truncateToZero()
-{
+    // Emptying, the renames with their folder flushes and the delete are one
+    // blocking call.
     runBlocking([this] {
         if (::ftruncate(fd_, 0) != 0)
             throw errorFromErrno(errno, path_, QStringLiteral("empty"));
+        if (::fsync(fd_) != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("flush"));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            throw errorFromErrno(errno, path_, QStringLiteral("stat"));
+        if (st.st_nlink == 0)
+            return; // renamed over or deleted by another program: no name left, gone once closed
+        const QString left =
+            QStringLiteral("it was overwritten and emptied, but its name no longer names it (renamed or replaced "
+                           "by another program); it was not deleted");
+        const QByteArray last = overwriteName(folder_->fd_, nameToBytes(name_), id_, path_, left);
+        removeName(folder_->fd_, last, id_, 0, path_, left);
     });
-}
-
-namespace {
-
-void destroyFileNow(const QString& nativePath)
-{
-    {
-        OverwriteFile file(nativePath);
-        file.truncateToZero();
-        file.close();
-    }
-    const QString last = overwriteName(nativePath);
-    if (::unlink(encoded(last).constData()) != 0)
-        throw errorFromErrno(errno, last, QStringLiteral("delete"));
-    syncFolder(QFileInfo(last).absolutePath());
-}
-
-void destroyFolderNow(const QString& nativePath)
-{
-    QString path = nativePath;
-    while (path.size() > 1 && path.endsWith(u'/'))
-        path.chop(1);
-    struct stat st {};
-    if (::lstat(encoded(path).constData(), &st) != 0)
-        throw errorFromErrno(errno, path, QStringLiteral("examine"));
-    if (!S_ISDIR(st.st_mode))
-        throw RunTimeError(ErrPathFileAccess, path + QStringLiteral(": not a folder"));
-    // A folder that still holds anything keeps its name: renamed, it would
-    // only hide what is left under a meaningless one.
-    if (DIR* dir = ::opendir(encoded(path).constData())) {
-        bool empty = true;
-        while (const dirent* e = ::readdir(dir))
-            empty = empty && (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0);
-        ::closedir(dir);
-        if (!empty)
-            throw errorFromErrno(ENOTEMPTY, path, QStringLiteral("remove folder"));
-    }
-    const QString last = overwriteName(path);
-    if (::rmdir(encoded(last).constData()) != 0)
-        throw errorFromErrno(errno, last, QStringLiteral("remove folder"));
-    syncFolder(QFileInfo(last).absolutePath());
-}
-
-} // namespace
-
-// Each is one blocking call for the whole: emptying, the renames with their
-// folder flushes and the delete.
-void destroyFile(const QString& nativePath)
-{
-    runBlocking([&] { destroyFileNow(nativePath); });
-}
-
-void destroyFolder(const QString& nativePath)
-{
-    runBlocking([&] { destroyFolderNow(nativePath); });
 }
 
 } // namespace platform

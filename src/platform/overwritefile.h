@@ -1,18 +1,29 @@
 #pragma once
 // Overwriting a chosen file in place, and destroying it with its name.
 //
+// Between two system calls a name can come to mean another file: a folder
+// swapped for a link to another volume, another file renamed onto the chosen
+// name, a mount made over it. So a wipe looks a name up once. The folder is
+// opened once (`WipeFolder`), and each chosen file is opened once relative to
+// it, without following a link, checked to be the very file that was listed
+// (device and inode), on the folder's own mount (a file bind-mounted from
+// elsewhere is another volume's data) and with no other name (a hard link
+// shares its data with a file nobody chose). Every pass, the read-back and the
+// truncation then go through that one descriptor; the renames and the delete
+// go through the folder's descriptor, each only after the name is seen to
+// still name the wiped file.
+//
 // A pass writes the pass's pattern over the file from its first byte, in
 // chunks that hold whole repeats of the pattern, direct to the device where
 // the file system takes it, and reaches stable storage (fsync) before the
 // next pass: passes left in the page cache would merge into one write or
 // none. Nothing of the old contents is read, so memory stays flat whatever
-// the file's size. Only a regular file reached without a symbolic link is
-// opened; anything else is refused (75), so a wipe never writes outside the
-// chosen folder or into a device.
+// the file's size.
 //
 // The writes (chunk by chunk), flushes, truncation and the destroying of a
 // file or folder run off the UI thread (platform/blocking.h): the window goes
 // on while the disk works.
+#include "platform/files.h"
 #include "platform/readback.h"
 
 #include <QByteArray>
@@ -22,53 +33,99 @@
 
 namespace platform {
 
+class WipeFolder;
+
+// A chosen file opened for its wipe: one read-write descriptor from the first
+// pass to the deletion. Made by `WipeFolder::open`.
 class OverwriteFile {
 public:
-    // Opens for writing without truncating; throws RunTimeError (53, 76,
-    // 75 for a link, device, pipe, socket or folder).
-    explicit OverwriteFile(const QString& nativePath);
     ~OverwriteFile();
+    OverwriteFile(OverwriteFile&& other) noexcept;
     OverwriteFile(const OverwriteFile&) = delete;
     OverwriteFile& operator=(const OverwriteFile&) = delete;
+    OverwriteFile& operator=(OverwriteFile&&) = delete;
 
+    // The file's native path as it was chosen, for messages.
+    const QString& path() const { return path_; }
     // The file's length now.
     std::uint64_t size() const;
+    // Bytes of 0 to `length` - 1 that the file system has not given the file
+    // yet (a sparse file's holes, what a pass adds past its end): what a pass
+    // of that length takes from the free space.
+    std::uint64_t unallocatedUpTo(std::uint64_t length) const;
+    // The free space of the file's volume that this caller may take.
+    std::uint64_t freeSpace() const;
     // Writes `pattern` repeated over bytes 0 to `length` - 1. `progress`
     // gets the bytes written so far after every chunk.
     void writePattern(const QByteArray& pattern, std::uint64_t length,
                       const std::function<void(std::uint64_t)>& progress = {});
     // Flushes what was written to stable storage.
     void sync();
-    // Cuts the file to length 0.
-    void truncateToZero();
-    // Flushes and closes; throws on failure, closed either way.
-    void close();
-
-    // Reads bytes 0 to `length` - 1 of a closed file back past the page
-    // cache, in the chunks a pass writes, and compares them with `pattern`
-    // repeated.
-    static ReadBack readBack(const QString& nativePath, const QByteArray& pattern, std::uint64_t length);
+    // Reads bytes 0 to `length` - 1 back past the page cache, in the chunks
+    // a pass writes, and compares them with `pattern` repeated.
+    ReadBack readBack(const QByteArray& pattern, std::uint64_t length) const;
+    // Cuts the file to length 0 (flushed), renames it in its folder to a name
+    // of the same length made of one repeated character (flushed), then to
+    // ever shorter ones, so that the old name is overwritten where the file
+    // system rewrites an entry in place; then deletes it and flushes the
+    // folder. A file that has lost every name meanwhile is only emptied: it
+    // is gone when closed. Throws RunTimeError; 70 (refused) when the name has
+    // come to name another file, which is left alone (this file then stays
+    // emptied under no name the wipe may touch).
+    void destroy();
 
 private:
+    friend class WipeFolder;
+    OverwriteFile(int fd, const WipeFolder& folder, const QString& name, FileId id);
     void writeAt(const char* data, std::size_t size, std::uint64_t offset);
     bool setDirect(bool on);
     int fd_ = -1;
+    const WipeFolder* folder_ = nullptr;
+    QString name_;
     QString path_;
+    FileId id_;
     bool direct_ = false;
 };
 
-// Other names the file's data has (hard links): 0 when it cannot be told.
-unsigned extraLinks(const QString& nativePath);
+// The folder a wipe works in, opened once: whatever its path comes to lead
+// to later (a link to another volume swapped in for it), every file of the
+// wipe is found, written, renamed and deleted through this descriptor.
+class WipeFolder {
+public:
+    // Opens the folder, not through a link as its last step. Throws
+    // RunTimeError: 76 when it is gone, 75 when it is a link or no folder.
+    explicit WipeFolder(const QString& nativeFolder);
+    ~WipeFolder();
+    WipeFolder(const WipeFolder&) = delete;
+    WipeFolder& operator=(const WipeFolder&) = delete;
 
-// Cuts a file to length 0 (flushed), renames it in its folder to a name of
-// the same length made of one repeated character (flushed), then to ever
-// shorter ones, so that the old name is overwritten where the file system
-// rewrites an entry in place; then deletes it and flushes the folder. Throws
-// RunTimeError.
-void destroyFile(const QString& nativePath);
+    const QString& path() const { return path_; }
+    QString pathOf(const QString& name) const { return path_ + u'/' + name; }
 
-// Renames an emptied folder the same way, then removes it (75 when it is not
-// empty). Throws RunTimeError.
-void destroyFolder(const QString& nativePath);
+    // Makes the chosen file readable and writable for its owner (the
+    // attributes "normal", and readable for the read-back) and returns its
+    // identity. `listed`, when known, is the identity the list showed. Throws
+    // RunTimeError: 53 when the name is gone; 70 (refused, with the reason)
+    // when the name now names another file, no regular file, a file of
+    // another mount, one with other names (hard links), an immutable or
+    // append-only one, or one whose mode cannot be changed.
+    FileId prepare(const QString& name, FileId listed) const;
+    // Opens the chosen file for its wipe, after the same checks. Throws as
+    // `prepare`, and the open's own error.
+    OverwriteFile open(const QString& name, FileId chosen) const;
+    // Removes the folder itself once it is empty, its name overwritten as a
+    // file's is, through the folder that holds it now and only while its
+    // name there still names it. Throws RunTimeError (75 when it is not
+    // empty, 70 when it was moved or replaced).
+    void destroy();
+
+private:
+    friend class OverwriteFile;
+    int pin(const QString& name, FileId chosen, bool forWriting) const;
+    int fd_ = -1;
+    QString path_;
+    FileId id_;
+    std::uint64_t mountId_ = 0;
+};
 
 } // namespace platform

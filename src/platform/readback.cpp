@@ -1,8 +1,9 @@
 #include "platform/readback.h"
 #include "platform/fd.h"
+#include "platform/directio.h"
 #include "platform/errors.h"
+#include "platform/names.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -77,9 +78,12 @@ void dropCachedPages(int fd)
 
 } // namespace
 
-ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std::size_t chunk)
+namespace {
+
+ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, const WrittenContent& expected,
+                      std::size_t chunk)
 {
-    const QString name = QFileInfo(nativePath).fileName();
+    const QString name = readableName(QFileInfo(nativePath).fileName());
     ReadBack r;
     auto fail = [&](const QString& problem) {
         r.result = Verification::Failed;
@@ -91,23 +95,13 @@ ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std
                     errorFromErrno(err, nativePath, QString::fromLatin1(what)).description());
     };
 
-    const QByteArray path = QFile::encodeName(nativePath);
-    Fd file;
-    bool direct = true;
-    file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_DIRECT);
-    if (file.fd < 0 && errno == EINVAL) { // no direct I/O on this file system
-        direct = false;
-        file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    if (file.fd < 0)
-        return readError(errno, "open");
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(fd, &st) != 0)
         return readError(errno, "stat");
     if (static_cast<std::uint64_t>(st.st_size) < expected.size())
         return fail(QStringLiteral("%1 bytes long, but %2 were written").arg(st.st_size).arg(expected.size()));
     if (!direct)
-        dropCachedPages(file.fd);
+        dropCachedPages(fd);
 
     chunk = std::max(kAlign, chunk / kAlign * kAlign);
     std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kAlign, chunk)));
@@ -119,16 +113,16 @@ ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std
         // A direct read takes whole blocks; past the end it returns less.
         const auto want = static_cast<std::size_t>(
             std::min<std::uint64_t>(chunk, direct ? (left + kAlign - 1) / kAlign * kAlign : left));
-        const ssize_t n = ::pread(file.fd, buffer.get(), want, static_cast<off_t>(offset));
+        const ssize_t n = ::pread(fd, buffer.get(), want, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EINVAL && direct) {
-                // Took the flag at open but not this read: go through the
-                // file system's cache, emptied first.
+                // Took the flag but not this read: go through the file
+                // system's cache, emptied first.
                 direct = false;
-                ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_DIRECT);
-                dropCachedPages(file.fd);
+                setDirectIo(fd, false);
+                dropCachedPages(fd);
                 continue;
             }
             return readError(errno, "read back");
@@ -142,6 +136,37 @@ ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std
         offset += got;
     }
     r.result = Verification::Passed;
+    return r;
+}
+
+} // namespace
+
+ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std::size_t chunk)
+{
+    const QByteArray path = nameToBytes(nativePath);
+    Fd file;
+    bool direct = true;
+    file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_DIRECT);
+    if (file.fd < 0 && errno == EINVAL) { // no direct I/O on this file system
+        direct = false;
+        file.fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (file.fd < 0) {
+        ReadBack r;
+        r.result = Verification::Failed;
+        r.problem = readableName(QFileInfo(nativePath).fileName()) + QStringLiteral(": read error: ") +
+                    errorFromErrno(errno, nativePath, QStringLiteral("open")).description();
+        return r;
+    }
+    return readBackFrom(file.fd, direct, nativePath, expected, chunk);
+}
+
+ReadBack readBack(int fd, const QString& nativePath, const WrittenContent& expected, std::size_t chunk)
+{
+    const bool wasDirect = (::fcntl(fd, F_GETFL) & O_DIRECT) != 0;
+    const bool direct = setDirectIo(fd, true);
+    ReadBack r = readBackFrom(fd, direct, nativePath, expected, chunk);
+    setDirectIo(fd, wasDirect);
     return r;
 }
 

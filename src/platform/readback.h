@@ -49,5 +49,8 @@ struct ReadBack {
 // time (a multiple of 4096), and compares them with `expected`. A file that
 // is shorter, a byte that differs and a read error all fail; never throws.
 ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std::size_t chunk);
+// The same through a descriptor the caller holds open for reading (the file
+// a wipe opened once); `nativePath` only names it in a failure.
+ReadBack readBack(int fd, const QString& nativePath, const WrittenContent& expected, std::size_t chunk);
 
 } // namespace platform

@@ -4,12 +4,15 @@
 // on its own copy of the info database, fills of the main windows it makes go
 // to memory, and the free-space wipe that Cancel hands over to runs on a
 // scratch tmpfs.
+#include "app/console.h"
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
 #include "filewipe/folderlist.h"
 #include "filewipe/form2.h"
 #include "filewipe/overwrite.h"
+#include "platform/names.h"
+#include "platform/overwritefile.h"
 #include "infodb/infodb.h"
 #include "records/store.h"
 #include "support/fakes.h"
@@ -30,8 +33,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -98,8 +106,10 @@ protected:
         EXPECT_EQ(inProgress, 0);
         EXPECT_FALSE(list.locked);
         running = nullptr;
+        statuses = list.statuses;
         return result;
     }
+    QStringList statuses; // of the last wipe
     // The list of the wipe that runs (its status lines say which file).
     const filewipe::FolderList* running = nullptr;
 };
@@ -133,7 +143,9 @@ TEST_F(FileWipe, EveryPassWritesTheWholeFileWithEitherRoutine)
         for (const std::int16_t level : {1, 2}) {
             SCOPED_TRACE(testing::Message() << c.size << " bytes, pass " << level);
             ASSERT_TRUE(put("f.bin", testsupport::repeated("old-data-", c.size)));
-            filewipe::OverwriteState state{path("f.bin"), std::max<qint64>(c.size, 1000)};
+            const platform::WipeFolder folder(volume->folder());
+            platform::OverwriteFile file = folder.open("f.bin", {});
+            filewipe::OverwriteState state{path("f.bin"), &file, std::max<qint64>(c.size, 1000)};
             ProgressRecorder view;
             const bool ownFile = level == 1;
             (ownFile ? filewipe::OW_File : filewipe::OW_FileB)(state, level, view, clock);
@@ -144,7 +156,7 @@ TEST_F(FileWipe, EveryPassWritesTheWholeFileWithEitherRoutine)
     }
 }
 
-TEST(OverwriteRoutines, LetterPatternsTypesAndDriveRoots)
+TEST_F(FileWipe, LetterPatternsTypesAndDriveRoots)
 {
     const QByteArray letters = filewipe::passPattern(3, true);
     EXPECT_EQ(letters, QByteArray(20, letters[0]));
@@ -153,14 +165,17 @@ TEST(OverwriteRoutines, LetterPatternsTypesAndDriveRoots)
                                      {"photo.jpg", 2}, {"setup.exe", 2}, {"readme", 2}})
         EXPECT_EQ(filewipe::Set_Type(name), type) << name;
     // A drive root is never deleted.
-    testsupport::FastClock clock;
+    ASSERT_TRUE(put("root.bin", "kept"));
+    const platform::WipeFolder folder(volume->folder());
+    platform::OverwriteFile file = folder.open("root.bin", {});
     for (const char* root : {"c:\\", "c:"})
-        EXPECT_NO_THROW(filewipe::KillIt(root, clock));
+        EXPECT_NO_THROW(filewipe::KillIt(root, file, clock));
     EXPECT_EQ(clock.pausedMs, 0);
+    EXPECT_EQ(readAll(path("root.bin")), "kept");
 }
 
-// File mode: only the selected file goes, every listed one is made writable,
-// the others keep their bytes. A file of exactly 1,000,000 bytes is large.
+// File mode: only the selected file goes; the others keep their bytes and
+// their modes. A file of exactly 1,000,000 bytes is large.
 TEST_F(FileWipe, FileModeWipesOnlyTheSelectedFile)
 {
     for (const char* name : {"a.txt", "c.jpg"})
@@ -173,7 +188,7 @@ TEST_F(FileWipe, FileModeWipesOnlyTheSelectedFile)
     EXPECT_EQ(r.filesWiped, 1);
     EXPECT_EQ(QDir(path("docs")).entryList(QDir::Files), (QStringList{"a.txt", "c.jpg"}));
     EXPECT_EQ(readAll(path("docs/a.txt")) + readAll(path("docs/c.jpg")), "a.txtc.jpg");
-    EXPECT_TRUE(QFileInfo(path("docs/a.txt")).permissions() & QFile::WriteOwner);
+    EXPECT_FALSE(QFileInfo(path("docs/a.txt")).permissions() & QFile::WriteOwner);
     EXPECT_EQ(app::settings().WipeLevel, 20); // 20 numbered passes and the finalizing one
     EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
 }
@@ -205,9 +220,9 @@ TEST_F(FileWipe, ProtectedFoldersAndAFolderThatStaysBehind)
 }
 
 // What the list shows may change before the wipe reaches it: a file gone
-// ends the run (53); one swapped for a link while an earlier file is wiped,
-// or one with another name (a hard link), is never written through, and the
-// latter is named at the end.
+// ends the run (53); one swapped for a link after the listing, or one with
+// another name (a hard link), is never written through: each is named, and
+// the others are wiped.
 TEST_F(FileWipe, GoneLinkedAndHardLinkedFilesAreNotWrittenThrough)
 {
     for (const char* name : {"d/gone.txt", "d/link.txt", "d/mine.txt"})
@@ -219,23 +234,207 @@ TEST_F(FileWipe, GoneLinkedAndHardLinkedFilesAreNotWrittenThrough)
     EXPECT_EQ(prompter.texts, QStringList{"To Select a file you must first click on the Root Drive, Folder or "
                                           "Directory to activate the Path"});
 
-    // Wiped last to first: shared.txt is given up, mine.txt wiped, and
-    // link.txt becomes a link once its own wipe has begun (after its checks,
-    // before its open), which stops the run.
-    bool swapped = false;
-    clock.onYield = [&] {
-        if (running && !running->statuses.isEmpty() && running->statuses.last().endsWith("link.txt") && !std::exchange(swapped, true)) {
-            ASSERT_TRUE(QFile::remove(path("d/link.txt")) && QFile::link(path("outside/target.txt"), path("d/link.txt")));
-        }
-    };
-    const filewipe::FileWipeResult r = wipe("d", {"link.txt", "mine.txt", "shared.txt"});
-    EXPECT_TRUE(swapped && r.filesWiped == 1 && r.errorNumber == 75 && !QFileInfo::exists(path("d/mine.txt")));
+    prompter.texts.clear();
+    const filewipe::FileWipeResult r = wipe("d", {"link.txt", "mine.txt", "shared.txt"}, false, [&] {
+        ASSERT_TRUE(QFile::remove(path("d/link.txt")) && QFile::link(path("outside/target.txt"), path("d/link.txt")));
+    });
+    EXPECT_TRUE(r.filesWiped == 1 && r.errorNumber == 0 && !QFileInfo::exists(path("d/mine.txt")));
     EXPECT_EQ(readAll(path("outside/target.txt")), "keep me");
     EXPECT_TRUE(QFileInfo(path("d/link.txt")).isSymLink());
     EXPECT_EQ(readAll(path("outside/other-name.txt")), "shared data");
-    EXPECT_TRUE(prompter.texts.last().startsWith(
-        "These files were not wiped and are left as they were:\r\n\r\nshared.txt: "))
-        << prompter.texts.join('|').toStdString();
+    ASSERT_EQ(prompter.texts.size(), 1);
+    EXPECT_TRUE(prompter.texts[0].startsWith(filewipe::kNotWipedHeading + "\r\n\r\nshared.txt: left as it was: it has 1 other"))
+        << prompter.texts[0].toStdString();
+    EXPECT_TRUE(prompter.texts[0].contains("link.txt: left as it was: it is no regular file now"));
+}
+
+// Wipes run as an adversary would have them. Each row lays out a folder of its
+// own on an ext4 volume (with files on a second volume), changes the world
+// between the second and third pass of one file (the seam: the pass count the
+// window shows), and says what must be gone and which files must be named.
+// Whatever the row, every file nobody chose, on either volume, keeps its
+// bytes and its mode, and nothing is called wiped that was not.
+class AdversaryWipe : public FileWipe {
+protected:
+    void SetUp() override
+    {
+        makeVolume(ScratchVolume::Kind::Ext4, 16);
+        if (IsSkipped())
+            return;
+        other.emplace(ScratchVolume::Kind::Tmpfs, 4);
+        ASSERT_TRUE(other->ok());
+    }
+    void TearDown() override
+    {
+        for (const QString& m : mounts)
+            testsupport::runCommand("umount", {"-l", m});
+    }
+    QString elsewhere(const QString& relative) const { return other->folder() + '/' + relative; }
+public:
+    static bool putOn(const QString& full, const QByteArray& data)
+    {
+        QDir().mkpath(QFileInfo(full).path());
+        const int fd = ::open(platform::nameToBytes(full).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool ok = fd >= 0 && ::write(fd, data.constData(), std::size_t(data.size())) == data.size();
+        return ::close(fd) == 0 && ok;
+    }
+protected:
+    static bool run(const QString& program, const QStringList& args)
+    {
+        return testsupport::runCommand(program, args) == 0;
+    }
+    // Every regular file under the two volumes by identity: its mode and
+    // bytes (size and blocks for a large one).
+    std::map<std::pair<dev_t, ino_t>, std::string> snapshot() const
+    {
+        namespace fs = std::filesystem;
+        std::map<std::pair<dev_t, ino_t>, std::string> files;
+        for (const QString& root : {volume->folder(), other->folder()}) {
+            for (const auto& e : fs::recursive_directory_iterator(platform::nameToBytes(root).toStdString())) {
+                struct stat st {};
+                if (::lstat(e.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                    continue;
+                std::string value = std::to_string(st.st_mode) + ':';
+                if (st.st_size > (1 << 20)) {
+                    value += std::to_string(st.st_size) + '/' + std::to_string(st.st_blocks);
+                } else {
+                    std::ifstream in(e.path(), std::ios::binary);
+                    value.append(std::istreambuf_iterator<char>(in), {});
+                }
+                files[{st.st_dev, st.st_ino}] = value;
+            }
+        }
+        return files;
+    }
+    std::pair<dev_t, ino_t> idOf(const QString& full) const
+    {
+        struct stat st {};
+        ::lstat(platform::nameToBytes(full).constData(), &st);
+        return {st.st_dev, st.st_ino};
+    }
+    std::optional<ScratchVolume> other;
+    QStringList mounts;
+};
+
+TEST_F(AdversaryWipe, OnlyTheChosenFilesAreWrittenAndOnlyWipedOnesAreCalledWiped)
+{
+    const QByteArray secret = testsupport::repeated("secret-", 3000);
+    const QString notUtf8 = platform::nameFromBytes("caf\xe9.txt");
+    const struct Row {
+        const char* what;
+        const char* folder;
+        bool folderMode;
+        QStringList chosen; // in file mode; in folder mode every file
+        std::function<void()> setUp;
+        const char* swapAt; // the file whose third pass the swap comes before
+        std::function<void()> swap;
+        QStringList gone;   // relative to the volume
+        QStringList named;  // in the report of files not wiped
+        bool completed;
+    } rows[] = {
+        {"the folder swapped for a link to a folder on another volume", "r1", false, {"target.bin"},
+         [&] { putOn(path("r1/target.bin"), secret), putOn(elsewhere("w/target.bin"), "victim"); }, "target.bin",
+         [&] { QDir().rename(path("r1"), path("r1.old")), QFile::link(elsewhere("w"), path("r1")); },
+         {"r1.old/target.bin"}, {}, true},
+        {"another file renamed onto the chosen name", "r2", false, {"target.bin"},
+         [&] { putOn(path("r2/target.bin"), secret), putOn(path("r2/innocent.txt"), "innocent"); }, "target.bin",
+         [&] { QDir().rename(path("r2/innocent.txt"), path("r2/target.bin")); }, {}, {}, true},
+        {"a chosen file swapped for a link to another volume's file", "r3", false, {"a.txt", "b.bin"},
+         [&] { putOn(path("r3/a.txt"), secret), putOn(path("r3/b.bin"), secret), putOn(elsewhere("v.txt"), "v"); },
+         "b.bin", [&] { QFile::remove(path("r3/a.txt")), QFile::link(elsewhere("v.txt"), path("r3/a.txt")); },
+         {"r3/b.bin"}, {"a.txt: left as it was: it is no regular file now"}, false},
+        {"a bind mount of another volume's file", "r4", true, {},
+         [&] {
+             putOn(path("r4/own.txt"), secret), putOn(path("r4/bound.txt"), ""), putOn(elsewhere("v2.txt"), "v2");
+             if (run("mount", {"--bind", elsewhere("v2.txt"), path("r4/bound.txt")}))
+                 mounts << path("r4/bound.txt");
+         },
+         "", {}, {"r4/own.txt"}, {"bound.txt: left as it was: it is a mount of another file or volume"}, false},
+        {"unchosen immutable, append-only and read-only files", "r5", false, {"c.bin"},
+         [&] {
+             for (const char* n : {"r5/c.bin", "r5/imm.txt", "r5/app.txt", "r5/ro.txt"})
+                 putOn(path(n), n);
+             run("chattr", {"+i", path("r5/imm.txt")}), run("chattr", {"+a", path("r5/app.txt")});
+             QFile::setPermissions(path("r5/ro.txt"), QFile::ReadOwner);
+         },
+         "", {}, {"r5/c.bin"}, {}, true},
+        {"chosen immutable and append-only files", "r6", false, {"imm.txt", "app.txt", "x.bin"},
+         [&] {
+             for (const char* n : {"r6/imm.txt", "r6/app.txt", "r6/x.bin"})
+                 putOn(path(n), secret);
+             run("chattr", {"+i", path("r6/imm.txt")}), run("chattr", {"+a", path("r6/app.txt")});
+         },
+         "", {}, {"r6/x.bin"},
+         {"imm.txt: left as it was: it is immutable", "app.txt: left as it was: it is append-only"}, false},
+        {"names that are not UTF-8 or hold a backslash", "r7", true, {},
+         [&] { putOn(path("r7/" + notUtf8), secret), putOn(path("r7/a\\b.txt"), secret); }, "", {},
+         {"r7/" + notUtf8, "r7/a\\b.txt", "r7"}, {}, true},
+        {"a sparse file larger than the free space", "r8", false, {"big.bin"},
+         [&] { putOn(path("r8/big.bin"), secret), QFile::resize(path("r8/big.bin"), qint64(4) << 30); }, "", {}, {},
+         {"big.bin: left as it was: a pass needs"}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.setUp();
+        auto before = snapshot();
+        if (!row.folderMode)
+            for (const QString& name : row.chosen)
+                if (QFileInfo(path(row.folder + ('/' + name))).size() < (1 << 20))
+                    before.erase(idOf(path(row.folder + ('/' + name))));
+        for (const QString& gone : row.gone)
+            before.erase(idOf(path(gone)));
+        bool swapped = !row.swap;
+        clock.onYield = [&] {
+            if (!swapped && running && running->progressValue == 2 && !running->statuses.isEmpty() &&
+                running->statuses.last().endsWith(row.swapAt))
+                swapped = true, row.swap();
+        };
+        prompter.texts.clear();
+        const filewipe::FileWipeResult r = wipe(row.folder, row.chosen, row.folderMode);
+        clock.onYield = {};
+        EXPECT_TRUE(swapped);
+        EXPECT_EQ(r.completed(), row.completed) << prompter.texts.join('|').toStdString();
+        for (const QString& gone : row.gone)
+            EXPECT_FALSE(platform::examinePath(path(gone))) << platform::readableName(gone).toStdString();
+        const QString report = r.givenUp.join('\n');
+        for (const QString& named : row.named)
+            EXPECT_TRUE(report.contains(named)) << report.toStdString();
+        EXPECT_EQ(r.givenUp.size(), row.named.size()) << report.toStdString();
+        // "DONE" only when every chosen file is gone, and after the report.
+        EXPECT_EQ(statuses.contains("DONE"), r.completed()) << statuses.join('|').toStdString();
+        const auto after = snapshot();
+        for (const auto& [id, value] : before) {
+            const auto now = after.find(id);
+            EXPECT_TRUE(now != after.end() && now->second == value) << "a file nobody chose changed: " << value.substr(0, 40);
+        }
+    }
+}
+
+// The command line: "--" ends the options, a help flag mixed with a wipe is
+// refused rather than guessed, a file named twice is wiped once, and a name
+// that is not UTF-8 is reached.
+TEST_F(FileWipe, CommandLinePathsAreTakenAsGiven)
+{
+    const QString notUtf8 = platform::nameFromBytes("caf\xe9.txt");
+    const struct { QStringList args; int rc; QStringList gone, kept; } cases[] = {
+        {{"files", "-h", "--yes"}, 2, {}, {"-h"}},
+        {{"files", "--yes", "--", "-h"}, 0, {"-h"}, {}},
+        {{"files", "--yes", "d.txt", "./d.txt"}, 0, {"d.txt"}, {}},
+        {{"files", "--yes", notUtf8}, 0, {notUtf8}, {}},
+    };
+    const QString home = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(volume->folder()));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        for (const QString& name : c.gone + c.kept)
+            ASSERT_TRUE(AdversaryWipe::putOn(path(name), "data"));
+        EXPECT_EQ(app::runConsole(c.args, {&platform::systemDrives(), nullptr, &clock}), c.rc);
+        for (const QString& name : c.gone)
+            EXPECT_FALSE(platform::examinePath(path(name)));
+        for (const QString& name : c.kept)
+            EXPECT_TRUE(platform::examinePath(path(name)));
+    }
+    QDir::setCurrent(home);
 }
 
 // The proof: after a folder wipe no byte of the files' contents is left in

@@ -51,11 +51,11 @@ TEST_P(ReadBackOnVolume, WhatWasWrittenReadsBackAndAChangedByteIsCaught)
     {
         QFile f(doc);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(QByteArray(1'000'123, 'x')) == 1'000'123);
-        f.close();
-        platform::OverwriteFile o(doc);
-        o.writePattern(block, passBytes);
-        o.close();
     }
+    const platform::WipeFolder folder(volume.folder());
+    platform::OverwriteFile o = folder.open("report.doc", {});
+    o.writePattern(block, passBytes);
+    o.sync();
 
     const struct {
         QString path;
@@ -64,7 +64,7 @@ TEST_P(ReadBackOnVolume, WhatWasWrittenReadsBackAndAChangedByteIsCaught)
     } cases[] = {
         {fill, [&] { return platform::FillFile::readBack(fill, fillContent); }, 9'000'001},
         {fill, [&] { return platform::FillFile::readBack(fill, fillContent); }, qint64(fillContent.size()) - 2},
-        {doc, [&] { return platform::OverwriteFile::readBack(doc, block, passBytes); }, 819'205},
+        {doc, [&] { return o.readBack(block, passBytes); }, 819'205},
     };
     for (const auto& c : cases) {
         const platform::ReadBack good = c.readBack();
@@ -79,7 +79,7 @@ TEST_P(ReadBackOnVolume, WhatWasWrittenReadsBackAndAChangedByteIsCaught)
 
     // A file shorter than what was written fails too.
     ASSERT_TRUE(QFile::resize(doc, 4096));
-    const platform::ReadBack cut = platform::OverwriteFile::readBack(doc, block, passBytes);
+    const platform::ReadBack cut = o.readBack(block, passBytes);
     EXPECT_EQ(cut.result, Verification::Failed);
     EXPECT_TRUE(cut.problem.contains("4096 bytes long, but 1000200 were written")) << cut.problem.toStdString();
 }
