@@ -47,7 +47,7 @@ fault F10 "the boot-drive refusal is skipped" src/app/entiredrive.cpp \
 fault F11 "a message text is changed" src/engine/freespacewipe.cpp \
   'may indicated your drive' 'may indicate your drive'
 fault F12 "the device's ends are not overwritten before a format" src/format/formathelper.cpp \
-  'if (!platform::overwriteEnds(v.target, kEndBytes, &why))' 'if (kEndBytes == 0 && !platform::overwriteEnds(v.target, kEndBytes, &why))'
+  'if (!v.held->overwriteEnds(kEndBytes, &why))' 'if (kEndBytes == 0 && !v.held->overwriteEnds(kEndBytes, &why))'
 fault F13 "a letter that is only a folder is wiped without a question" src/engine/freespacewipe.cpp \
   'if (*own == *holding)' 'if (true)'
 fault F14 "a read-back difference passes" src/platform/readback.cpp \
@@ -78,6 +78,14 @@ fault F26 "a chosen immutable file stops the run" src/platform/overwritefile.cpp
   'if (hasAttribute(sx, STATX_ATTR_IMMUTABLE))' 'if (false)'
 fault F27 "a sparse file's pass is started without the room for it" src/filewipe/wipeprocedure.cpp \
   'needed > 0 && needed > file.freeSpace()' 'needed > 0 && false'
+fault F28 "the helper formats whatever device a mount's source text names" src/platform/mounts.cpp \
+  'if (st.st_rdev != makedev(mount.major, mount.minor))' 'if (false)'
+fault F29 "a journal entry deletes a file outside the wiped folder" src/platform/wipejournal.cpp \
+  'if (isFillFileOf(path, folder) && ' 'if (isFillFileOf(folder + QStringLiteral("/tmptxt"), folder) && '
+fault F30 "the reserve is called put back without reading it again" src/platform/reservedspace.cpp \
+  'return readReserve(knob_) == old_;
+}' 'return true;
+}'
 
 apply() { # file old new: replaces the one occurrence, or fails
   OLD=$2 NEW=$3 perl -0777 -i -pe '

@@ -63,7 +63,8 @@ QString driveSummary()
 QString filesSummary()
 {
     return QStringLiteral("Overwrites each file %1 times (%2 times from 1,000,000 bytes on), cuts it to length 0,\n"
-                          "overwrites its name and deletes it. Without --yes it only lists what it would destroy.")
+                          "overwrites its name and deletes it. Without --yes it only lists what it would destroy.\n"
+                          "Every argument after -- is a path (a file named -h, say).")
         .arg(filewipe::passCountFor(0) + 1)
         .arg(filewipe::passCountFor(filewipe::kLargeFile) + 1);
 }

@@ -48,14 +48,26 @@ public:
     }
     ~ReleasedDiskTarget() override { restore(); }
     bool outOfReach() const { return release_.outOfReach(); }
+    // Puts the reserve back; what went wrong, or empty. The journal keeps
+    // the setting until it reads back as it was, so that the next start
+    // puts it back.
+    QString putBack()
+    {
+        const QString knob = knob_;
+        return restore() ? QString()
+                         : QStringLiteral("The space the file system of this drive keeps in reserve could not be "
+                                          "put back (%1). The program puts it back when it next starts as root.")
+                               .arg(knob);
+    }
 
 private:
-    void restore()
+    bool restore()
     {
-        release_.restore();
-        if (!knob_.isEmpty())
+        const bool back = release_.restore();
+        if (back && !knob_.isEmpty())
             journal().settingRestored(knob_);
         knob_.clear();
+        return back;
     }
     QString knob_;
     platform::ReservedSpaceRelease release_;
@@ -298,6 +310,7 @@ FillOutcome FillProcedure::run(int passes)
     const platform::WhileBlocked ticking([this] { tickProcessTime(); });
 
     std::unique_ptr<FillTarget> target;
+    ReleasedDiskTarget* released = nullptr;
     bool outOfReach = false;
     try {
         if (!factory_ && !confirmVolume(drive))
@@ -308,6 +321,7 @@ FillOutcome FillProcedure::run(int passes)
         } else {
             auto disk = std::make_unique<ReleasedDiskTarget>(*services_.drives, drive);
             outOfReach = disk->outOfReach();
+            released = disk.get();
             target = std::move(disk);
         }
         facts_ = target->facts();
@@ -341,11 +355,12 @@ FillOutcome FillProcedure::run(int passes)
         return endEarly(e, drive, std::move(target));
     }
     target_ = nullptr;
-    target.reset(); // the file system's reserve goes back
+    const QString reserveLeft = released ? released->putBack() : QString();
+    target.reset();
     // Flash and thin storage keep what the fill wrote, and older copies,
     // until told the space is free.
     trimmed_ = !factory_ && platform::trimFreeSpace(folder_);
-    return finish(drive, outOfReach);
+    return finish(drive, outOfReach, reserveLeft);
 }
 
 // A letter whose folder is not a mount point would fill whatever volume
@@ -456,7 +471,7 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
     }
 }
 
-FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
+FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const QString& reserveLeft)
 {
     FillOutcome outcome;
     auto& prompter = *services_.prompter;
@@ -507,6 +522,13 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach)
     missed(unwritable_, "may not have been overwritten: the drive reported free space that could not be written.");
     missed(outOfReach, "was out of reach: the file system keeps it in reserve for the system administrator. Run the "
                        "program as root to wipe it too.");
+    if (!reserveLeft.isEmpty()) {
+        outcome.spaceMissed = true; // never a plain success
+        outcome.message = reserveLeft;
+        prompter.message(outcome.message);
+        if (record_)
+            record_->addNote(outcome.message);
+    }
     if (trimmed_)
         prompter.message(trimmedMessage(drive));
     // Said last: what the user must act on.

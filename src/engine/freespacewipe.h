@@ -78,7 +78,7 @@ private:
     FillOutcome notWiped(const QString& message);
     FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
-    FillOutcome finish(const QString& drive, bool outOfReach);
+    FillOutcome finish(const QString& drive, bool outOfReach, const QString& reserveLeft);
     void beginRecord(int passes, const QString& drive);
     void endRecord(const FillOutcome& outcome);
     void verifyLastPass(Pass& pass);

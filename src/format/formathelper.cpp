@@ -3,11 +3,13 @@
 #include <QFile>
 
 #include "platform/drivetable.h"
+#include "platform/names.h"
 #include "platform/mounts.h"
 #include "platform/tools.h"
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <sys/stat.h>
 #include <vector>
 
 namespace format {
@@ -19,6 +21,8 @@ namespace {
 // device lets go of its image a moment later.
 constexpr int kReleaseWaitMs = 15000;
 constexpr int kReleasePollMs = 50;
+// mkfs on a large slow disk takes minutes; one that takes longer has hung.
+constexpr int kMkfsTimeoutMs = 30 * 60 * 1000;
 
 QString oneLine(const QString& toolOutput)
 {
@@ -45,15 +49,11 @@ QString joinPids(const std::vector<int>& pids)
     return list.join(QStringLiteral(", "));
 }
 
-const platform::MountEntry* lastMountAt(const std::vector<platform::MountEntry>& mounts, const QString& folder)
-{
-    // A later mount on the same folder hides the earlier ones.
-    const platform::MountEntry* found = nullptr;
-    for (const platform::MountEntry& m : mounts)
-        if (m.mountPoint == folder)
-            found = &m;
-    return found;
-}
+// Who owned the old volume's top folder: the new one is mounted for them.
+struct Owner {
+    unsigned uid = 0;
+    unsigned gid = 0;
+};
 
 QStringList mkfsArguments(FileSystem fs, const QString& target)
 {
@@ -73,16 +73,19 @@ QStringList mkfsArguments(FileSystem fs, const QString& target)
 // Ways to mount the new file system, best first; empty when this system has
 // none, which must be known before anything is unmounted.
 std::vector<MountAttempt> mountAttempts(FileSystem fs, const QString& target, bool imageFile,
-                                        const QString& mountPoint)
+                                        const QString& mountPoint, const Owner& owner)
 {
     std::vector<MountAttempt> attempts;
     const QString mountTool = platform::findTool(QStringLiteral("mount"));
+    // FAT and NTFS keep no owners: the mount gives every file one. The
+    // volume's old owner keeps it, and nobody else may write (without this,
+    // ntfs-3g as root shows every file writable by all).
+    const QString ownership = QStringLiteral("uid=%1,gid=%2,umask=022").arg(owner.uid).arg(owner.gid);
     auto kernelMount = [&](const QString& type) {
         if (mountTool.isEmpty() || !platform::kernelSupports(type))
             return;
-        QStringList args{QStringLiteral("-t"), type};
-        if (imageFile)
-            args << QStringLiteral("-o") << QStringLiteral("loop");
+        QStringList args{QStringLiteral("-t"), type, QStringLiteral("-o"),
+                         (imageFile ? QStringLiteral("loop,") : QString()) + ownership};
         args << target << mountPoint;
         attempts.push_back({mountTool, args});
     };
@@ -94,7 +97,7 @@ std::vector<MountAttempt> mountAttempts(FileSystem fs, const QString& target, bo
     const QString ntfs3g = platform::findTool(QStringLiteral("ntfs-3g"));
     if (!ntfs3g.isEmpty() && platform::kernelSupports(QStringLiteral("fuse")) &&
         platform::nodeKind(QStringLiteral("/dev/fuse")) != platform::NodeKind::Missing)
-        attempts.push_back({ntfs3g, {target, mountPoint}});
+        attempts.push_back({ntfs3g, {QStringLiteral("-o"), ownership, target, mountPoint}});
     return attempts;
 }
 
@@ -136,22 +139,26 @@ QString fileSystemName(FileSystem fileSystem)
     return {};
 }
 
-bool takePinnedFolder(QStringList& args, QString& folder)
+bool takeCallerSwitches(QStringList& args, QString& folder, QString& about)
 {
-    if (args.value(0) != QLatin1String(kPinnedFolderSwitch))
-        return true;
-    if (args.size() < 2 || !args[1].startsWith(u'/'))
-        return false;
-    folder = args[1];
-    args.remove(0, 2);
-    return true;
+    for (;;) {
+        const bool isFolder = args.value(0) == QLatin1String(kPinnedFolderSwitch);
+        const bool isAbout = args.value(0) == QLatin1String(kAboutSwitch);
+        if (!isFolder && !isAbout)
+            return true;
+        QString& value = isFolder ? folder : about;
+        if (args.size() < 2 || !value.isEmpty() || args[1].isEmpty() || (isFolder && !args[1].startsWith(u'/')))
+            return false;
+        value = args[1];
+        args.remove(0, 2);
+    }
 }
 
 std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
 {
     FormatRequest request;
     QStringList args = arguments;
-    if (!takePinnedFolder(args, request.pinnedFolder) || args.size() < 2)
+    if (!takeCallerSwitches(args, request.pinnedFolder, request.about) || args.size() < 2)
         return std::nullopt;
     static const QRegularExpression driveRe(QStringLiteral("^[A-Za-z]:$"));
     if (!driveRe.match(args.first()).hasMatch())
@@ -201,8 +208,8 @@ std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
 
 QString formatUsage()
 {
-    return QStringLiteral("usage: zarvexformat [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q\n"
-                          "       zarvexformat --release-reserve [--folder <folder>] <letter>:");
+    return QStringLiteral("usage: zarvexformat [--about <volume>] [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q\n"
+                          "       zarvexformat --release-reserve [--about <volume>] [--folder <folder>] <letter>:");
 }
 
 // ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the
@@ -249,6 +256,10 @@ struct Volume {
     std::optional<platform::LoopDevice> loop;
     QString target;     // what mkfs writes: the device, or the image behind it
     bool targetIsImage = false;
+    // The target, opened before the unmount and proven to be the mount's:
+    // the ends, mkfs and the check before the new mount all go through it.
+    std::optional<platform::HeldTarget> held;
+    Owner owner;
 };
 
 struct Tools {
@@ -294,7 +305,7 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
     v.mountPoint = *mountPoint;
 
     const std::vector<platform::MountEntry> mounts = platform::allMounts();
-    const platform::MountEntry* volume = lastMountAt(mounts, v.mountPoint);
+    const platform::MountEntry* volume = platform::visibleMountAt(mounts, v.mountPoint);
     if (!volume)
         return refuse(v.mountPoint + QStringLiteral(" is not a mount point; only a whole mounted volume can be formatted"));
     v.mount = *volume;
@@ -307,24 +318,26 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
     static const QStringList systemFolders = {"/boot", "/boot/efi", "/efi", "/usr", "/var"};
     if (systemFolders.contains(v.mountPoint))
         return refuse(v.mountPoint + QStringLiteral(" is a part of the running system"));
-    const platform::MountEntry* root = lastMountAt(mounts, QStringLiteral("/"));
+    const platform::MountEntry* root = platform::visibleMountAt(mounts, QStringLiteral("/"));
     if (root && root->major == volume->major && root->minor == volume->minor)
         return refuse(v.mountPoint + QStringLiteral(" is on the volume that holds the system (/)"));
 
     const QString& source = volume->source;
-    const platform::NodeKind sourceKind =
-        source.startsWith(u'/') ? platform::nodeKind(source) : platform::NodeKind::Missing;
-    if (sourceKind != platform::NodeKind::BlockDevice && sourceKind != platform::NodeKind::RegularFile)
-        return refuse(v.mountPoint + QStringLiteral(" holds a ") + volume->fsType +
-                      QStringLiteral(" file system from ") + source +
-                      QStringLiteral(", which is neither a disk nor an image file"));
     // A file behind a mount is an image only for ntfs-3g, the one image-backed
     // FUSE driver formatted here; other FUSE drivers (archives and the like)
     // name files that are no volume at all.
-    if (sourceKind == platform::NodeKind::RegularFile && !hasNtfsImageSignature(*volume))
+    if (platform::nodeKind(source) == platform::NodeKind::RegularFile && !hasNtfsImageSignature(*volume))
         return refuse(v.mountPoint + QStringLiteral(" is a ") + volume->fsType + QStringLiteral(" view of the file ") +
                       source + QStringLiteral(", which is not a disk image"));
 
+    // What the mount is really on, held from here to the end. A self-clearing
+    // loop device is gone after the unmount: its image is held, formatted,
+    // and mounted with a new loop device.
+    v.loop = platform::loopDeviceInfo(source);
+    QString why;
+    v.held = platform::holdMountTarget(*volume, v.loop, &why);
+    if (!v.held)
+        return refuse(why);
     // The same volume seen through another folder would stay mounted there
     // while its device is overwritten.
     for (const platform::MountEntry& m : mounts) {
@@ -334,18 +347,22 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
             return refuse(QStringLiteral("its volume is also mounted at ") + m.mountPoint);
     }
 
-    // A loop device that clears itself is gone after the unmount: format its
-    // image and let mount set up a new loop device.
-    v.target = source;
-    v.targetIsImage = sourceKind == platform::NodeKind::RegularFile;
-    v.loop = platform::loopDeviceInfo(source);
-    if (v.loop && v.loop->autoClear) {
-        if (platform::nodeKind(v.loop->backingFile) != platform::NodeKind::RegularFile)
-            return refuse(QStringLiteral("the image ") + v.loop->backingFile + QStringLiteral(" behind ") + source +
-                          QStringLiteral(" cannot be found"));
-        v.target = v.loop->backingFile;
-        v.targetIsImage = true;
+    v.target = v.held->path();
+    v.targetIsImage = v.held->isImage();
+    // A folder on the way that a user may change could swap the image or the
+    // mount folder for another between the checks and the format.
+    for (const QString& path : {v.mountPoint, v.targetIsImage ? v.target : QString()}) {
+        if (path.isEmpty())
+            continue;
+        if (const auto open = platform::folderOthersMayChange(path))
+            return refuse(QStringLiteral("%1 lies in %2, which a user other than root may change").arg(path, *open));
     }
+    struct stat top {};
+    if (::stat(QFile::encodeName(v.mountPoint).constData(), &top) == 0)
+        v.owner = {top.st_uid, top.st_gid};
+    if (!request.about.isEmpty() && request.about != platform::volumeSummary(*volume))
+        return refuse(QStringLiteral("the volume is no longer the one that was approved (%1); it is now %2")
+                          .arg(request.about, platform::volumeSummary(*volume)));
     return std::nullopt;
 }
 
@@ -367,6 +384,11 @@ std::optional<HelperOutcome> checkNotInUse(const Volume& v)
     const QStringList users = platform::kernelUsersOf(v.mount.source);
     if (!users.isEmpty())
         return refusal(v.drive, v.mount.source + QStringLiteral(" is in use by ") + users.join(QStringLiteral(", ")));
+    // A whole disk takes its partitions with it, and their tables.
+    const QStringList partitions = platform::partitionsInUse(v.mount.source);
+    if (!partitions.isEmpty())
+        return refusal(v.drive, v.mount.source + QStringLiteral(" is a whole disk whose partitions are in use: ") +
+                                    partitions.join(QStringLiteral(", ")));
     return std::nullopt;
 }
 
@@ -378,7 +400,7 @@ std::optional<HelperOutcome> findTools(const FormatRequest& request, const Volum
                                                                            : QStringLiteral("mkfs.fat"));
     if (tools.mkfs.isEmpty())
         return refusal(v.drive, QStringLiteral("the tool to make a ") + fsName + QStringLiteral(" file system is not installed"));
-    tools.mounts = mountAttempts(request.fileSystem, v.target, v.targetIsImage, v.mountPoint);
+    tools.mounts = mountAttempts(request.fileSystem, v.target, v.targetIsImage, v.mountPoint, v.owner);
     if (tools.mounts.empty())
         return refusal(v.drive, cannotMountReason(request.fileSystem));
     return std::nullopt;
@@ -434,12 +456,22 @@ HelperOutcome unmountAndFormat(const FormatRequest& request, const Volume& v, co
         return HelperOutcome{ExitChanged, what + QStringLiteral("; it is not mounted at ") + v.mountPoint};
     };
     constexpr std::uint64_t kEndBytes = 1u << 20;
-    if (!platform::overwriteEnds(v.target, kEndBytes, &why))
+    if (!v.held->overwriteEnds(kEndBytes, &why))
         return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but not formatted: ") + why);
-    const platform::ToolResult made = platform::runTool(tools.mkfs, mkfsArguments(request.fileSystem, v.target));
+    const platform::ToolResult made =
+        platform::runTool(tools.mkfs, mkfsArguments(request.fileSystem, v.held->handlePath()), kMkfsTimeoutMs);
+    if (made.timedOut)
+        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten; making the ") + fsName +
+                       QStringLiteral(" file system did not end within %1 minutes and was stopped, so the drive "
+                                      "holds no usable file system")
+                           .arg(kMkfsTimeoutMs / 60000));
     if (!made.started || made.exitCode != 0)
         return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but could not be formatted as ") +
                        fsName + QStringLiteral(": ") + oneLine(made.output));
+    // It is mounted by name: the name must still lead to what was formatted.
+    if (!v.held->pathStillNamesIt())
+        return changed(QStringLiteral("formatted ") + v.drive + QStringLiteral(" as ") + fsName + QStringLiteral(", but ") +
+                       v.target + QStringLiteral(" no longer names it, so it was not mounted"));
     QString output;
     if (runUntilOne(tools.mounts, &output))
         return {ExitFormatted, {}};

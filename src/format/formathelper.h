@@ -24,16 +24,21 @@ struct FormatRequest {
     QChar letter; // lower case
     FileSystem fileSystem = FileSystem::Ntfs;
     QString pinnedFolder; // the letter's folder as the caller resolved it; empty: the drive table's
+    QString about;        // the volume as the administrator approved it; empty: not asked
 };
 
 // `--folder <absolute path>` before the letter pins it to the folder the
 // program resolved when the user chose the drive. It travels as an argument
 // because pkexec hands the helper a clean environment.
 inline constexpr const char* kPinnedFolderSwitch = "--folder";
+// `--about <summary>` names the volume (platform::volumeSummary) in the
+// command line that pkexec's prompt shows; the helper refuses a volume that
+// no longer matches it.
+inline constexpr const char* kAboutSwitch = "--about";
 
-// Takes a leading `--folder <absolute path>` off `args` into `folder`;
-// false when the switch is there but malformed.
-bool takePinnedFolder(QStringList& args, QString& folder);
+// Takes the leading `--folder <absolute path>` and `--about <summary>` off
+// `args`; false when one is there but malformed or given twice.
+bool takeCallerSwitches(QStringList& args, QString& folder, QString& about);
 
 // `[--folder F] <letter>: /fs:<fat|fat32|ntfs>/x/y/q`, without regard to
 // case. The switches may come in any order, joined or as separate arguments;

@@ -1,4 +1,5 @@
 #include "format/formatrunner.h"
+#include "platform/mounts.h"
 #include "format/elapsed.h"
 #include "format/formathelper.h"
 #include "platform/errors.h"
@@ -32,8 +33,14 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
     // The classic command line, with the pin put after the program's name as
     // its own arguments (a folder may hold blanks).
     QStringList command = formatCommandLine(drive, formatType).split(u' ', Qt::SkipEmptyParts);
-    if (!pinnedFolder.isEmpty())
-        command = QStringList{command.first(), QLatin1String(kPinnedFolderSwitch), pinnedFolder} + command.mid(1);
+    // The volume is named in the command line that the password prompt
+    // shows, and the helper refuses any other.
+    if (!pinnedFolder.isEmpty()) {
+        QStringList pin{QLatin1String(kPinnedFolderSwitch), pinnedFolder};
+        if (const QString about = platform::volumeSummaryAt(pinnedFolder); !about.isEmpty())
+            pin = QStringList{QLatin1String(kAboutSwitch), about} + pin;
+        command = QStringList{command.first()} + pin + command.mid(1);
+    }
     try {
         process = platform::startProcess(command);
     } catch (const platform::RunTimeError& e) {

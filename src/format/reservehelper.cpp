@@ -8,12 +8,19 @@
 
 namespace format {
 
+namespace {
+// The reserve goes back after this at the latest, whatever the caller does:
+// a Complete Wipe of a large slow disk takes hours, never days.
+constexpr int kLongestReleaseMs = 24 * 60 * 60 * 1000;
+} // namespace
+
 std::optional<ReserveRequest> parseReserveArguments(const QStringList& arguments)
 {
     ReserveRequest request;
     QStringList args = arguments;
     static const QRegularExpression driveRe(QStringLiteral("^[A-Za-z]:$"));
-    if (!takePinnedFolder(args, request.pinnedFolder) || args.size() != 1 || !driveRe.match(args[0]).hasMatch())
+    if (!takeCallerSwitches(args, request.pinnedFolder, request.about) || args.size() != 1 ||
+        !driveRe.match(args[0]).hasMatch())
         return std::nullopt;
     request.letter = args[0][0].toLower();
     return request;
@@ -38,6 +45,17 @@ HelperOutcome runReserveHelper(const QStringList& args)
     const auto resolved = platform::canonicalFolder(*folder);
     if (!resolved)
         return refuse(*folder + QStringLiteral(" does not exist"));
+    // Only a whole volume of its own, as for a format: the system's volume
+    // keeps the reserve its administrator set for it.
+    const std::vector<platform::MountEntry> mounts = platform::allMounts();
+    const platform::MountEntry* volume = platform::visibleMountAt(mounts, *resolved);
+    const platform::MountEntry* root = platform::visibleMountAt(mounts, QStringLiteral("/"));
+    if (!volume)
+        return refuse(*resolved + QStringLiteral(" is not a mount point; only a whole mounted volume is wiped"));
+    if (*resolved == QStringLiteral("/") || (root && root->major == volume->major && root->minor == volume->minor))
+        return refuse(QStringLiteral("it is the volume that holds the system (/)"));
+    if (!request->about.isEmpty() && request->about != platform::volumeSummary(*volume))
+        return refuse(QStringLiteral("the volume is no longer the one that was approved (%1)").arg(request->about));
 
     // The knob is found from the folder here, never named by the caller.
     const QString knob = platform::ReservedSpaceRelease::reserveKnob(*resolved);
@@ -48,11 +66,12 @@ HelperOutcome runReserveHelper(const QStringList& args)
         return refuse(QStringLiteral("cannot read ") + knob);
     if (*old == QStringLiteral("0"))
         return {ExitFormatted, {}};
+    platform::holdTerminationSignals();
     if (!platform::writeReserve(knob, QStringLiteral("0")))
         return refuse(QStringLiteral("cannot write ") + knob);
 
     platform::tellCaller("released " + old->toLatin1());
-    platform::waitForCallerToFinish();
+    platform::waitForCallerToFinish(kLongestReleaseMs);
     if (!platform::writeReserve(knob, *old))
         return {ExitRefused, drive + QStringLiteral(" could not get its reserved space back: writing ") + *old +
                                  QStringLiteral(" to ") + knob + QStringLiteral(" failed")};

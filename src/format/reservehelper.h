@@ -17,6 +17,7 @@ inline constexpr const char* kReleaseReserveSwitch = "--release-reserve";
 struct ReserveRequest {
     QChar letter; // lower case
     QString pinnedFolder;
+    QString about; // the volume as the administrator approved it; empty: not asked
 };
 
 // `[--folder F] <letter>:`; nullopt when malformed.

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -24,16 +26,48 @@ QString userDataFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
+namespace {
+
+bool ownedByRootAlone(const QString& folder)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
+           !(st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+} // namespace
+
 QString userStateFolder()
 {
+    const bool root = ::geteuid() == 0;
     // An empty or relative value is to be ignored, as the XDG rules say.
     const QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!state.isEmpty() && QDir::isAbsolutePath(state))
+    if (!state.isEmpty() && QDir::isAbsolutePath(state) && (!root || ownedByRootAlone(state)))
         return state + QStringLiteral("/ZarvexWipe");
-    const QString home = QDir::homePath();
+    QString home = QDir::homePath();
+    if (root) {
+        const passwd* pw = ::getpwuid(0);
+        home = pw && pw->pw_dir ? QFile::decodeName(pw->pw_dir) : QString();
+    }
     if (home.isEmpty() || home == QDir::rootPath())
         return {};
     return home + QStringLiteral("/.local/state/ZarvexWipe");
+}
+
+bool makePrivateFolder(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return false;
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(folder);
+    if (::lstat(name.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    return (st.st_mode & 07777) == 0700 || ::chmod(name.constData(), 0700) == 0;
+}
+
+void makePrivateFile(const QString& file)
+{
+    ::chmod(QFile::encodeName(file).constData(), 0600);
 }
 
 namespace {

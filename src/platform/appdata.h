@@ -16,8 +16,18 @@ QString userDataFolder();
 
 // The user's folder for what must outlive a run (wipe records):
 // $XDG_STATE_HOME/ZarvexWipe, else ~/.local/state/ZarvexWipe; empty when
-// there is no home folder.
+// there is no home folder. Root trusts neither variable: its journal deletes
+// files and writes settings, so a folder another user chose (`sudo -E`, `su`
+// without `-`) would let that user choose what root deletes. Root takes
+// $XDG_STATE_HOME only when root owns it, and its own home otherwise.
 QString userStateFolder();
+
+// Makes the state folder (and the folders above it) and leaves it readable
+// by its owner alone: the records name the files that were destroyed. false
+// when it cannot be made, or belongs to another user.
+bool makePrivateFolder(const QString& folder);
+// Leaves a state file readable and writable by its owner alone.
+void makePrivateFile(const QString& file);
 
 // Copies `from` to `to`, making the target's folder when needed. The copy is
 // written aside, flushed and renamed over the target, so a failed copy never

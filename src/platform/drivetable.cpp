@@ -38,6 +38,7 @@ std::vector<MountEntry> parseMountInfo(const QString& text)
         if (f.size() < 5 || dash < 6 || dash + 2 >= f.size())
             continue;
         MountEntry m;
+        m.id = f[0].toUInt();
         const QStringList dev = f[2].split(u':');
         if (dev.size() == 2) {
             m.major = dev[0].toUInt();

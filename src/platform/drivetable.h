@@ -21,6 +21,7 @@ struct MountEntry {
     // (errors=remount-ro,...): what it takes to mount it again as it was.
     QString options{};
     QString superOptions{};
+    unsigned id = 0; // the mount's own id (two mounts stacked on one folder differ)
 };
 
 // Parses the text of /proc/self/mountinfo, undoing its octal escapes

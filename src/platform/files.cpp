@@ -36,18 +36,6 @@ int fileAttributes(const QString& nativePath)
     return attributesFrom(lastName(nativePath), st);
 }
 
-void setAttributesNormal(const QString& nativePath)
-{
-    const QByteArray p = nameToBytes(nativePath);
-    struct stat st {};
-    if (::lstat(p.constData(), &st) != 0)
-        throw errorFromErrno(errno, nativePath);
-    if (S_ISLNK(st.st_mode))
-        throw RunTimeError(ErrPathFileAccess, nativePath);
-    if (::chmod(p.constData(), (st.st_mode & 07777) | S_IWUSR) != 0)
-        throw errorFromErrno(errno, nativePath);
-}
-
 std::vector<DirEntry> listRegularFiles(const QString& nativeFolder)
 {
     const QByteArray folder = nameToBytes(nativeFolder);

@@ -20,8 +20,6 @@ enum FileAttribute : int {
 // Attributes of a native path (not following a final symbolic link);
 // throws RunTimeError when the path cannot be examined.
 int fileAttributes(const QString& nativePath);
-// "Normal": gives the owner write permission and leaves the rest.
-void setAttributesNormal(const QString& nativePath);
 
 // Which file a name meant when it was looked up: a name can come to mean
 // another file later, its device and inode cannot.

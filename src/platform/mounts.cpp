@@ -1,4 +1,5 @@
 #include "platform/mounts.h"
+#include "platform/fd.h"
 #include "platform/names.h"
 
 #include <QFile>
@@ -11,12 +12,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // <linux/fs.h> clashes with <sys/mount.h> on this glibc; the one request it
@@ -118,7 +121,7 @@ std::optional<LoopDevice> loopDeviceInfo(const QString& devicePath)
 UnmountResult unmountFolder(const QString& mountPoint, QString* reason)
 {
     // No MNT_DETACH and no MNT_FORCE: a file system in use must stay whole.
-    if (::umount2(QFile::encodeName(mountPoint).constData(), 0) == 0)
+    if (::umount2(nameToBytes(mountPoint).constData(), UMOUNT_NOFOLLOW) == 0)
         return UnmountResult::Done;
     const int err = errno;
     if (reason)
@@ -225,32 +228,64 @@ bool kernelSupports(const QString& fsType)
     return false;
 }
 
-bool overwriteEnds(const QString& path, std::uint64_t bytes, QString* reason)
+HeldTarget::HeldTarget(HeldTarget&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), image_(other.image_)
+{
+}
+
+HeldTarget& HeldTarget::operator=(HeldTarget&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+        image_ = other.image_;
+    }
+    return *this;
+}
+
+HeldTarget::~HeldTarget()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+QString HeldTarget::handlePath() const
+{
+    return QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(fd_);
+}
+
+bool HeldTarget::pathStillNamesIt() const
+{
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd_, &held) != 0 || ::stat(nameToBytes(path_).constData(), &named) != 0)
+        return false;
+    if (S_ISBLK(held.st_mode))
+        return S_ISBLK(named.st_mode) && named.st_rdev == held.st_rdev;
+    return S_ISREG(named.st_mode) && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+bool HeldTarget::overwriteEnds(std::uint64_t bytes, QString* reason) const
 {
     auto failed = [&](const char* what) {
         if (reason)
-            *reason = QStringLiteral("%1 %2: %3").arg(QLatin1String(what), path, QString::fromLocal8Bit(std::strerror(errno)));
+            *reason = QStringLiteral("%1 %2: %3").arg(QLatin1String(what), path_, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     };
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failed("cannot open");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd_, &st) != 0)
         return failed("cannot examine");
     std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-    if (S_ISBLK(st.st_mode) && ::ioctl(fd, BLKGETSIZE64, &size) != 0)
+    if (S_ISBLK(st.st_mode) && ::ioctl(fd_, BLKGETSIZE64, &size) != 0)
         return failed("cannot read the size of");
     const std::uint64_t span = std::min(bytes, size);
     const std::vector<char> zeros(64 * 1024, 0);
     for (const std::uint64_t start : {std::uint64_t{0}, size - span}) {
         for (std::uint64_t done = 0; done < span;) {
             const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), span - done));
-            const ssize_t n = ::pwrite(fd, zeros.data(), chunk, static_cast<off_t>(start + done));
+            const ssize_t n = ::pwrite(fd_, zeros.data(), chunk, static_cast<off_t>(start + done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -258,9 +293,169 @@ bool overwriteEnds(const QString& path, std::uint64_t bytes, QString* reason)
             done += static_cast<std::uint64_t>(n);
         }
     }
-    if (::fsync(fd) != 0)
+    if (::fsync(fd_) != 0)
         return failed("cannot flush");
     return true;
+}
+
+const MountEntry* visibleMountAt(const std::vector<MountEntry>& mounts, const QString& folder)
+{
+    struct statx sx {};
+    const bool haveId = ::statx(AT_FDCWD, nameToBytes(folder).constData(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &sx) == 0 &&
+                        (sx.stx_mask & STATX_MNT_ID);
+    const MountEntry* last = nullptr;
+    for (const MountEntry& m : mounts) {
+        if (m.mountPoint != folder)
+            continue;
+        if (haveId && m.id == sx.stx_mnt_id)
+            return &m;
+        last = &m;
+    }
+    return haveId ? nullptr : last;
+}
+
+QString volumeSummary(const MountEntry& mount)
+{
+    std::uint64_t bytes = 0;
+    QString label;
+    struct stat st {};
+    if (::stat(nameToBytes(mount.source).constData(), &st) == 0 && S_ISBLK(st.st_mode)) {
+        const QString sys = QStringLiteral("/sys/dev/block/%1:%2/").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+        bytes = readSmallFile(sys + QStringLiteral("size")).trimmed().toULongLong() * 512;
+        // udev names a labelled device in /dev/disk/by-label.
+        if (DIR* dir = ::opendir("/dev/disk/by-label")) {
+            while (const dirent* e = ::readdir(dir)) {
+                struct stat is {};
+                const QByteArray link = QByteArray("/dev/disk/by-label/") + e->d_name;
+                if (e->d_name[0] != '.' && ::stat(link.constData(), &is) == 0 && S_ISBLK(is.st_mode) &&
+                    is.st_rdev == st.st_rdev)
+                    label = nameFromBytes(e->d_name).replace(QStringLiteral("\\x20"), QStringLiteral(" "));
+            }
+            ::closedir(dir);
+        }
+    } else if (S_ISREG(st.st_mode)) {
+        bytes = static_cast<std::uint64_t>(st.st_size);
+    }
+    const QString size = bytes >= (1ull << 30) ? QStringLiteral("%1 GiB").arg(double(bytes) / double(1ull << 30), 0, 'f', 1)
+                                               : QStringLiteral("%1 MiB").arg(double(bytes) / double(1ull << 20), 0, 'f', 1);
+    return QStringLiteral("%1 (%2%3, %4) mounted at %5")
+        .arg(readableName(mount.source), size, label.isEmpty() ? QString() : QStringLiteral(", label ") + readableName(label),
+             mount.fsType, readableName(mount.mountPoint));
+}
+
+QString volumeSummaryAt(const QString& folder)
+{
+    const auto canonical = canonicalFolder(folder);
+    const std::vector<MountEntry> mounts = allMounts();
+    const MountEntry* m = canonical ? visibleMountAt(mounts, *canonical) : nullptr;
+    return m ? volumeSummary(*m) : QString();
+}
+
+bool isUsersFuseMount(const MountEntry& mount)
+{
+    const bool fuse = mount.fsType == QStringLiteral("fuse") || mount.fsType == QStringLiteral("fuseblk") ||
+                      mount.fsType.startsWith(QStringLiteral("fuse."));
+    return fuse && !mount.superOptions.split(u',').contains(QStringLiteral("user_id=0"));
+}
+
+std::optional<HeldTarget> holdMountTarget(const MountEntry& mount, const std::optional<LoopDevice>& loop,
+                                          QString* reason)
+{
+    auto refuse = [&](const QString& why) -> std::optional<HeldTarget> {
+        *reason = why;
+        return std::nullopt;
+    };
+    if (isUsersFuseMount(mount))
+        return refuse(mount.mountPoint + QStringLiteral(" is a FUSE file system that a user mounted, not root"));
+    if (!mount.source.startsWith(u'/'))
+        return refuse(mount.mountPoint + QStringLiteral(" holds a ") + mount.fsType + QStringLiteral(" file system from ") +
+                      mount.source + QStringLiteral(", which is neither a disk nor an image file"));
+    const QByteArray source = nameToBytes(mount.source);
+    struct stat named {};
+    if (::stat(source.constData(), &named) != 0)
+        return refuse(mount.source + QStringLiteral(" cannot be found"));
+    // A device is proven by its number, whatever link led to it; an image
+    // file is opened only where it lies, never through a link.
+    Fd held;
+    held.fd = ::open(source.constData(), O_RDWR | O_CLOEXEC | (S_ISREG(named.st_mode) ? O_NOFOLLOW : 0));
+    const int fd = held.fd;
+    if (fd < 0)
+        return refuse(QStringLiteral("cannot open %1: %2").arg(mount.source, QString::fromLocal8Bit(std::strerror(errno))));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return refuse(QStringLiteral("cannot examine ") + mount.source);
+    const bool fuse = mount.fsType.startsWith(QStringLiteral("fuse"));
+    if (S_ISREG(st.st_mode)) {
+        if (!fuse)
+            return refuse(mount.source + QStringLiteral(" is a file, not the device of ") + mount.mountPoint);
+        return HeldTarget(std::exchange(held.fd, -1), mount.source, true);
+    }
+    if (!S_ISBLK(st.st_mode))
+        return refuse(mount.source + QStringLiteral(" is neither a disk nor an image file"));
+    if (st.st_rdev != makedev(mount.major, mount.minor))
+        return refuse(QStringLiteral("the mount table names %1 as the source of %2, but that file system is not on it")
+                          .arg(mount.source, mount.mountPoint));
+    if (!loop || !loop->autoClear)
+        return HeldTarget(std::exchange(held.fd, -1), mount.source, false);
+    // The self-clearing loop device goes with the unmount: hold its image,
+    // proven by the loop device's own record of it.
+    loop_info64 info {};
+    if (::ioctl(fd, LOOP_GET_STATUS64, &info) != 0)
+        return refuse(QStringLiteral("cannot ask %1 for its image: %2").arg(mount.source, QString::fromLocal8Bit(std::strerror(errno))));
+    const int image = ::open(nameToBytes(loop->backingFile).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    struct stat is {};
+    if (image < 0 || ::fstat(image, &is) != 0 || !S_ISREG(is.st_mode) || is.st_dev != info.lo_device ||
+        is.st_ino != info.lo_inode) {
+        if (image >= 0)
+            ::close(image);
+        return refuse(QStringLiteral("%1 is no longer the image behind %2").arg(loop->backingFile, mount.source));
+    }
+    return HeldTarget(image, loop->backingFile, true);
+}
+
+QStringList partitionsInUse(const QString& devicePath)
+{
+    QStringList used;
+    struct stat st {};
+    if (::stat(nameToBytes(devicePath).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return used;
+    const QString sys = QStringLiteral("/sys/dev/block/%1:%2/").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    const std::vector<MountEntry> mounts = allMounts();
+    DIR* dir = ::opendir(nameToBytes(sys).constData());
+    if (!dir)
+        return used;
+    while (const dirent* e = ::readdir(dir)) {
+        const QString part = sys + nameFromBytes(e->d_name) + u'/';
+        if (e->d_name[0] == '.' || !QFile::exists(part + QStringLiteral("partition")))
+            continue;
+        const QStringList numbers = QString::fromUtf8(readSmallFile(part + QStringLiteral("dev"))).trimmed().split(u':');
+        const QString name = QStringLiteral("/dev/") + nameFromBytes(e->d_name);
+        for (const MountEntry& m : mounts)
+            if (numbers.size() == 2 && QString::number(m.major) == numbers[0] && QString::number(m.minor) == numbers[1])
+                used << name + QStringLiteral(" (mounted at ") + m.mountPoint + u')';
+        for (const QString& user : kernelUsersOf(name))
+            used << name + QStringLiteral(" (used by ") + user + u')';
+    }
+    ::closedir(dir);
+    used.removeDuplicates();
+    return used;
+}
+
+std::optional<QString> folderOthersMayChange(const QString& path)
+{
+    const QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+    QString folder = QStringLiteral("/");
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        struct stat st {};
+        if (::lstat(nameToBytes(folder).constData(), &st) != 0)
+            return folder;
+        const bool sticky = st.st_mode & S_ISVTX;
+        const bool othersWrite = (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != 0);
+        if (!S_ISDIR(st.st_mode) || st.st_uid != 0 || (othersWrite && !sticky))
+            return folder;
+        folder = folder == QStringLiteral("/") ? u'/' + parts[i] : folder + u'/' + parts[i];
+    }
+    return std::nullopt;
 }
 
 void detachFromCallerFiles()

@@ -1,6 +1,7 @@
 #include "platform/reservedspace.h"
 #include "platform/drivetable.h"
 #include "platform/errors.h"
+#include "platform/mounts.h"
 #include "platform/privileges.h"
 #include "platform/process.h"
 
@@ -15,6 +16,7 @@
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -117,6 +119,8 @@ ReservedSpaceRelease::ReservedSpaceRelease(const QString& drive, const QString& 
     if (!knob.isEmpty() && old != QStringLiteral("0")) {
         if (beforeRelease)
             beforeRelease(knob, old);
+        knob_ = knob;
+        old_ = old;
         outOfReach_ = !startHelper(drive.left(2), nativeFolder);
     }
     // Without root, blocks kept for root are out of reach on any file system.
@@ -139,8 +143,10 @@ bool ReservedSpaceRelease::startHelper(const QString& drive, const QString& nati
     pid_t pid = -1;
     try {
         // The helper's reserve mode (format/reservehelper.h), pinned to the folder.
-        pid = spawnInOwnSession(formatHelperCommand({QStringLiteral("--release-reserve"), QStringLiteral("--folder"),
-                                                     nativeFolder, drive}),
+        QStringList args{QStringLiteral("--release-reserve")};
+        if (const QString about = volumeSummaryAt(nativeFolder); !about.isEmpty())
+            args << QStringLiteral("--about") << about; // named in the password prompt
+        pid = spawnInOwnSession(formatHelperCommand(args + QStringList{QStringLiteral("--folder"), nativeFolder, drive}),
                                 {}, input[0], output[1], STDERR_FILENO);
     } catch (const RunTimeError&) {
     }
@@ -164,10 +170,10 @@ ReservedSpaceRelease::~ReservedSpaceRelease()
     restore();
 }
 
-void ReservedSpaceRelease::restore()
+bool ReservedSpaceRelease::restore()
 {
     if (helper_ <= 0)
-        return;
+        return knob_.isEmpty() || readReserve(knob_) == old_;
     closeFd(helperInput_);
     int status = 0;
     for (int waited = 0; waited < kRestoreWaitMs; waited += 10) {
@@ -178,6 +184,8 @@ void ReservedSpaceRelease::restore()
     }
     // A helper still at work finishes by itself; its input is closed.
     helper_ = -1;
+    // Its exit says nothing of a helper that was killed: the setting itself does.
+    return readReserve(knob_) == old_;
 }
 
 void tellCaller(const QByteArray& line)
@@ -189,22 +197,40 @@ void tellCaller(const QByteArray& line)
     [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, text.constData(), text.size());
 }
 
-void waitForCallerToFinish()
+namespace {
+sigset_t g_previousMask;
+}
+
+void holdTerminationSignals()
 {
     // Signals stay blocked except inside ppoll, so none slips in between the
-    // check and the wait.
-    sigset_t blocked, previous;
+    // check and the wait, or ends the helper before the old value is back.
+    sigset_t blocked;
     sigemptyset(&blocked);
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&blocked, sig);
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    ::sigprocmask(SIG_BLOCK, &blocked, &g_previousMask);
     struct sigaction action {};
     action.sa_handler = noteTermination;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &action, nullptr);
+}
+
+void waitForCallerToFinish(int limitMs)
+{
+    timespec deadline {};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += limitMs / 1000;
     while (!terminationRequested) {
+        timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec >= deadline.tv_sec)
+            break;
+        const timespec left{deadline.tv_sec - now.tv_sec, 0};
         pollfd p{STDIN_FILENO, POLLIN, 0};
-        const int r = ::ppoll(&p, 1, nullptr, &previous);
+        const int r = ::ppoll(&p, 1, &left, &g_previousMask);
+        if (r == 0)
+            continue;
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0 || (p.revents & (POLLERR | POLLNVAL)))
@@ -214,7 +240,6 @@ void waitForCallerToFinish()
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
             break;
     }
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 
 } // namespace platform

@@ -25,8 +25,9 @@ public:
     ReservedSpaceRelease(const QString& drive, const QString& nativeFolder,
                          const std::function<void(const QString& knob, const QString& old)>& beforeRelease = {});
     ~ReservedSpaceRelease(); // puts the old value back
-    // Puts the old value back now; later calls do nothing.
-    void restore();
+    // Puts the old value back now and reads it again: true when the setting
+    // holds its old value (or was never changed). Later calls only read.
+    bool restore();
     ReservedSpaceRelease(const ReservedSpaceRelease&) = delete;
     ReservedSpaceRelease& operator=(const ReservedSpaceRelease&) = delete;
 
@@ -47,6 +48,7 @@ private:
     pid_t helper_ = -1;
     int helperInput_ = -1; // closing it tells the helper to put the value back
     bool outOfReach_ = false;
+    QString knob_, old_;   // what was released, and its value before
 };
 
 // The helper's side, run as root.
@@ -55,8 +57,13 @@ std::optional<QString> readReserve(const QString& knob);
 bool writeReserve(const QString& knob, const QString& value);
 // Tells the caller one line on standard output.
 void tellCaller(const QByteArray& line);
-// Waits until standard input closes (the caller is done or gone) or a
-// termination signal arrives.
-void waitForCallerToFinish();
+// Holds back the termination signals from here on: called before the
+// reserve changes, so that a signal at any moment after still lets the
+// helper put the old value back.
+void holdTerminationSignals();
+// Waits until standard input closes (the caller is done or gone), a
+// termination signal arrives or `limitMs` have passed. Call
+// holdTerminationSignals first.
+void waitForCallerToFinish(int limitMs);
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <fcntl.h>
 #include <spawn.h>
@@ -27,7 +28,7 @@ QString findTool(const QString& name)
     return path;
 }
 
-ToolResult runTool(const QString& program, const QStringList& args)
+ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs)
 {
     ToolResult result;
     const int out = ::memfd_create("tool-output", MFD_CLOEXEC);
@@ -54,10 +55,23 @@ ToolResult runTool(const QString& program, const QStringList& args)
     result.started = true;
 
     int status = 0;
-    pid_t r;
-    do
-        r = ::waitpid(pid, &status, 0);
-    while (r < 0 && errno == EINTR);
+    pid_t r = 0;
+    constexpr int kPollMs = 20;
+    for (int waited = 0; r == 0 || (r < 0 && errno == EINTR);) {
+        r = ::waitpid(pid, &status, WNOHANG);
+        if (r != 0)
+            continue;
+        if (waited >= timeoutMs) {
+            ::kill(pid, SIGKILL);
+            result.timedOut = true;
+            do
+                r = ::waitpid(pid, &status, 0);
+            while (r < 0 && errno == EINTR);
+            break;
+        }
+        sleepMs(kPollMs);
+        waited += kPollMs;
+    }
     if (r == pid && WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
 

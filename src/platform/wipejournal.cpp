@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -49,8 +50,8 @@ QSqlDatabase journal()
         return QSqlDatabase::database(kConnection);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
     const QString folder = userStateFolder();
-    if (folder.isEmpty() || !QDir().mkpath(folder)) {
-        note(QStringLiteral("no folder for it"));
+    if (folder.isEmpty() || !makePrivateFolder(folder)) {
+        note(QStringLiteral("no folder of this user's own for it"));
         return db;
     }
     db.setDatabaseName(folder + QStringLiteral("/journal.db"));
@@ -58,6 +59,7 @@ QSqlDatabase journal()
         note(db.lastError().text());
         return db;
     }
+    makePrivateFile(folder + QStringLiteral("/journal.db"));
     QSqlQuery q(db);
     for (const char* sql : {"CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, process TEXT, folder TEXT, "
                             "device INTEGER)",
@@ -103,8 +105,25 @@ QString birthOf(const QString& path)
     return QStringLiteral("%1.%2").arg(sx.stx_btime.tv_sec).arg(sx.stx_btime.tv_nsec);
 }
 
+// The journal is a file on disk: what it asks to be deleted or written is
+// checked to be what a wipe makes, whoever wrote the file.
+bool isReserveSetting(const QString& path, const QString& value)
+{
+    static const QRegularExpression knob(QStringLiteral("^/sys/fs/ext4/[^/]+/reserved_clusters$"));
+    static const QRegularExpression number(QStringLiteral("^[0-9]{1,20}$"));
+    return knob.match(path).hasMatch() && number.match(value).hasMatch();
+}
+
+bool isFillFileOf(const QString& path, const QString& folder)
+{
+    const QString inside = path.startsWith(folder + u'/') ? path.mid(folder.size() + 1) : QString();
+    return inside.startsWith(QStringLiteral("tmptxt")) && !inside.split(u'/').contains(QStringLiteral(".."));
+}
+
 bool writeSetting(const QString& path, const QString& value)
 {
+    if (!isReserveSetting(path, value))
+        return false;
     QFile f(path);
     const QByteArray bytes = value.toLatin1();
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
@@ -135,7 +154,15 @@ JournalEntry::~JournalEntry()
     if (id_ == 0)
         return;
     run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id_});
-    run(QStringLiteral("DELETE FROM settings WHERE run = ?"), {id_});
+    // A setting not seen back at its old value stays for the next start to
+    // put back; the run is marked as ended so that the repair takes it.
+    QSqlQuery left(journal());
+    left.prepare(QStringLiteral("SELECT COUNT(*) FROM settings WHERE run = ?"));
+    left.addBindValue(id_);
+    if (left.exec() && left.next() && left.value(0).toLongLong() > 0) {
+        run(QStringLiteral("UPDATE runs SET process = '' WHERE id = ?"), {id_});
+        return;
+    }
     run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id_});
 }
 
@@ -214,7 +241,7 @@ QString repairInterruptedWipes()
             // Without a birth time the file cannot be told from a new one
             // that took its inode: it is left alone.
             const QString birth = files.value(3).toString();
-            if (d == files.value(1).toLongLong() && i == files.value(2).toLongLong() && !birth.isEmpty() &&
+            if (isFillFileOf(path, folder) && d == files.value(1).toLongLong() && i == files.value(2).toLongLong() && !birth.isEmpty() &&
                 birthOf(path) == birth && ::unlink(QFile::encodeName(path).constData()) == 0)
                 deleted << QFileInfo(path).fileName();
             else
@@ -226,6 +253,8 @@ QString repairInterruptedWipes()
         settings.exec();
         bool settingsBack = true;
         while (settings.next()) {
+            if (!isReserveSetting(settings.value(0).toString(), settings.value(1).toString()))
+                continue; // not what a wipe changes: never written
             if (writeSetting(settings.value(0).toString(), settings.value(1).toString()))
                 restored << settings.value(0).toString();
             else

@@ -151,8 +151,8 @@ Store::Store(const QString& file) : file_(file), connection_(newConnectionName()
     if (file_.isEmpty())
         throw RunTimeError(platform::ErrPathNotFound, QStringLiteral("there is no folder for the wipe records"));
     const QString folder = QFileInfo(file_).absolutePath();
-    if (!QDir().mkpath(folder))
-        throw RunTimeError(platform::ErrPathNotFound, folder + QStringLiteral(": cannot make the folder"));
+    if (!platform::makePrivateFolder(folder))
+        throw RunTimeError(platform::ErrPathNotFound, folder + QStringLiteral(": cannot make the folder, or it is not this user's own"));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
         db.setDatabaseName(file_);
@@ -164,6 +164,7 @@ Store::Store(const QString& file) : file_(file), connection_(newConnectionName()
             throw RunTimeError(platform::ErrPathFileAccess, file_ + QStringLiteral(": ") + why);
         }
     }
+    platform::makePrivateFile(file_);
     try {
         QStringList fields{QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT")};
         for (const Column& c : columns())

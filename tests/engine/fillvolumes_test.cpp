@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "controls/drivelistbox.h"
 #include "platform/reservedspace.h"
+#include "platform/wipejournal.h"
 #include "records/store.h"
 #include "support/fillfakes.h"
 #include "support/rawimage.h"
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace testsupport;
 
@@ -166,6 +168,23 @@ TEST(FillVolumes, Ext4ReserveIsReleasedForTheFillAndPutBackAfter)
         EXPECT_EQ(during, "0");
         EXPECT_EQ(readText(knob), before);
     }
+    {
+        // The helper killed mid-fill: the reserve stays at 0, which the end
+        // says (never a plain success), and the journal keeps the setting
+        // until the next start puts it back.
+        FillHarness fill;
+        bool killed = false;
+        fill.clock.onPause = [&] {
+            if (!std::exchange(killed, true))
+                runCommand("pkill", {"-9", "-f", "--", "--release-reserve"});
+        };
+        const engine::FillOutcome outcome = fill.runFill(1);
+        EXPECT_TRUE(killed && outcome.completed && outcome.spaceMissed);
+        EXPECT_TRUE(fill.prompter.texts.join('|').contains("could not be put back")) << fill.prompter.texts.join('|').toStdString();
+        EXPECT_EQ(readText(knob), "0");
+    }
+    EXPECT_TRUE(platform::repairInterruptedWipes().contains("put back the space the file system keeps in reserve"));
+    EXPECT_EQ(readText(knob), before);
     // A volume that cannot be written: the first fill file cannot be made.
     QString out;
     ASSERT_EQ(runCommand("mount", {"-o", "remount,ro", volume.folder()}, &out), 0) << out.toStdString();

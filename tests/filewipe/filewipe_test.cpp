@@ -39,6 +39,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -182,8 +183,21 @@ TEST_F(FileWipe, FileModeWipesOnlyTheSelectedFile)
         ASSERT_TRUE(put(QStringLiteral("docs/") + name, name));
     ASSERT_TRUE(put("docs/b.txt", QByteArray(1'000'000, 'b')));
     ASSERT_TRUE(QFile::setPermissions(path("docs/a.txt"), QFile::ReadOwner));
+    // The name goes before the file: renamed away, never deleted as it was.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(path("docs")).constData(), IN_MOVED_FROM | IN_DELETE), 0);
 
     const filewipe::FileWipeResult r = wipe("docs", {"b.txt"});
+    QStringList renamed, deleted;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n = ::read(watch, events, sizeof events), at = 0; n > 0 && at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+        (e->mask & IN_MOVED_FROM ? renamed : deleted) << QString::fromUtf8(e->name);
+        at += ssize_t(sizeof(inotify_event) + e->len);
+    }
+    ::close(watch);
+    EXPECT_EQ(renamed.value(0), "b.txt");
+    EXPECT_FALSE(deleted.contains("b.txt")) << deleted.join(' ').toStdString();
     EXPECT_TRUE(r.completed());
     EXPECT_EQ(r.filesWiped, 1);
     EXPECT_EQ(QDir(path("docs")).entryList(QDir::Files), (QStringList{"a.txt", "c.jpg"}));

@@ -11,9 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using testsupport::ScratchVolume;
 
@@ -259,4 +261,68 @@ TEST_F(FormatHelperTest, NtfsImageRefusalsThenAFreshNtfsAtTheSamePlace)
     const QStringList left = QDir(volume.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     EXPECT_TRUE(left.isEmpty()) << left.join(u' ').toStdString();
     EXPECT_TRUE(writeFile(volume.folder() + QStringLiteral("/new.txt"), "after"));
+}
+
+// The helper acts on what a mount is really on, found by identity, and only
+// where no user but root can change the way to it. Each row is refused, and
+// the volume that the names pointed at keeps every byte.
+TEST_F(FormatHelperTest, RefusesAMountNotOnItsNamedDeviceAndFoldersAUserMayChange)
+{
+    VOLUME_OR_SKIP(victim, Ext4, 8);
+    ASSERT_TRUE(writeFile(victim.folder() + QStringLiteral("/keep.txt"), "precious"));
+    ASSERT_TRUE(victim.unmount());
+    QString loop;
+    ASSERT_EQ(testsupport::runCommand("losetup", {"-f", "--show", victim.image()}, &loop), 0);
+    loop = loop.trimmed();
+    const QByteArray before = readStart(victim.image(), 8 << 20);
+
+    QTemporaryDir fake;
+    ASSERT_EQ(testsupport::runCommand("mount", {"-t", "tmpfs", loop, fake.path()}), 0); // any text can be a source
+    const platform::ExitStatus named = runHelper("c=/;t=" + fake.path(), kToNtfs);
+    testsupport::runCommand("umount", {fake.path()});
+    testsupport::runCommand("losetup", {"-d", loop});
+    EXPECT_EQ(named.code, format::ExitRefused) << named.errorOutput.toStdString();
+    EXPECT_TRUE(named.errorOutput.contains("as the source of " + fake.path() + ", but that file system is not on it"))
+        << named.errorOutput.toStdString();
+    EXPECT_EQ(readStart(victim.image(), 8 << 20), before);
+
+    // The volume's own folder lies in a folder a user owns: it could be
+    // swapped for a link to a root-only folder between the check and the mount.
+    VOLUME_OR_SKIP(volume, Ntfs, 8);
+    ASSERT_TRUE(writeFile(volume.folder() + QStringLiteral("/keep.txt"), "precious"));
+    const QString parent = QFileInfo(volume.folder()).path();
+    ASSERT_EQ(::chown(QFile::encodeName(parent).constData(), 65534, 65534), 0);
+    const platform::ExitStatus owned = runHelper("c=/;t=" + volume.folder(), kToNtfs);
+    ASSERT_EQ(::chown(QFile::encodeName(parent).constData(), 0, 0), 0);
+    expectRefusedIntact(volume, owned, parent + QStringLiteral(", which a user other than root may change"));
+
+    // A prompt that named another volume is not taken for this one.
+    expectRefusedIntact(volume, runHelper("c=/;t=" + volume.folder(), "--about /dev/sdz9 " + kToNtfs),
+                        QStringLiteral("no longer the one that was approved"));
+}
+
+// Once held, the target is the file that was checked, whatever its name
+// comes to mean: an image swapped for a link after the unmount is not the
+// one written, and the new file system is not mounted by the swapped name.
+TEST_F(FormatHelperTest, AHeldImageIsWrittenThroughItsDescriptorAfterItsNameIsSwapped)
+{
+    VOLUME_OR_SKIP(volume, Ntfs, 8);
+    const auto mount = mountAt(volume.folder());
+    ASSERT_TRUE(mount.has_value());
+    QString why;
+    const auto held = platform::holdMountTarget(*mount, std::nullopt, &why);
+    ASSERT_TRUE(held.has_value()) << why.toStdString();
+    ASSERT_TRUE(volume.unmount());
+    QTemporaryDir elsewhere;
+    const QString decoy = elsewhere.filePath("root-only.bin");
+    ASSERT_TRUE(writeFile(decoy, QByteArray(2 << 20, 'R')));
+    const QString moved = volume.image() + ".moved";
+    ASSERT_TRUE(QFile::rename(volume.image(), moved) && QFile::link(decoy, volume.image()));
+
+    EXPECT_FALSE(held->pathStillNamesIt());
+    ASSERT_TRUE(held->overwriteEnds(1 << 20, &why)) << why.toStdString();
+    EXPECT_EQ(readStart(decoy, 2 << 20), QByteArray(2 << 20, 'R'));
+    EXPECT_EQ(readStart(moved, 1 << 20), QByteArray(1 << 20, '\0'));
+    QFile::remove(volume.image());
+    QFile::rename(moved, volume.image());
 }

@@ -96,6 +96,8 @@ $files"
 
     policy=$root/usr/share/polkit-1/actions/org.zarvexwipe.format.policy
     expect "$(cat "$policy")" 'exec\.path">/usr/libexec/zarvexwipe/zarvexformat<' "the policy names another helper"
+    # The prompt shows the command line, whose --about names the volume.
+    expect "$(cat "$policy")" '<message>[^<]*\$\(command_line\)</message>' "the password prompt does not name the volume"
 
     # The manual page renders without warnings and says what --help says.
     man_text=$(zcat "$root/usr/share/man/man1/zarvexwipe.1.gz")

@@ -2,20 +2,28 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/appdata.h"
+#include "platform/wipejournal.h"
+#include "records/store.h"
 #include "support/fakes.h"
+#include "support/fillfakes.h"
 #include "support/volumes.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace platform;
 
 // Which files a list shows is tried through the file list box.
-TEST(Files, AttributesAndMakingAFileWritable)
+TEST(Files, Attributes)
 {
     QTemporaryDir dir;
     for (const char* name : {"a.txt", ".hidden", "ro.txt"})
@@ -28,9 +36,54 @@ TEST(Files, AttributesAndMakingAFileWritable)
     EXPECT_EQ(fileAttributes(dir.filePath(".hidden")), AttrHidden);
     EXPECT_EQ(fileAttributes(dir.filePath("ro.txt")), AttrReadOnly);
     EXPECT_EQ(fileAttributes(dir.filePath("sub")) & AttrDirectory, AttrDirectory);
-    setAttributesNormal(dir.filePath("ro.txt"));
-    EXPECT_EQ(fileAttributes(dir.filePath("ro.txt")), AttrNormal);
-    EXPECT_THROW(setAttributesNormal(dir.filePath("link.txt")), RunTimeError);
+}
+
+// Root's state is its own: a state folder another user chose is not taken,
+// the journal and the records are readable by their owner alone, and the
+// journal's repair deletes only fill files inside the wiped folder and
+// writes only a file system's reserve, whatever the journal file says.
+TEST(StateFolder, RootTrustsOnlyItsOwnAndTheJournalOnlyWhatAWipeMakes)
+{
+    if (!testsupport::isRoot())
+        GTEST_SKIP() << "needs root";
+    const QString ours = userStateFolder();
+    QTemporaryDir users;
+    ASSERT_EQ(::chown(QFile::encodeName(users.path()).constData(), 65534, 65534), 0);
+    {
+        testsupport::EnvGuard env("XDG_STATE_HOME", users.path());
+        EXPECT_FALSE(userStateFolder().startsWith(users.path())) << userStateFolder().toStdString();
+    }
+    ASSERT_EQ(userStateFolder(), ours);
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+
+    QTemporaryDir wiped, outside;
+    const QString victim = outside.filePath("victim.txt"), fill = wiped.filePath("tmptxt1.txt"),
+                  setting = outside.filePath("setting.txt");
+    for (const QString& f : {victim, fill, setting})
+        ASSERT_TRUE(testsupport::writeFile(f, "kept"));
+    // A wipe killed with its journal written, then the file edited by hand.
+    auto* killed = new JournalEntry(wiped.path()); // never ended, as after a kill
+    killed->fileCreated(victim);
+    killed->fileCreated(fill);
+    killed->settingChanging(setting, "written by root");
+    const records::Store store(records::Store::defaultFile());
+    EXPECT_EQ(mode(ours), 0700u);
+    EXPECT_EQ(mode(ours + "/journal.db"), 0600u);
+    EXPECT_EQ(mode(records::Store::defaultFile()), 0600u);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "edit");
+        db.setDatabaseName(ours + "/journal.db");
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec("UPDATE runs SET process = ''");
+    }
+    QSqlDatabase::removeDatabase("edit");
+    repairInterruptedWipes();
+    EXPECT_FALSE(QFile::exists(fill));
+    EXPECT_EQ(testsupport::readText(victim), "kept");
+    EXPECT_EQ(testsupport::readText(setting), "kept");
 }
 
 TEST(Process, StartsPollsWithoutBlockingAndReportsErrors)
