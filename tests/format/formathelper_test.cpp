@@ -91,6 +91,11 @@ TEST(FormatHelperArguments, TakesTheRunnerCommandLinesInAnyCaseOrderAndNothingEl
     EXPECT_EQ(parsed({"t:", "/x", "/fs:Fat", "/y/q"}), "t FAT ");
     // The runner's pin comes first; a folder with blanks stays one argument.
     EXPECT_EQ(parsed({"--folder", "/media/me/MY STICK", "e:", "/fs:ntfs/x/y/q"}), "e NTFS /media/me/MY STICK");
+    // The volume the prompt named may come before it.
+    const auto about = format::parseFormatArguments({"--about", "/dev/sdb1 (7.5 GiB) mounted at /m", "--folder", "/m",
+                                                     "e:", "/fs:ntfs/x/y/q"});
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->about, "/dev/sdb1 (7.5 GiB) mounted at /m");
     const auto reserve = format::parseReserveArguments({"--folder", "/mnt/x", "T:"});
     ASSERT_TRUE(reserve);
     EXPECT_EQ(reserve->letter, QChar(u't'));
@@ -105,12 +110,31 @@ TEST(FormatHelperArguments, TakesTheRunnerCommandLinesInAnyCaseOrderAndNothingEl
         {"e:", "/fs:ntfs/x/y/q/q"}, {"e:", "/fs:ntfs/x/y/q/v"}, {"e:", "/fs:ntfs//x/y/q"},
         {"--folder", "e:", "/fs:ntfs/x/y/q"}, {"--folder", "mnt/x", "e:", "/fs:ntfs/x/y/q"},
         {"e:", "/fs:ntfs/x/y/q", "--folder", "/mnt/x"}, // the pin comes first
+        {"--about", "a", "--about", "b", "e:", "/fs:ntfs/x/y/q"}, {"--about", "", "e:", "/fs:ntfs/x/y/q"},
     };
     for (const QStringList& args : bad)
         EXPECT_EQ(parsed(args), "") << args.join(u' ').toStdString();
     for (const QStringList& args :
          std::vector<QStringList>{{}, {"t:", "u:"}, {"--folder", "t:"}, {"t:", "/fs:ntfs/x/y/q"}})
         EXPECT_FALSE(format::parseReserveArguments(args)) << args.join(u' ').toStdString();
+}
+
+// Only root's FUSE mounts are taken: fusermount lets any user name any device
+// as the source of a mount of theirs.
+TEST(FormatHelperArguments, FuseMountsOfUsersAreTold)
+{
+    const struct { const char* type; const char* superOptions; bool users; } cases[] = {
+        {"fuseblk", "rw,user_id=0,group_id=0,allow_other,blksize=4096", false},
+        {"fuse", "rw,user_id=1000,group_id=1000", true},
+        {"fuse.sshfs", "rw,user_id=1000", true},
+        {"fuse", "rw,user_id=00", true},
+        {"ext4", "rw", false},
+    };
+    for (const auto& c : cases) {
+        platform::MountEntry m{"/m", c.type, "/dev/loop2", 0, 50};
+        m.superOptions = c.superOptions;
+        EXPECT_EQ(platform::isUsersFuseMount(m), c.users) << c.type << ' ' << c.superOptions;
+    }
 }
 
 // A volume unmounted for a format that then cannot go ahead is mounted again
