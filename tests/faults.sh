@@ -69,7 +69,7 @@ fault F21 "a short file's own blocks are not overwritten first (NTFS resident da
 fault F22 "free NTFS records and btrfs metadata are not filled" src/engine/freespacewipe.cpp \
   'pass.records().fill(shared);' ';'
 fault F23 "a fill file is not entered in the wipe journal" src/engine/filltarget.cpp \
-  'journal_.fileCreated(path);' ';'
+  'journal_.creating(path);' ';'
 fault F24 "the help topic Wipe Free Space reads the wrong text" src/info/frminfo.cpp \
   '"Orvane Wipe Free Space Instructions", "FreeWipe"}' '"Orvane Wipe Free Space Instructions", "WipeFree"}'
 fault F25 "a file bind-mounted from another volume is written" src/platform/overwritefile.cpp \
@@ -81,11 +81,17 @@ fault F27 "a sparse file's pass is started without the room for it" src/filewipe
 fault F28 "the helper formats whatever device a mount's source text names" src/platform/mounts.cpp \
   'if (st.st_rdev != makedev(mount.major, mount.minor))' 'if (false)'
 fault F29 "a journal entry deletes a file outside the wiped folder" src/platform/wipejournal.cpp \
-  'if (isFillFileOf(path, folder) && ' 'if (isFillFileOf(folder + QStringLiteral("/tmptxt"), folder) && '
+  'const bool removed = isFillFileOf(path, folder) && ' 'const bool removed = isFillFileOf(folder + QStringLiteral("/tmptxt"), folder) && '
 fault F30 "the reserve is called put back without reading it again" src/platform/reservedspace.cpp \
   'return readReserve(knob_) == old_;
 }' 'return true;
 }'
+fault F31 "the record fill's folder is not entered in the wipe journal" src/engine/filltarget.cpp \
+  'journal_.creating(path, true);' ';'
+fault F32 "a second wipe of the same drive is not refused" src/platform/volumelock.cpp \
+  'if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {' 'if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && false) {'
+fault F33 "a quota is taken for a full drive" src/engine/freespacewipe.cpp \
+  'if (e.isQuotaLimit()) {' 'if (false) {'
 
 apply() { # file old new: replaces the one occurrence, or fails
   OLD=$2 NEW=$3 perl -0777 -i -pe '

@@ -57,7 +57,14 @@ std::uint64_t DiskFillTarget::freeBytes()
 std::unique_ptr<FillWriter> DiskFillTarget::create(const QString& drivePath)
 {
     const QString path = native(drivePath);
-    auto writer = std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(path));
+    journal_.creating(path);
+    std::unique_ptr<DiskFillWriter> writer;
+    try {
+        writer = std::make_unique<DiskFillWriter>(platform::FillFile::createExclusive(path, journal_.mark()));
+    } catch (...) {
+        journal_.fileDeleted(path); // never made
+        throw;
+    }
     journal_.fileCreated(path);
     return writer;
 }
@@ -89,12 +96,22 @@ platform::FileSystemTraits DiskFillTarget::facts()
 
 void DiskFillTarget::makeFolder(const QString& drivePath)
 {
-    platform::makeFolder(native(drivePath));
+    const QString path = native(drivePath);
+    journal_.creating(path, true);
+    try {
+        platform::makeFolder(path, journal_.mark());
+    } catch (...) {
+        journal_.fileDeleted(path);
+        throw;
+    }
+    journal_.fileCreated(path);
 }
 
 void DiskFillTarget::removeFolder(const QString& drivePath)
 {
-    platform::removeFolder(native(drivePath));
+    const QString path = native(drivePath);
+    platform::removeFolder(path);
+    journal_.fileDeleted(path);
 }
 
 void DiskFillTarget::writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute)

@@ -1,4 +1,6 @@
 #include "engine/freespacewipe.h"
+#include "platform/fillfile.h"
+#include "platform/volumelock.h"
 #include "drives/driveinfo.h"
 #include "engine/filldata.h"
 #include "engine/mixedfill.h"
@@ -22,6 +24,11 @@ constexpr int kLargeStageKB = 800;
 constexpr int kMediumStageKB = 50;
 constexpr int kMediumEndKB = 26;
 constexpr int kSmallEndKB = 2;
+// A pass that ends with more than this still free did not reach it all.
+constexpr double kUnreachedKB = 4096;
+// Write errors of the device itself that a pass goes on after (in a new
+// fill file) before it stops.
+constexpr int kIoErrorsPerPass = 3;
 // A file system that compresses or deduplicates the repeated fill never
 // fills; a pass stops this far beyond the free space it started with.
 constexpr std::uint64_t kOverrunBytes = 64ull << 20;
@@ -282,7 +289,9 @@ void FillProcedure::tickProcessTime()
 void FillProcedure::displayUpdate()
 {
     tickProcessTime();
-    const std::int64_t percent = maximum_ > 0 ? progress_ * 100 / maximum_ : 0;
+    // A drive whose free space grows meanwhile (another program deleting)
+    // takes more than was measured: the display stays within its bounds.
+    const std::int64_t percent = maximum_ > 0 ? std::min<std::int64_t>(100, progress_ * 100 / maximum_) : 0;
     view_.setPercent(QStringLiteral("%1 %").arg(percent));
     view_.setProgress(progress_, maximum_);
     services_.clock->yield();
@@ -296,6 +305,8 @@ FillOutcome FillProcedure::run(int passes)
     spaceMissed_ = false;
     trimmed_ = false;
     unwritable_ = false;
+    quotaHit_ = false;
+    unreachedKB_ = 0;
     keptKB_ = 0;
     recordFiles_ = 0;
     leftBehind_.clear();
@@ -309,6 +320,7 @@ FillOutcome FillProcedure::run(int passes)
     // The process time goes on counting while a flush takes seconds.
     const platform::WhileBlocked ticking([this] { tickProcessTime(); });
 
+    std::unique_ptr<platform::VolumeLock> lock; // outlives the target and its clean-up
     std::unique_ptr<FillTarget> target;
     ReleasedDiskTarget* released = nullptr;
     bool outOfReach = false;
@@ -316,6 +328,17 @@ FillOutcome FillProcedure::run(int passes)
         if (!factory_ && !confirmVolume(drive))
             return notWiped(QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
                                 .arg(drive.toUpper()));
+        if (!factory_) {
+            QString busy;
+            lock = platform::VolumeLock::take(folder_, &busy);
+            if (!lock)
+                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: %2. Nothing was written.")
+                                    .arg(drive.toUpper(), busy));
+            if (!clearLeftovers(drive))
+                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: the fill files of an "
+                                               "earlier wipe hold part of it. Nothing was written.")
+                                    .arg(drive.toUpper()));
+        }
         if (factory_) {
             target = factory_(drive);
         } else {
@@ -361,6 +384,32 @@ FillOutcome FillProcedure::run(int passes)
     // until told the space is free.
     trimmed_ = !factory_ && platform::trimFreeSpace(folder_);
     return finish(drive, outOfReach, reserveLeft);
+}
+
+// Fill files that an earlier wipe left (stopped, and not repaired: another
+// user's, or a journal that is gone) hold free space that a new wipe would
+// never reach. They are named, and deleted when the user agrees; false when
+// they stay.
+bool FillProcedure::clearLeftovers(const QString& drive)
+{
+    const std::vector<platform::Leftover> left = platform::fillLeftovers(folder_);
+    if (left.empty())
+        return true;
+    QStringList names;
+    std::uint64_t bytes = 0;
+    for (const platform::Leftover& l : left) {
+        names << QStringLiteral("%1 (%2 MB)").arg(l.name).arg(double(l.bytes) / 1e6, 0, 'f', 1);
+        bytes += l.bytes;
+    }
+    if (!services_.prompter->askYesNo(
+            QStringLiteral("Drive %1 still holds the fill files of an earlier wipe that was stopped: %2. They take "
+                           "%3 MB of its free space. Delete them first, then wipe?")
+                .arg(drive.toUpper(), names.join(QStringLiteral(", ")))
+                .arg(double(bytes) / 1e6, 0, 'f', 1)))
+        return false;
+    for (const platform::Leftover& l : left)
+        platform::removeLeftover(folder_, l);
+    return true;
 }
 
 // A letter whose folder is not a mount point would fill whatever volume
@@ -426,7 +475,12 @@ FillOutcome FillProcedure::noFreeSpace(const QString& drive)
             break;
         left << name;
     }
-    QString message = QStringLiteral("Drive %1 has no free space to wipe.").arg(drive.toUpper());
+    // A driver that reports no size at all has not said the drive is full.
+    QString message = !factory_ && platform::sizeUnknownAt(folder_)
+                          ? QStringLiteral("Drive %1 does not say how large it is (its driver reports no size), so its "
+                                           "free space cannot be measured and was not wiped.")
+                                .arg(drive.toUpper())
+                          : QStringLiteral("Drive %1 has no free space to wipe.").arg(drive.toUpper());
     if (!left.isEmpty())
         message += QStringLiteral("\r\n\r\nIts root holds fill files that an earlier wipe left: %1. Delete them, "
                                   "then wipe the free space again.")
@@ -457,7 +511,14 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
                                    .arg(drive.toUpper());
         else
             outcome.message += QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description());
-        if (!leftBehind_.isEmpty())
+        const bool readOnly = !leftBehind_.isEmpty() && !factory_ && platform::readOnlyAt(folder_);
+        if (readOnly)
+            outcome.message += QStringLiteral("\r\n\r\nDrive %1 is still mounted at %2, but read-only now (the "
+                                              "system turns a volume read-only after an error). These fill files could "
+                                              "not be deleted and are still at its root: %3. The program deletes "
+                                              "them at its next start once the drive can be written again.")
+                                   .arg(drive.toUpper(), folder_, leftBehind_.join(QStringLiteral(", ")));
+        else if (!leftBehind_.isEmpty())
             outcome.message += QStringLiteral("\r\n\r\nThese fill files could not be deleted and are still at the "
                                               "root of the volume that was mounted at %1: %2. Delete them when that "
                                               "volume is mounted again.")
@@ -508,11 +569,11 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
         prompter.message(outcome.message);
     }
     // Space the fill could not reach is never passed over in silence.
-    auto missed = [&](bool happened, const char* what) {
+    auto missed = [&](bool happened, const QString& what) {
         if (!happened)
             return;
         outcome.spaceMissed = true;
-        outcome.message = QStringLiteral("Part of the free space of Drive %1 ").arg(drive.toUpper()) + QLatin1String(what);
+        outcome.message = QStringLiteral("Part of the free space of Drive %1 ").arg(drive.toUpper()) + what;
         prompter.message(outcome.message);
         if (record_)
             record_->addNote(outcome.message);
@@ -522,6 +583,14 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
     missed(unwritable_, "may not have been overwritten: the drive reported free space that could not be written.");
     missed(outOfReach, "was out of reach: the file system keeps it in reserve for the system administrator. Run the "
                        "program as root to wipe it too.");
+    missed(quotaHit_, QStringLiteral("was not reached: a disk quota limits how much this user may write. "
+                                                "Each pass wrote until the quota refused more, and %1 MB of the drive "
+                                                "stayed free. Run the program as a user without a quota (root) to "
+                                                "wipe it all.")
+                                     .arg(unreachedKB_ / 1024, 0, 'f', 1));
+    missed(!quotaHit_ && unreachedKB_ > 0,
+           QStringLiteral("was not reached: a pass ended with %1 MB of it still free, which it could not write.")
+               .arg(unreachedKB_ / 1024, 0, 'f', 1));
     if (!reserveLeft.isEmpty()) {
         outcome.spaceMissed = true; // never a plain success
         outcome.message = reserveLeft;
@@ -615,6 +684,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
 
     bool diskFullBefore = false;
     double freeAtDiskFull = 0;
+    int ioErrors = 0;
     for (;;) {
         try {
             // Large stage: batches sized by the free space, measured once a batch.
@@ -664,14 +734,25 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
             }
             break;
         } catch (const platform::RunTimeError& e) {
-            if (e.number() != platform::ErrDiskFull)
+            const bool ioError = e.number() == platform::ErrDeviceIO;
+            if (e.number() != platform::ErrDiskFull && !ioError)
                 throw;
             pass.abandon();
             probe();
+            if (e.isQuotaLimit()) {
+                // The user may write no more, whatever the drive has: the
+                // pass ends here, and the end says how far it got.
+                quotaHit_ = true;
+                break;
+            }
+            // Only a write the drive itself failed may say it is failing: a
+            // disk-full error can be another program taking the last room
+            // between the look and the write.
+            if (ioError && ++ioErrors > kIoErrorsPerPass)
+                throw;
+            if (ioError)
+                s_.DriveErrorFlag = 1;
             if (!e.isFileSizeLimit()) {
-                // btrfs counts room only its records may take as free: not a fault.
-                if (!pass.records().keepsMetadataRoom())
-                    s_.DriveErrorFlag = 1;
                 // The drive reports space it cannot write: take it as full.
                 const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
                 diskFullBefore = true;
@@ -697,6 +778,12 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
         }
     }
 
+    // More than a little left free that no reason above explains (not the
+    // room a file system keeps for its records, not space it reports but
+    // refuses): the pass did not reach it, whatever stopped it.
+    probe();
+    if (s_.FreeSpaceKB > kUnreachedKB && !pass.records().keepsMetadataRoom() && !unwritable_)
+        unreachedKB_ = std::max(unreachedKB_, s_.FreeSpaceKB);
     pass.close();
     pass.records().fill(shared); // while the drive is full
     recordFiles_ = pass.records().filesMade();

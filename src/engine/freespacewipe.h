@@ -32,7 +32,7 @@ struct FillState {
 
 struct FillOutcome {
     bool completed = false;    // every pass ran to its end
-    bool driveErrors = false;  // disk-full errors: the drive may be failing
+    bool driveErrors = false;  // write errors of the device: the drive may be failing
     bool spaceMissed = false;  // part of the free space could not be reached
     int recordFiles = 0;       // small files the last pass wrote into freed records
     QString message;           // the last message shown, if any
@@ -78,6 +78,7 @@ private:
     FillOutcome notWiped(const QString& message);
     FillOutcome noFreeSpace(const QString& drive);
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
+    bool clearLeftovers(const QString& drive);
     FillOutcome finish(const QString& drive, bool outOfReach, const QString& reserveLeft);
     void beginRecord(int passes, const QString& drive);
     void endRecord(const FillOutcome& outcome);
@@ -96,6 +97,8 @@ private:
     std::int64_t maximum_ = 0;
     bool spaceMissed_ = false; // stopped by the bound: the drive compresses
     bool unwritable_ = false;  // reported free space that could not be written
+    bool quotaHit_ = false;    // a disk quota stopped a pass, not the drive
+    double unreachedKB_ = 0;   // the most a pass left free for no reason it could name
     bool trimmed_ = false;     // the device was told the free space is free
     records::Recorder* record_ = nullptr;
     std::unique_ptr<records::Recorder> ownRecord_;

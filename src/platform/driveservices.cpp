@@ -152,6 +152,18 @@ std::uint64_t deviceOf(const QString& nativePath)
     });
 }
 
+bool sizeUnknownAt(const QString& folder)
+{
+    struct statvfs sv {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &sv) == 0 && sv.f_blocks == 0;
+}
+
+bool readOnlyAt(const QString& folder)
+{
+    struct statvfs sv {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &sv) == 0 && (sv.f_flag & ST_RDONLY);
+}
+
 std::uint64_t freeBytesAt(const QString& folder)
 {
     return runBlocking([&] {

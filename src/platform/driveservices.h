@@ -43,6 +43,12 @@ public:
 };
 
 // Bytes this caller can write on the file system holding a native folder.
+// The volume at `folder` does not say how large it is (its driver reports
+// no blocks at all, as some FUSE drivers do): its free space is unknown, not
+// nil.
+bool sizeUnknownAt(const QString& folder);
+// The volume at `folder` is mounted read-only (or was turned so after an error).
+bool readOnlyAt(const QString& folder);
 std::uint64_t freeBytesAt(const QString& nativeFolder);
 // Tells the device behind the folder's file system that its free space is
 // free (FITRIM), so that flash and thin storage can drop what the fill

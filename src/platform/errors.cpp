@@ -89,7 +89,7 @@ RunTimeError errorFromErrno(int err, const QString& nativePath, const QString& w
         detail = what + QStringLiteral(": ") + detail;
     if (!nativePath.isEmpty())
         detail = nativePath + QStringLiteral(": ") + detail;
-    Limit limit = err == EFBIG ? Limit::FileSize : Limit::None;
+    Limit limit = err == EFBIG ? Limit::FileSize : err == EDQUOT ? Limit::Quota : Limit::None;
     if (err == ENOSPC && !nativePath.isEmpty()) {
         struct statvfs sv {};
         const QByteArray folder = QFile::encodeName(QFileInfo(nativePath).absolutePath());

@@ -33,6 +33,7 @@ enum class Limit {
     None,
     FileSize,  // a per-file size limit (EFBIG): the file is full, not the drive
     FileCount, // the file system can create no more files (no free inodes)
+    Quota,     // a disk quota (EDQUOT): this user may write no more, the drive has room
 };
 
 class RunTimeError : public std::runtime_error {
@@ -48,6 +49,8 @@ public:
     bool isFileSizeLimit() const { return limit_ == Limit::FileSize; }
     // A disk-full error from a file system that has room but no free inode.
     bool isFileCountLimit() const { return limit_ == Limit::FileCount; }
+    // A disk-full error that is this user's quota, not the drive.
+    bool isQuotaLimit() const { return limit_ == Limit::Quota; }
 
 private:
     int number_;

@@ -4,10 +4,12 @@
 #include "platform/errors.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/mman.h>
@@ -42,12 +44,103 @@ FillFile::FillFile(int fd, QString path) : fd_(fd), path_(std::move(path))
     setDirect(true);
 }
 
-std::unique_ptr<FillFile> FillFile::createExclusive(const QString& nativePath)
+namespace {
+
+constexpr const char* kMarkAttribute = "user.zarvexwipe";
+
+void markFill(int fd, const QByteArray& mark)
+{
+    if (!mark.isEmpty()) // where the file system takes none, the birth time still proves it
+        ::fsetxattr(fd, kMarkAttribute, mark.constData(), static_cast<std::size_t>(mark.size()), 0);
+}
+
+QByteArray markOf(const QString& nativePath)
+{
+    char value[128];
+    const ssize_t n = ::lgetxattr(QFile::encodeName(nativePath).constData(), kMarkAttribute, value, sizeof value);
+    return n > 0 ? QByteArray(value, n) : QByteArray();
+}
+
+} // namespace
+
+QByteArray newFillMark()
+{
+    QByteArray bytes(16, '\0');
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), 4);
+    return bytes.toHex();
+}
+
+bool carriesFillMark(const QString& nativePath, const QByteArray& mark)
+{
+    return !mark.isEmpty() && markOf(nativePath) == mark;
+}
+
+bool removeMarkedFolder(const QString& nativePath, const QByteArray& mark)
+{
+    if (!carriesFillMark(nativePath, mark))
+        return false;
+    if (DIR* dir = ::opendir(QFile::encodeName(nativePath).constData())) {
+        while (const dirent* e = ::readdir(dir))
+            if (e->d_name[0] != '.' || (e->d_name[1] != '\0' && (e->d_name[1] != '.' || e->d_name[2] != '\0')))
+                ::unlinkat(::dirfd(dir), e->d_name, 0);
+        ::closedir(dir);
+    }
+    return ::rmdir(QFile::encodeName(nativePath).constData()) == 0;
+}
+
+std::vector<Leftover> fillLeftovers(const QString& nativeFolder)
+{
+    std::vector<Leftover> found;
+    DIR* dir = ::opendir(QFile::encodeName(nativeFolder).constData());
+    if (!dir)
+        return found;
+    while (const dirent* e = ::readdir(dir)) {
+        const QString name = QFile::decodeName(e->d_name);
+        const QString path = nativeFolder + u'/' + name;
+        if (!name.startsWith(QStringLiteral("tmptxt")) || markOf(path).isEmpty())
+            continue;
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+            continue;
+        Leftover l{name, static_cast<std::uint64_t>(st.st_blocks) * 512};
+        if (S_ISDIR(st.st_mode))
+            if (DIR* inside = ::opendir(QFile::encodeName(path).constData())) {
+                while (const dirent* f = ::readdir(inside)) {
+                    struct stat fs {};
+                    if (::fstatat(::dirfd(inside), f->d_name, &fs, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(fs.st_mode))
+                        l.bytes += static_cast<std::uint64_t>(fs.st_blocks) * 512;
+                }
+                ::closedir(inside);
+            }
+        found.push_back(l);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end(), [](const Leftover& a, const Leftover& b) { return a.name < b.name; });
+    return found;
+}
+
+void removeLeftover(const QString& nativeFolder, const Leftover& leftover)
+{
+    const QString path = nativeFolder + u'/' + leftover.name;
+    const QByteArray mark = markOf(path);
+    runBlocking([&] {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            throw errorFromErrno(errno, path, QStringLiteral("examine"));
+        const bool gone = S_ISDIR(st.st_mode) ? removeMarkedFolder(path, mark)
+                                              : !mark.isEmpty() && ::unlink(QFile::encodeName(path).constData()) == 0;
+        if (!gone)
+            throw errorFromErrno(errno ? errno : EACCES, path, QStringLiteral("delete"));
+    });
+}
+
+std::unique_ptr<FillFile> FillFile::createExclusive(const QString& nativePath, const QByteArray& mark)
 {
     const int fd = ::open(QFile::encodeName(nativePath).constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         throw errorFromErrno(errno, nativePath, QStringLiteral("create"));
+    markFill(fd, mark);
     try {
         return std::unique_ptr<FillFile>(new FillFile(fd, nativePath));
     } catch (...) {
@@ -216,10 +309,15 @@ void writeSmallFile(const QString& nativePath, const QByteArray& data, const QBy
     }
 }
 
-void makeFolder(const QString& nativePath)
+void makeFolder(const QString& nativePath, const QByteArray& mark)
 {
     if (::mkdir(QFile::encodeName(nativePath).constData(), 0700) != 0)
         throw errorFromErrno(errno, nativePath, QStringLiteral("create folder"));
+    const int fd = ::open(QFile::encodeName(nativePath).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        markFill(fd, mark);
+        ::close(fd);
+    }
 }
 
 void removeFolder(const QString& nativePath)

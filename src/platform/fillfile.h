@@ -18,13 +18,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace platform {
 
 class FillFile {
 public:
-    // Creates the file; never opens or truncates one that exists (75).
-    static std::unique_ptr<FillFile> createExclusive(const QString& nativePath);
+    // Creates the file; never opens or truncates one that exists (75). A
+    // `mark` goes on it at once (see markFill).
+    static std::unique_ptr<FillFile> createExclusive(const QString& nativePath, const QByteArray& mark = {});
     ~FillFile();
     FillFile(const FillFile&) = delete;
     FillFile& operator=(const FillFile&) = delete;
@@ -85,10 +87,35 @@ void removeFile(const QString& nativePath);
 // (75); throws RunTimeError (61 when the file system refuses the data or the
 // attribute, and then the file is gone again).
 void writeSmallFile(const QString& nativePath, const QByteArray& data, const QByteArray& attribute = {});
-// Creates a folder that does not exist yet (75 when it does) and removes an
-// empty one; both throw RunTimeError.
-void makeFolder(const QString& nativePath);
+// Creates a folder that does not exist yet (75 when it does), readable by
+// its owner alone and marked with `mark` when given, and removes an empty
+// one; both throw RunTimeError.
+void makeFolder(const QString& nativePath, const QByteArray& mark = {});
 void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
+
+// The mark of a wipe: an extended attribute (user.zarvexwipe) on each fill
+// file and fill folder, holding the run's own random mark. A file system
+// without a birth time (FUSE) hands a freed inode to the next file at once,
+// so after a kill only the mark proves that a file named tmptxt1.txt is the
+// fill's and not the user's own. ntfs-3g keeps it as a named stream. Where
+// the file system takes no such attributes (FAT), nothing is marked.
+QByteArray newFillMark();
+bool carriesFillMark(const QString& nativePath, const QByteArray& mark);
+// Removes a fill folder and the files in it, when it carries `mark` (the
+// folder is made readable and writable by its owner alone, so all in it is
+// the fill's). false when it does not, or something stays.
+bool removeMarkedFolder(const QString& nativePath, const QByteArray& mark);
+
+// Fill files and folders of earlier wipes at a drive's root: tmptxt* that
+// carry a wipe's mark (a user's own file of that name carries none). Each is
+// named with its size in bytes.
+struct Leftover {
+    QString name;
+    std::uint64_t bytes = 0;
+};
+std::vector<Leftover> fillLeftovers(const QString& nativeFolder);
+// Deletes one of them (a folder with what is in it); throws RunTimeError.
+void removeLeftover(const QString& nativeFolder, const Leftover& leftover);
 
 } // namespace platform

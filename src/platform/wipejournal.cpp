@@ -1,5 +1,6 @@
 #include "platform/wipejournal.h"
 #include "platform/appdata.h"
+#include "platform/fillfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,6 +69,10 @@ QSqlDatabase journal()
                             "CREATE TABLE IF NOT EXISTS settings (run INTEGER, path TEXT, old TEXT)"})
         if (!q.exec(QString::fromLatin1(sql)))
             note(q.lastError().text());
+    // Columns a journal made by an earlier version lacks (an error when they
+    // are there already, which is fine).
+    for (const char* sql : {"ALTER TABLE runs ADD COLUMN mark TEXT", "ALTER TABLE files ADD COLUMN folder INTEGER"})
+        q.exec(QString::fromLatin1(sql));
     return db;
 }
 
@@ -131,7 +136,7 @@ bool writeSetting(const QString& path, const QString& value)
 
 } // namespace
 
-JournalEntry::JournalEntry(const QString& folder)
+JournalEntry::JournalEntry(const QString& folder) : mark_(newFillMark())
 {
     qint64 device = 0, inode = 0;
     identity(folder, device, inode);
@@ -139,10 +144,11 @@ JournalEntry::JournalEntry(const QString& folder)
     if (!db.isOpen())
         return;
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("INSERT INTO runs (process, folder, device) VALUES (?, ?, ?)"));
+    q.prepare(QStringLiteral("INSERT INTO runs (process, folder, device, mark) VALUES (?, ?, ?, ?)"));
     q.addBindValue(processKey(::getpid()));
     q.addBindValue(folder);
     q.addBindValue(device);
+    q.addBindValue(QString::fromLatin1(mark_));
     if (q.exec())
         id_ = q.lastInsertId().toLongLong();
     else
@@ -166,12 +172,18 @@ JournalEntry::~JournalEntry()
     run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id_});
 }
 
+void JournalEntry::creating(const QString& nativePath, bool folder)
+{
+    if (id_ != 0)
+        run(QStringLiteral("INSERT INTO files (run, path, folder) VALUES (?, ?, ?)"), {id_, nativePath, folder ? 1 : 0});
+}
+
 void JournalEntry::fileCreated(const QString& nativePath)
 {
     qint64 device = 0, inode = 0;
     if (id_ != 0 && identity(nativePath, device, inode))
-        run(QStringLiteral("INSERT INTO files (run, path, device, inode, birth) VALUES (?, ?, ?, ?, ?)"),
-            {id_, nativePath, device, inode, birthOf(nativePath)});
+        run(QStringLiteral("UPDATE files SET device = ?, inode = ?, birth = ? WHERE run = ? AND path = ?"),
+            {device, inode, birthOf(nativePath), id_, nativePath});
 }
 
 void JournalEntry::fileDeleted(const QString& nativePath)
@@ -208,13 +220,14 @@ QString repairInterruptedWipes()
     struct Run {
         qint64 id, device;
         QString process, folder;
+        QByteArray mark;
     };
     std::vector<Run> found;
     QSqlQuery runs(db);
-    runs.exec(QStringLiteral("SELECT id, process, folder, device FROM runs"));
+    runs.exec(QStringLiteral("SELECT id, process, folder, device, mark FROM runs"));
     while (runs.next())
         found.push_back({runs.value(0).toLongLong(), runs.value(3).toLongLong(), runs.value(1).toString(),
-                         runs.value(2).toString()});
+                         runs.value(2).toString(), runs.value(4).toString().toLatin1()});
     runs.finish();
 
     QStringList report;
@@ -230,22 +243,25 @@ QString repairInterruptedWipes()
         }
         QStringList deleted, left, restored;
         QSqlQuery files(db);
-        files.prepare(QStringLiteral("SELECT path, device, inode, birth FROM files WHERE run = ?"));
+        files.prepare(QStringLiteral("SELECT path, device, inode, birth, folder FROM files WHERE run = ?"));
         files.addBindValue(id);
         files.exec();
         while (files.next()) {
             const QString path = files.value(0).toString();
+            const bool isFolder = files.value(4).toInt() == 1;
             qint64 d = 0, i = 0;
             if (!identity(path, d, i))
-                continue; // gone already
-            // Without a birth time the file cannot be told from a new one
-            // that took its inode: it is left alone.
+                continue; // gone already, or never made
+            // Only what a wipe makes, where it makes it; then proven the
+            // fill's by its mark, or by its identity and birth time (a file
+            // system hands a freed inode to the next new file at once).
             const QString birth = files.value(3).toString();
-            if (isFillFileOf(path, folder) && d == files.value(1).toLongLong() && i == files.value(2).toLongLong() && !birth.isEmpty() &&
-                birthOf(path) == birth && ::unlink(QFile::encodeName(path).constData()) == 0)
-                deleted << QFileInfo(path).fileName();
-            else
-                left << QFileInfo(path).fileName();
+            const bool recorded = !files.value(2).isNull() && d == files.value(1).toLongLong() &&
+                                  i == files.value(2).toLongLong();
+            const bool proven = carriesFillMark(path, r.mark) || (recorded && !birth.isEmpty() && birthOf(path) == birth);
+            const bool removed = isFillFileOf(path, folder) && proven &&
+                                 (isFolder ? removeMarkedFolder(path, r.mark) : ::unlink(QFile::encodeName(path).constData()) == 0);
+            (removed ? deleted : left) << QFileInfo(path).fileName();
         }
         QSqlQuery settings(db);
         settings.prepare(QStringLiteral("SELECT path, old FROM settings WHERE run = ?"));

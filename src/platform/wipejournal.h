@@ -10,6 +10,7 @@
 // the next start the records of runs that no longer exist are repaired: a
 // fill file that is still the same file is deleted, a setting is put back. A
 // file of the same name that is not the recorded one is never touched.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,6 +27,13 @@ public:
     JournalEntry(const JournalEntry&) = delete;
     JournalEntry& operator=(const JournalEntry&) = delete;
 
+    // Every file and folder the fill makes is recorded before it is made,
+    // and marked when made with this run's mark (platform/fillfile.h), so
+    // that a repair can prove it is the fill's even where the file system
+    // keeps no birth time (FUSE) or the kill came before its identity was
+    // recorded.
+    const QByteArray& mark() const { return mark_; }
+    void creating(const QString& nativePath, bool folder = false);
     void fileCreated(const QString& nativePath);
     void fileDeleted(const QString& nativePath);
     // Recorded before the setting is changed, so a kill between the two
@@ -37,6 +45,7 @@ public:
 
 private:
     qint64 id_ = 0;
+    QByteArray mark_;
 };
 
 // Repairs what runs that no longer exist left behind; returns what was found

@@ -89,8 +89,10 @@ TEST_F(FillStages, PassCountsPatternsPausesAndTheWindowAroundThem)
 }
 
 // A drive that will not take what it reports free, a file size limit, a
-// drive that compresses the fill, an I/O error: each ends as it should, its
-// fill files gone, with only the messages that fit.
+// drive that compresses the fill, a quota, I/O errors: each ends as it
+// should, its fill files gone, with only the messages that fit. Only the
+// device's own write errors say the drive may be failing: a full drive can
+// be another program's doing.
 TEST_F(FillStages, WriteTroublesEndWithTheMessagesThatFit)
 {
     const struct {
@@ -102,21 +104,37 @@ TEST_F(FillStages, WriteTroublesEndWithTheMessagesThatFit)
     } cases[] = {
         // Disk full mid-batch goes on in the next file; the second, with no
         // space gone, ends the pass.
-        {"reports space it cannot write", [](MemoryVolume& v) { v.phantomFree = 7'000'000; }, true, true, true, 2,
-         {"The Wipe of all Free Space was completed for Drive T:\r\n\r\nHowever, errors were encountered that may "
-          "indicated your drive is failing\r\nYou may want to consider replacing your Drive T: as soon as possible",
-          "could not be written"}},
+        {"reports space it cannot write", [](MemoryVolume& v) { v.phantomFree = 7'000'000; }, true, false, true, 2,
+         {"could not be written"}},
         {"file size limit", [](MemoryVolume& v) { v.fileLimit = 3'000'000; }, true, false, false, 3, {}},
         {"compressing", [](MemoryVolume& v) { v.capacity = 1'000'000; v.storedPerByte = 0.001; }, true, false, true,
          1, {"compressed"}},
-        {"I/O error mid-pass",
+        {"a quota mid-pass",
+         [](MemoryVolume& v) {
+             v.onCommit = [&v] {
+                 if (v.commits.size() == 2)
+                     throw platform::RunTimeError(platform::ErrDiskFull, "t:\\tmptxt1.txt", platform::Limit::Quota);
+             };
+         },
+         true, false, true, 1, {"a disk quota limits how much this user may write"}},
+        {"an I/O error mid-pass goes on in the next file",
          [](MemoryVolume& v) {
              v.onCommit = [&v] {
                  if (v.commits.size() == 2)
                      throw platform::RunTimeError(platform::ErrDeviceIO, "t:\\tmptxt1.txt");
              };
          },
-         false, false, false, 1,
+         true, true, false, 2,
+         {"The Wipe of all Free Space was completed for Drive T:\r\n\r\nHowever, errors were encountered that may "
+          "indicated your drive is failing\r\nYou may want to consider replacing your Drive T: as soon as possible"}},
+        {"I/O errors at every write",
+         [](MemoryVolume& v) {
+             v.onCommit = [&v] {
+                 if (v.commits.size() >= 2)
+                     throw platform::RunTimeError(platform::ErrDeviceIO, "t:\\tmptxt1.txt");
+             };
+         },
+         false, true, false, 4,
          {"The Free Space Wipe of Drive T: stopped before it was complete.\r\n\r\nError 57: Device I/O error"}},
     };
     for (const auto& c : cases) {

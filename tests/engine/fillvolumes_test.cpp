@@ -5,7 +5,9 @@
 #include "app/form1.h"
 #include "app/settings.h"
 #include "controls/drivelistbox.h"
+#include "platform/fillfile.h"
 #include "platform/reservedspace.h"
+#include "platform/volumelock.h"
 #include "platform/wipejournal.h"
 #include "records/store.h"
 #include "support/fillfakes.h"
@@ -194,6 +196,76 @@ TEST(FillVolumes, Ext4ReserveIsReleasedForTheFillAndPutBackAfter)
     EXPECT_TRUE(fill.prompter.texts[0].startsWith("The Free Space Wipe of Drive T: stopped before it was complete."
                                                   "\r\n\r\nError 75: Path/File access error"));
     EXPECT_EQ(readText(knob), before);
+}
+
+// Faults of real machines, through the real procedure: a quota that stops
+// each pass, a second wipe of the same drive, the fill files of an earlier
+// wipe. Nothing is called complete that was not, and no file but the
+// wipe's own is deleted.
+TEST(FillVolumes, QuotaSecondWipeAndLeftoversAreNeverCalledComplete)
+{
+    const struct {
+        const char* what;
+        ScratchVolume::Kind kind;
+        int sizeMiB;
+        std::function<void(const QString& folder, std::unique_ptr<platform::VolumeLock>& held)> setUp;
+        bool answer; // to the question about fill files left before
+        bool completed, spaceMissed;
+        QString said;         // in the last message
+        bool tmptxt1Stays;    // a file of that name is there after the wipe
+    } cases[] = {
+        {"a btrfs quota", ScratchVolume::Kind::Btrfs, 160,
+         [](const QString& folder, auto&) {
+             ASSERT_EQ(runCommand("btrfs", {"quota", "enable", folder}), 0);
+             ASSERT_EQ(runCommand("btrfs", {"qgroup", "limit", "24M", folder}), 0);
+         },
+         false, true, true, "a disk quota limits how much this user may write", false},
+        {"a second wipe of the drive", ScratchVolume::Kind::Tmpfs, 4,
+         [](const QString& folder, auto& held) {
+             QString why;
+             held = platform::VolumeLock::take(folder, &why);
+             ASSERT_TRUE(held) << why.toStdString();
+         },
+         false, false, false, "another wipe of this drive is running (process", false},
+        {"fill files left, kept", ScratchVolume::Kind::Tmpfs, 4,
+         [](const QString& folder, auto&) {
+             auto f = platform::FillFile::createExclusive(folder + "/tmptxt1.txt", "an-earlier-wipe");
+             const QByteArray data(1 << 20, 'L');
+             f->append(data.constData(), std::size_t(data.size()));
+             f->close();
+         },
+         false, false, false, "the fill files of an earlier wipe hold part of it", true},
+        {"fill files left, deleted first", ScratchVolume::Kind::Tmpfs, 4,
+         [](const QString& folder, auto&) {
+             auto f = platform::FillFile::createExclusive(folder + "/tmptxt1.txt", "an-earlier-wipe");
+             f->close();
+             ASSERT_TRUE(writeFile(folder + "/tmptxt2.txt", "a user's own, unmarked"));
+         },
+         true, true, false, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchVolume volume(c.kind, c.sizeMiB);
+        if (!volume.ok())
+            GTEST_SKIP() << volume.skipReason().toStdString();
+        EnvGuard env("ZARVEX_DRIVES", driveMap(volume));
+        std::unique_ptr<platform::VolumeLock> held;
+        c.setUp(volume.folder(), held);
+        FillHarness fill;
+        fill.prompter.answer(c.answer);
+        const engine::FillOutcome out = fill.runFill(1);
+        EXPECT_EQ(out.completed, c.completed) << fill.prompter.texts.join('|').toStdString();
+        EXPECT_EQ(out.spaceMissed, c.spaceMissed);
+        EXPECT_TRUE(out.message.contains(c.said)) << out.message.toStdString();
+        EXPECT_FALSE(out.driveErrors);
+        // A left fill file goes only when it is marked and the user said so;
+        // a user's own file of such a name always stays.
+        EXPECT_EQ(QFile::exists(volume.folder() + "/tmptxt1.txt"), c.tmptxt1Stays);
+        EXPECT_TRUE(platform::fillLeftovers(volume.folder()).empty() || c.tmptxt1Stays);
+        if (QFile::exists(volume.folder() + "/tmptxt2.txt")) {
+            EXPECT_EQ(readText(volume.folder() + "/tmptxt2.txt"), "a user's own, unmarked");
+        }
+    }
 }
 
 // A letter whose folder is a folder on a volume, not the volume itself: the

@@ -66,8 +66,10 @@ TEST(StateFolder, RootTrustsOnlyItsOwnAndTheJournalOnlyWhatAWipeMakes)
         ASSERT_TRUE(testsupport::writeFile(f, "kept"));
     // A wipe killed with its journal written, then the file edited by hand.
     auto* killed = new JournalEntry(wiped.path()); // never ended, as after a kill
-    killed->fileCreated(victim);
-    killed->fileCreated(fill);
+    for (const QString& f : {victim, fill}) {
+        killed->creating(f);
+        killed->fileCreated(f);
+    }
     killed->settingChanging(setting, "written by root");
     const records::Store store(records::Store::defaultFile());
     EXPECT_EQ(mode(ours), 0700u);
