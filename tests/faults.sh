@@ -27,7 +27,7 @@ fault() { ids+=("$1"); what[$1]=$2; file[$1]=$3; old[$1]=$4; new[$1]=$5; }
 fault F01 "a file pass is not flushed before the next" src/filewipe/overwrite.cpp \
   $'s.FileLength = static_cast<std::int64_t>(file.size());\n    file.sync();' 's.FileLength = static_cast<std::int64_t>(file.size());'
 fault F02 "a file pass writes a twenty-first of the file" src/filewipe/overwrite.cpp \
-  'file.writePattern(block, passBytes, progress);' 'file.writePattern(block, passBytes / 21, progress);'
+  'file.writePattern(block, passBytes, progress, streamFrom(stream));' 'file.writePattern(block, passBytes / 21, progress, streamFrom(stream));'
 fault F03 "a symbolic link swapped in for a file is followed" src/platform/overwritefile.cpp \
   'O_PATH | O_NOFOLLOW | O_CLOEXEC' 'O_PATH | O_CLOEXEC'
 fault F04 "the protected-folder comparison is case-blind" src/filewipe/wipeprocedure.cpp \
@@ -92,6 +92,16 @@ fault F32 "a second wipe of the same drive is not refused" src/platform/volumelo
   'if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {' 'if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && false) {'
 fault F33 "a quota is taken for a full drive" src/engine/freespacewipe.cpp \
   'if (e.isQuotaLimit()) {' 'if (false) {'
+fault F34 "copy-on-write files are called wiped with their old copies in the free space" src/platform/overwritefile.cpp \
+  'r.copyOnWrite = !(haveFlags && (flags & FS_NOCOW_FL));' 'r.copyOnWrite = false;'
+fault F35 "extended attributes are left with the file" src/filewipe/wipeprocedure.cpp \
+  'file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);' ';'
+fault F36 "the ext4 journal keeps old attribute blocks" src/filewipe/wipeprocedure.cpp \
+  'if (result_.filesWiped == 0)
+        return;
+    view_.setStatus' 'if (result_.filesWiped >= 0)
+        return;
+    view_.setStatus'
 
 apply() { # file old new: replaces the one occurrence, or fails
   OLD=$2 NEW=$3 perl -0777 -i -pe '

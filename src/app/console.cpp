@@ -86,10 +86,16 @@ const std::vector<Command>& commands()
           {"--short", false, "a Short Wipe"},
           {"--yes", false, "do it; without it nothing is done"}},
          driveSummary},
-        {"files", "PATH... --yes", {{"--yes", false, "do it; without it nothing is done"}}, filesSummary,
-         Operand::Files},
-        {"folder", "PATH --yes", {{"--yes", false, "do it; without it nothing is done"}}, folderSummary,
-         Operand::Folder},
+        {"files", "PATH... --yes [--free-space [--short]]",
+         {{"--yes", false, "do it; without it nothing is done"},
+          {"--free-space", false, "then wipe the free space of the drive, where copy-on-write leaves old copies"},
+          {"--short", false, "with --free-space: a Short Wipe"}},
+         filesSummary, Operand::Files},
+        {"folder", "PATH --yes [--free-space [--short]]",
+         {{"--yes", false, "do it; without it nothing is done"},
+          {"--free-space", false, "then wipe the free space of the drive, where copy-on-write leaves old copies"},
+          {"--short", false, "with --free-space: a Short Wipe"}},
+         folderSummary, Operand::Folder},
         {"records", "[--pdf FILE [ID]]",
          {{"--pdf", true, "write the certificate of record ID (the newest without it) to FILE"}},
          [] {
@@ -232,6 +238,7 @@ struct Options {
     QString drive;
     QStringList paths;
     bool shortWipe = false;
+    bool freeSpace = false;
     bool yes = false;
     QString fs;
     bool help = false;
@@ -286,6 +293,8 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
             }
             if (a == QStringLiteral("--short"))
                 o.shortWipe = true;
+            else if (a == QStringLiteral("--free-space"))
+                o.freeSpace = true;
             else if (a == QStringLiteral("--yes"))
                 o.yes = true;
             else if (a == QStringLiteral("--fs"))
@@ -555,13 +564,24 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
         }
         s.SelectedDrive = c.drivePath.left(2) + u'\\';
         filewipe::FileWipeContext ctx{folderMode, folderMode ? c.drivePath + u'\\' : QString(), s, wipeInProgress,
-                                      view, services};
+                                      view, services, o.freeSpace};
         const filewipe::FileWipeResult result = filewipe::runFileWipe(ctx);
         allWiped = allWiped && result.completed() && (!folderMode || result.folderRemoved);
         if (!result.completed())
             break;
     }
-    return allWiped ? 0 : 1;
+    if (!o.freeSpace)
+        return allWiped ? 0 : 1;
+    // Then each drive once: the copies copy-on-write left are in its free space.
+    QStringList drives;
+    for (const FolderChoice& c : choices)
+        if (!drives.contains(c.drivePath.left(2)))
+            drives << c.drivePath.left(2);
+    bool freeWiped = true;
+    for (const QString& drive : drives)
+        freeWiped = freeSpace(QStringList{drive} + (o.shortWipe ? QStringList{QStringLiteral("--short")} : QStringList{})) == 0 &&
+                    freeWiped;
+    return allWiped && freeWiped ? 0 : 1;
 }
 
 } // namespace

@@ -470,7 +470,7 @@ void Form2::File1_Click(QListWidgetItem* item)
 
 void Form2::Command1_Click()
 {
-    FileWipeContext ctx{folderMode_, TreeFolder, s_, WipeInProgress, *this, services_};
+    FileWipeContext ctx{folderMode_, TreeFolder, s_, WipeInProgress, *this, services_, s_.AutoWipeFree == 1};
     lastWipe = runFileWipe(ctx);
 }
 

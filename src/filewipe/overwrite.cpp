@@ -48,12 +48,18 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     // The time goes on while a flush takes seconds.
     const platform::WhileBlocked ticking([&] { view.setTime(clock.now().time().toString(Qt::TextDate)); });
     platform::OverwriteFile& file = *s.File;
+    // A fresh stream per pass on a compressing volume; kept from its start
+    // for the read-back.
+    std::optional<engine::KeyedMix> stream;
+    if (s.Mixed)
+        stream.emplace();
+    s.LastMix = stream;
     const std::uint64_t own = file.size();
     if (own > 0 && own < passBytes) {
-        file.writePattern(block, own);
+        file.writePattern(block, own, {}, streamFrom(stream));
         file.sync();
     }
-    file.writePattern(block, passBytes, progress);
+    file.writePattern(block, passBytes, progress, streamFrom(stream));
     s.LastBlock = block;
     s.LastPassBytes = passBytes;
     s.BytesWritten += passBytes + (own > 0 && own < passBytes ? own : 0);
@@ -65,6 +71,13 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
 }
 
 } // namespace
+
+platform::StreamMix streamFrom(const std::optional<engine::KeyedMix>& start)
+{
+    if (!start)
+        return {};
+    return [m = *start](char* data, std::size_t size) mutable { m.apply(data, size); };
+}
 
 std::uint64_t passLength(std::int64_t FileLength)
 {

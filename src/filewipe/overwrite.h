@@ -11,12 +11,14 @@
 // inside its own records for small files (NTFS) is overwritten where it lies
 // before the file grows out of it. The two routines write the same bytes;
 // only `OW_File` drives the progress bar.
+#include "engine/mixedfill.h"
 #include "platform/clock.h"
 #include "platform/overwritefile.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace filewipe {
 
@@ -36,6 +38,10 @@ struct OverwriteState {
     std::int64_t BlockCount = 0;     // blocks of the last pass
     std::int16_t RoutineChoice = 2;  // 1 OW_File, 2 OW_FileB
     bool QuietProgress = false;      // OW_File leaves the progress bar alone
+    // The volume compresses the file: each pass's pattern is mixed with a
+    // keyed stream, so that it takes the file's whole length on the disk.
+    bool Mixed = false;
+    std::optional<engine::KeyedMix> LastMix{}; // the last pass's stream, from its start
     // What the last pass wrote, so that it can be read back: the pattern
     // block repeated over its first bytes.
     QByteArray LastBlock{};
@@ -44,6 +50,10 @@ struct OverwriteState {
 };
 
 inline constexpr std::int64_t kLargeFile = 1'000'000;
+
+// A pass's stream as the writer and the read-back use it: a fresh copy from
+// its start (nothing when the pass was not mixed).
+platform::StreamMix streamFrom(const std::optional<engine::KeyedMix>& start);
 
 // Bytes a pass over a file of `FileLength` writes: whole blocks.
 std::uint64_t passLength(std::int64_t FileLength);

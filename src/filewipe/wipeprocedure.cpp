@@ -1,6 +1,7 @@
 #include "filewipe/wipeprocedure.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/journalchurn.h"
 #include "platform/names.h"
 #include "platform/overwritefile.h"
 #include "platform/prompter.h"
@@ -16,6 +17,8 @@ namespace filewipe {
 namespace {
 
 constexpr std::int64_t kShortestPass = 1'000;
+// How long writing the journal over may take at most.
+constexpr int kJournalChurnMs = 30'000;
 
 // What ends a run early, by error number; any other error gives up the one
 // file and the run goes on.
@@ -67,6 +70,7 @@ private:
     void pass(OverwriteState& state, std::int16_t routine);
     void leave(const QString& name, const QString& why);
     void removeFolder();
+    void overwriteJournal();
     void beginRecord();
     void endRecord();
     void verifyLastPass(const OverwriteState& state);
@@ -113,6 +117,7 @@ FileWipeResult Run::go()
                                                : withBackslash(view_.listFolder().isEmpty() ? s_.SelectedDrive
                                                                                              : view_.listFolder());
     ctx_.WipeInProgress = 1;
+    result_.freeSpaceFollows = ctx_.freeSpaceFollows;
     try {
         if (ctx_.folderMode) {
             for (int i = view_.entryCount() - 1; i >= 0; --i)
@@ -138,6 +143,7 @@ FileWipeResult Run::go()
             wipeEntries();
             if (ctx_.folderMode)
                 removeFolder();
+            overwriteJournal();
             done();
         }
     } catch (const std::bad_alloc&) {
@@ -227,6 +233,12 @@ void Run::wipeFile(int index, const QString& name)
                                      QStringLiteral("a pass needs %1 bytes more of the drive than it has free (a "
                                                     "sparse file, or a full drive)")
                                          .arg(needed));
+    // What an overwrite in place reaches of this file; its attributes (and
+    // NTFS's named streams) go first, each overwritten and removed.
+    const platform::OverwriteReach reach = file.reach(folder_->compressing());
+    state.Mixed = reach.compressed;
+    QStringList attributeProblems;
+    file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
     state.RoutineChoice = Set_Type(name);
     const std::int16_t PassCount = passCountFor(state.FileLength);
     passesPlanned_ = PassCount + 1;
@@ -248,6 +260,19 @@ void Run::wipeFile(int index, const QString& name)
     KillIt(state.CurrentFile, file, *ctx_.services.clock);
     view_.setProgress(0, PassCount);
     ++result_.filesWiped;
+    const QString shown = platform::readableName(name);
+    if (reach.copyOnWrite)
+        result_.copiesInFreeSpace << QStringLiteral("%1: the file system writes every change to new blocks "
+                                                    "(copy-on-write): its earlier copies stay in the drive's free "
+                                                    "space until that is wiped")
+                                         .arg(shown);
+    if (reach.shared)
+        result_.copiesElsewhere << QStringLiteral("%1: part of its data is shared with another file (a reflinked "
+                                                  "copy or a snapshot) and stays there")
+                                       .arg(shown);
+    if (!attributeProblems.isEmpty())
+        result_.copiesElsewhere << QStringLiteral("%1: these extended attributes could not be overwritten: %2")
+                                       .arg(shown, attributeProblems.join(QStringLiteral(", ")));
     if (record_)
         record_->save();
 }
@@ -310,6 +335,11 @@ void Run::endRecord()
         return;
     for (const QString& left : std::as_const(result_.givenUp))
         record_->addNote(QStringLiteral("Not wiped: ") + left);
+    for (const QString& copy : result_.copiesInFreeSpace + result_.copiesElsewhere)
+        record_->addNote(QStringLiteral("Old copies left: ") + copy);
+    if (!result_.copiesInFreeSpace.isEmpty())
+        record_->addNote(ctx_.freeSpaceFollows ? QStringLiteral("A free-space wipe of the drive follows.")
+                                               : QStringLiteral("Old copies left in free space."));
     if (ctx_.folderMode && !result_.folderRemoved)
         record_->addNote(QStringLiteral("The folder was not removed."));
     using records::Outcome;
@@ -323,7 +353,7 @@ void Run::endRecord()
 // that the file's blocks hold the pattern, not its old data.
 void Run::verifyLastPass(const OverwriteState& state)
 {
-    const platform::ReadBack r = state.File->readBack(state.LastBlock, state.LastPassBytes);
+    const platform::ReadBack r = state.File->readBack(state.LastBlock, state.LastPassBytes, streamFrom(state.LastMix));
     if (r.result == platform::Verification::Failed)
         result_.unverified << r.problem;
     if (record_)
@@ -344,6 +374,21 @@ void Run::removeFolder()
     TargetFolder.clear();
 }
 
+// ext4's journal keeps copies of the blocks the wipe changed (attribute
+// blocks with their old values, folder blocks with the old names): once a
+// file has been wiped, it is written over.
+void Run::overwriteJournal()
+{
+    if (result_.filesWiped == 0)
+        return;
+    view_.setStatus(QStringLiteral("Overwriting the journal of drive %1").arg(view_.driveEntry().left(2).toUpper()));
+    const platform::JournalChurn churn = platform::churnJournal(folder_->path(), kJournalChurnMs);
+    if (churn.ran && !churn.complete)
+        result_.copiesElsewhere << QStringLiteral("the drive's journal (ext4) could not be written over in %1 s: "
+                                                  "it may still hold old copies of names and attributes")
+                                       .arg(kJournalChurnMs / 1000);
+}
+
 void Run::done()
 {
     ctx_.WipeInProgress = 0;
@@ -361,6 +406,18 @@ void Run::report()
     auto& prompter = *ctx_.services.prompter;
     if (!result_.givenUp.isEmpty())
         prompter.message(kNotWipedHeading + QStringLiteral("\r\n\r\n") + result_.givenUp.join(QStringLiteral("\r\n")));
+    const QStringList copies = result_.copiesInFreeSpace + result_.copiesElsewhere;
+    if (!copies.isEmpty())
+        prompter.message(QStringLiteral("These files were wiped, but copies of their data stay where overwriting a "
+                                        "file does not reach:\r\n\r\n%1%2")
+                             .arg(copies.join(QStringLiteral("\r\n")),
+                                  result_.copiesInFreeSpace.isEmpty() ? QString()
+                                  : ctx_.freeSpaceFollows
+                                      ? QStringLiteral("\r\n\r\nThe free-space wipe that follows reaches the copies "
+                                                       "in the free space.")
+                                      : QStringLiteral("\r\n\r\nWipe the drive's free space to reach the copies in "
+                                                       "it (tick Auto Wipe Free Space, or give --free-space on the "
+                                                       "command line).")));
     if (!result_.unverified.isEmpty())
         prompter.message(QStringLiteral("The last pass over these files did not read back from the drive as it was "
                                         "written:\r\n\r\n%1\r\n\r\nThey were deleted all the same, but the drive "
@@ -368,8 +425,10 @@ void Run::report()
                              .arg(result_.unverified.join(QStringLiteral("\r\n"))));
     if (!reachedDone_)
         return;
-    if (result_.filesWiped == result_.filesChosen && result_.givenUp.isEmpty())
+    if (result_.completed())
         view_.setStatus(QStringLiteral("DONE"));
+    else if (result_.filesWiped == result_.filesChosen && result_.givenUp.isEmpty())
+        view_.setStatus(QStringLiteral("%1 files wiped; old copies of some are left (see above)").arg(result_.filesWiped));
     else
         view_.setStatus(QStringLiteral("%1 of %2 chosen files wiped").arg(result_.filesWiped).arg(result_.filesChosen));
 }

@@ -52,6 +52,9 @@ struct FileWipeContext {
     std::int16_t& WipeInProgress;
     FileWipeView& view;
     platform::Services services;
+    // A free-space wipe of the drive follows (Auto Wipe Free Space, or the
+    // console's --free-space): it reaches the copies that copy-on-write left.
+    bool freeSpaceFollows = false;
 };
 
 struct FileWipeResult {
@@ -62,10 +65,17 @@ struct FileWipeResult {
     // was, overwritten so many passes, overwritten but not deleted) and why.
     QStringList givenUp;
     QStringList unverified;  // files whose last pass did not read back as written
+    // Wiped files whose old data an overwrite in place did not reach: in the
+    // drive's free space (copy-on-write), and elsewhere (shared with another
+    // file, an attribute that could not be overwritten).
+    QStringList copiesInFreeSpace;
+    QStringList copiesElsewhere;
+    bool freeSpaceFollows = false;
     bool folderRemoved = false;
     bool completed() const
     {
-        return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty() && filesWiped == filesChosen;
+        return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty() && filesWiped == filesChosen &&
+               copiesElsewhere.isEmpty() && (copiesInFreeSpace.isEmpty() || freeSpaceFollows);
     }
 };
 

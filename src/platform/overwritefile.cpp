@@ -3,15 +3,24 @@
 #include "platform/directio.h"
 #include "platform/errors.h"
 #include "platform/fd.h"
+#include "platform/fstraits.h"
 #include "platform/names.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -159,6 +168,7 @@ WipeFolder::WipeFolder(const QString& nativeFolder) : path_(nativeFolder)
     const struct statx sx = statOf(fd_, path_);
     id_ = idOf(sx);
     mountId_ = (sx.stx_mask & STATX_MNT_ID) ? sx.stx_mnt_id : 0;
+    compressing_ = !fileSystemTraits(path_).compression.isEmpty();
 }
 
 WipeFolder::~WipeFolder()
@@ -307,20 +317,116 @@ void OverwriteFile::writeAt(const char* data, std::size_t size, std::uint64_t of
     writeFully(fd_, data, size, static_cast<std::int64_t>(offset), direct_, path_);
 }
 
+namespace {
+
+// A chunk of the pattern repeated: every chunk starts at a whole repeat.
+void fillWithPattern(char* chunk, const QByteArray& pattern)
+{
+    for (std::size_t i = 0; i < kChunk; ++i)
+        chunk[i] = pattern[static_cast<qsizetype>(i % static_cast<std::size_t>(pattern.size()))];
+}
+
+} // namespace
+
+OverwriteReach OverwriteFile::reach(bool compressingVolume) const
+{
+    OverwriteReach r;
+    r.compressed = compressingVolume;
+    struct statfs fs {};
+    int flags = 0;
+    const bool haveFlags = ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0;
+    if (::fstatfs(fd_, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC)
+        r.copyOnWrite = !(haveFlags && (flags & FS_NOCOW_FL));
+    r.compressed = r.compressed || (haveFlags && (flags & FS_COMPR_FL));
+    // ntfs-3g shows NTFS's file attributes as a 32-bit word.
+    std::uint32_t attributes = 0;
+    constexpr std::uint32_t kNtfsCompressed = 0x800;
+    if (::fgetxattr(fd_, "system.ntfs_attrib", &attributes, sizeof attributes) == sizeof attributes &&
+        (attributes & kNtfsCompressed))
+        r.compressed = true;
+    // Extents shared with another file, in batches of 256.
+    constexpr unsigned kBatch = 256;
+    std::vector<char> buffer(sizeof(fiemap) + kBatch * sizeof(fiemap_extent));
+    auto* map = reinterpret_cast<fiemap*>(buffer.data());
+    for (std::uint64_t start = 0, rounds = 0; rounds < 64; ++rounds) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        map->fm_start = start;
+        map->fm_length = ~std::uint64_t{0} - start;
+        map->fm_flags = FIEMAP_FLAG_SYNC;
+        map->fm_extent_count = kBatch;
+        if (::ioctl(fd_, FS_IOC_FIEMAP, map) != 0 || map->fm_mapped_extents == 0)
+            break;
+        bool last = false;
+        for (unsigned i = 0; i < map->fm_mapped_extents; ++i) {
+            const fiemap_extent& e = map->fm_extents[i];
+            r.shared = r.shared || (e.fe_flags & FIEMAP_EXTENT_SHARED);
+            last = last || (e.fe_flags & FIEMAP_EXTENT_LAST);
+            start = e.fe_logical + e.fe_length;
+        }
+        if (last || r.shared)
+            break;
+    }
+    return r;
+}
+
+int OverwriteFile::wipeAttributes(const QByteArray& pattern, QStringList& problems)
+{
+    const ssize_t size = ::flistxattr(fd_, nullptr, 0);
+    if (size <= 0)
+        return 0;
+    std::vector<char> names(static_cast<std::size_t>(size));
+    const ssize_t got = ::flistxattr(fd_, names.data(), names.size());
+    int wiped = 0;
+    for (ssize_t at = 0; at < got; at += ssize_t(std::strlen(names.data() + at)) + 1) {
+        const char* name = names.data() + at;
+        const bool mayWrite = std::strncmp(name, "user.", 5) == 0 ||
+                              (::geteuid() == 0 && (std::strncmp(name, "trusted.", 8) == 0 ||
+                                                    std::strncmp(name, "security.", 9) == 0));
+        if (!mayWrite)
+            continue; // system.*: the file system's own (ACLs, NTFS attributes), not data
+        const ssize_t length = ::fgetxattr(fd_, name, nullptr, 0);
+        if (length < 0)
+            continue;
+        QByteArray value(length, '\0');
+        for (qsizetype i = 0; i < value.size(); ++i)
+            value[i] = pattern[i % pattern.size()];
+        QByteArray back(length, '\0');
+        const bool overwritten = ::fsetxattr(fd_, name, value.constData(), value.size(), XATTR_REPLACE) == 0 &&
+                                 ::fsync(fd_) == 0 &&
+                                 ::fgetxattr(fd_, name, back.data(), back.size()) == length && back == value;
+        if (overwritten && ::fremovexattr(fd_, name) == 0)
+            ++wiped;
+        else
+            problems << QStringLiteral("%1 (%2)").arg(QString::fromUtf8(name), QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    return wiped;
+}
+
 void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length,
-                                 const std::function<void(std::uint64_t)>& progress)
+                                 const std::function<void(std::uint64_t)>& progress, const StreamMix& mix)
 {
     if (pattern.isEmpty() || length == 0)
         return;
-    std::unique_ptr<char, FreeDeleter> chunk(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
-    if (!chunk)
+    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    std::unique_ptr<char, FreeDeleter> mixed(mix ? static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)) : nullptr);
+    if (!plain || (mix && !mixed))
         throw RunTimeError(ErrOutOfMemory, path_);
-    for (std::size_t i = 0; i < kChunk; ++i)
-        chunk.get()[i] = pattern[static_cast<qsizetype>(i % static_cast<std::size_t>(pattern.size()))];
+    fillWithPattern(plain.get(), pattern);
+    // Unmixed, every chunk is the same; mixed, each is the pattern with the
+    // stream's next bytes.
+    char* const chunkData = mix ? mixed.get() : plain.get();
+    struct Chunk {
+        char* p;
+        char* get() const { return p; }
+    } chunk{chunkData};
 
     bool directWorks = true;
     for (std::uint64_t done = 0; done < length;) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
+        if (mix) {
+            std::memcpy(mixed.get(), plain.get(), piece);
+            mix(mixed.get(), piece);
+        }
         // Each chunk is one blocking call off the UI thread; the progress
         // is shown between them.
         runBlocking([&] {
@@ -352,13 +458,28 @@ void OverwriteFile::sync()
     });
 }
 
-ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length) const
+ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length, const StreamMix& mix) const
 {
     WrittenContent written;
     if (!pattern.isEmpty())
         written.add(pattern, (length + static_cast<std::uint64_t>(pattern.size()) - 1) / static_cast<std::uint64_t>(pattern.size()));
     written.truncate(length);
-    return platform::readBack(fd_, path_, written, kChunk);
+    if (!mix || pattern.isEmpty())
+        return platform::readBack(fd_, path_, written, kChunk);
+    // The chunks come in order from byte 0, as the pass wrote them: the
+    // stream, mixed into the pattern again, gives what must be there.
+    std::unique_ptr<char, FreeDeleter> expected(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    if (!expected)
+        return {Verification::Failed, readableName(name_) + QStringLiteral(": no memory for the read-back")};
+    return platform::readBack(fd_, path_, written.size(), [&](std::uint64_t offset, const char* data, std::size_t size) {
+        fillWithPattern(expected.get(), pattern);
+        (void)offset; // every chunk starts at a whole repeat of the pattern
+        mix(expected.get(), size);
+        for (std::size_t i = 0; i < size; ++i)
+            if (data[i] != expected.get()[i])
+                return static_cast<std::int64_t>(offset + i);
+        return std::int64_t{-1};
+    }, kChunk);
 }
 
 void OverwriteFile::destroy()

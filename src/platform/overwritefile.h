@@ -28,12 +28,31 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
 namespace platform {
 
 class WipeFolder;
+
+// Whether overwriting a file in place reaches its data.
+struct OverwriteReach {
+    // Every write goes to new blocks (btrfs unless the file is NOCOW): the
+    // old ones stay in the free space until it is wiped.
+    bool copyOnWrite = false;
+    // New data is stored compressed (a compressing mount, the file's own
+    // compression flag, NTFS's compressed attribute): a repeating pattern
+    // shrinks to nothing, so the passes must not compress.
+    bool compressed = false;
+    // Part of the data is shared with another file (a reflinked copy, a
+    // snapshot): it stays there, whatever is done to this one.
+    bool shared = false;
+};
+
+// Mixes a keyed stream into the next bytes of a pass, in order from byte 0;
+// the same stream again gives the same bytes, for the read-back.
+using StreamMix = std::function<void(char* data, std::size_t size)>;
 
 // A chosen file opened for its wipe: one read-write descriptor from the first
 // pass to the deletion. Made by `WipeFolder::open`.
@@ -55,15 +74,26 @@ public:
     std::uint64_t unallocatedUpTo(std::uint64_t length) const;
     // The free space of the file's volume that this caller may take.
     std::uint64_t freeSpace() const;
-    // Writes `pattern` repeated over bytes 0 to `length` - 1. `progress`
-    // gets the bytes written so far after every chunk.
+    // What overwriting this file in place reaches; `compressingVolume`: its
+    // volume compresses new data.
+    OverwriteReach reach(bool compressingVolume) const;
+    // Overwrites the value of each extended attribute the caller may write
+    // (user.*, and trusted.* and security.* for root; ntfs-3g shows an NTFS
+    // file's named streams as user.*) with `pattern` repeated to the same
+    // length, flushes, checks that it reads back so, and removes it. Returns
+    // how many; `problems` names those that could not be.
+    int wipeAttributes(const QByteArray& pattern, QStringList& problems);
+    // Writes `pattern` repeated over bytes 0 to `length` - 1, each chunk
+    // mixed with `mix` when given. `progress` gets the bytes written so far
+    // after every chunk.
     void writePattern(const QByteArray& pattern, std::uint64_t length,
-                      const std::function<void(std::uint64_t)>& progress = {});
+                      const std::function<void(std::uint64_t)>& progress = {}, const StreamMix& mix = {});
     // Flushes what was written to stable storage.
     void sync();
     // Reads bytes 0 to `length` - 1 back past the page cache, in the chunks
-    // a pass writes, and compares them with `pattern` repeated.
-    ReadBack readBack(const QByteArray& pattern, std::uint64_t length) const;
+    // a pass writes, and compares them with `pattern` repeated (mixed with
+    // `mix`, a fresh copy of the stream the pass used, when given).
+    ReadBack readBack(const QByteArray& pattern, std::uint64_t length, const StreamMix& mix = {}) const;
     // Cuts the file to length 0 (flushed), renames it in its folder to a name
     // of the same length made of one repeated character (flushed), then to
     // ever shorter ones, so that the old name is overwritten where the file
@@ -101,6 +131,9 @@ public:
 
     const QString& path() const { return path_; }
     QString pathOf(const QString& name) const { return path_ + u'/' + name; }
+    // The volume stores new data compressed (a compressing mount, a
+    // compressed top folder).
+    bool compressing() const { return compressing_; }
 
     // Makes the chosen file readable and writable for its owner (the
     // attributes "normal", and readable for the read-back) and returns its
@@ -126,6 +159,7 @@ private:
     QString path_;
     FileId id_;
     std::uint64_t mountId_ = 0;
+    bool compressing_ = false;
 };
 
 } // namespace platform

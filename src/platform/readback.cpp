@@ -80,8 +80,8 @@ void dropCachedPages(int fd)
 
 namespace {
 
-ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, const WrittenContent& expected,
-                      std::size_t chunk)
+ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, std::uint64_t expectedSize,
+                      const ContentCheck& firstDifference, std::size_t chunk)
 {
     const QString name = readableName(QFileInfo(nativePath).fileName());
     ReadBack r;
@@ -98,8 +98,8 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, const Writ
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return readError(errno, "stat");
-    if (static_cast<std::uint64_t>(st.st_size) < expected.size())
-        return fail(QStringLiteral("%1 bytes long, but %2 were written").arg(st.st_size).arg(expected.size()));
+    if (static_cast<std::uint64_t>(st.st_size) < expectedSize)
+        return fail(QStringLiteral("%1 bytes long, but %2 were written").arg(st.st_size).arg(expectedSize));
     if (!direct)
         dropCachedPages(fd);
 
@@ -108,8 +108,8 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, const Writ
     if (!buffer)
         return fail(QStringLiteral("no memory for the read buffer"));
 
-    for (std::uint64_t offset = 0; offset < expected.size();) {
-        const std::uint64_t left = expected.size() - offset;
+    for (std::uint64_t offset = 0; offset < expectedSize;) {
+        const std::uint64_t left = expectedSize - offset;
         // A direct read takes whole blocks; past the end it returns less.
         const auto want = static_cast<std::size_t>(
             std::min<std::uint64_t>(chunk, direct ? (left + kAlign - 1) / kAlign * kAlign : left));
@@ -128,15 +128,22 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, const Writ
             return readError(errno, "read back");
         }
         if (n == 0)
-            return fail(QStringLiteral("ended after %1 bytes, but %2 were written").arg(offset).arg(expected.size()));
+            return fail(QStringLiteral("ended after %1 bytes, but %2 were written").arg(offset).arg(expectedSize));
         const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
-        const std::int64_t at = expected.firstDifference(offset, buffer.get(), got);
+        const std::int64_t at = firstDifference(offset, buffer.get(), got);
         if (at >= 0)
-            return fail(QStringLiteral("byte %1 of %2 differs from what was written").arg(at).arg(expected.size()));
+            return fail(QStringLiteral("byte %1 of %2 differs from what was written").arg(at).arg(expectedSize));
         offset += got;
     }
     r.result = Verification::Passed;
     return r;
+}
+
+ContentCheck checkOf(const WrittenContent& expected)
+{
+    return [&expected](std::uint64_t offset, const char* data, std::size_t size) {
+        return expected.firstDifference(offset, data, size);
+    };
 }
 
 } // namespace
@@ -158,16 +165,22 @@ ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std
                     errorFromErrno(errno, nativePath, QStringLiteral("open")).description();
         return r;
     }
-    return readBackFrom(file.fd, direct, nativePath, expected, chunk);
+    return readBackFrom(file.fd, direct, nativePath, expected.size(), checkOf(expected), chunk);
+}
+
+ReadBack readBack(int fd, const QString& nativePath, std::uint64_t size, const ContentCheck& firstDifference,
+                  std::size_t chunk)
+{
+    const bool wasDirect = (::fcntl(fd, F_GETFL) & O_DIRECT) != 0;
+    const bool direct = setDirectIo(fd, true);
+    ReadBack r = readBackFrom(fd, direct, nativePath, size, firstDifference, chunk);
+    setDirectIo(fd, wasDirect);
+    return r;
 }
 
 ReadBack readBack(int fd, const QString& nativePath, const WrittenContent& expected, std::size_t chunk)
 {
-    const bool wasDirect = (::fcntl(fd, F_GETFL) & O_DIRECT) != 0;
-    const bool direct = setDirectIo(fd, true);
-    ReadBack r = readBackFrom(fd, direct, nativePath, expected, chunk);
-    setDirectIo(fd, wasDirect);
-    return r;
+    return readBack(fd, nativePath, expected.size(), checkOf(expected), chunk);
 }
 
 } // namespace platform

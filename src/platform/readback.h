@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace platform {
@@ -52,5 +53,11 @@ ReadBack readBack(const QString& nativePath, const WrittenContent& expected, std
 // The same through a descriptor the caller holds open for reading (the file
 // a wipe opened once); `nativePath` only names it in a failure.
 ReadBack readBack(int fd, const QString& nativePath, const WrittenContent& expected, std::size_t chunk);
+// The same for content that runs of a unit cannot describe (data mixed with
+// a keyed stream): `firstDifference` gets each chunk read, in order from byte
+// 0, and says where it differs (-1 when it does not).
+using ContentCheck = std::function<std::int64_t(std::uint64_t offset, const char* data, std::size_t size)>;
+ReadBack readBack(int fd, const QString& nativePath, std::uint64_t size, const ContentCheck& firstDifference,
+                  std::size_t chunk);
 
 } // namespace platform
