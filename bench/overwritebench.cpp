@@ -1,7 +1,9 @@
 // Overwrite throughput of the file wipe: the passes one file gets, timed
 // without the waits between them. Prints "bytes ns maxrss_kib" on one line.
 //
-//   zarvexoverwritebench FILE [PASSES]     (21 by default: 20 numbered + the last)
+//   zarvexoverwritebench FILE [PASSES] [mixed]
+//     PASSES: 21 by default (20 numbered + the last); mixed: each pass mixed
+//     with a keyed stream, as on a compressing volume
 #include "filewipe/overwrite.h"
 #include "platform/clock.h"
 #include "platform/names.h"
@@ -11,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <cstdio>
+#include <string_view>
 #include <sys/resource.h>
 
 namespace {
@@ -44,6 +47,7 @@ int main(int argc, char** argv)
     const platform::WipeFolder folder(info.absolutePath());
     platform::OverwriteFile opened = folder.open(info.fileName(), {});
     filewipe::OverwriteState state{file, &opened, info.size()};
+    state.Mixed = argc > 3 && std::string_view(argv[3]) == "mixed";
     std::uint64_t bytes = 0;
     QElapsedTimer timer;
     timer.start();
