@@ -100,6 +100,7 @@ private:
     int passesDone_ = 0;
     int passesPlanned_ = 0;
     bool reachedDone_ = false;
+    int attributesWiped_ = 0; // their old values may sit in ext4's journal
 };
 
 FileWipeResult Run::go()
@@ -238,7 +239,7 @@ void Run::wipeFile(int index, const QString& name)
     const platform::OverwriteReach reach = file.reach(folder_->compressing());
     state.Mixed = reach.compressed;
     QStringList attributeProblems;
-    file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
+    attributesWiped_ += file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
     state.RoutineChoice = Set_Type(name);
     const std::int16_t PassCount = passCountFor(state.FileLength);
     passesPlanned_ = PassCount + 1;
@@ -383,10 +384,18 @@ void Run::overwriteJournal()
         return;
     view_.setStatus(QStringLiteral("Overwriting the journal of drive %1").arg(view_.driveEntry().left(2).toUpper()));
     const platform::JournalChurn churn = platform::churnJournal(folder_->path(), kJournalChurnMs);
-    if (churn.ran && !churn.complete)
-        result_.copiesElsewhere << QStringLiteral("the drive's journal (ext4) could not be written over in %1 s: "
-                                                  "it may still hold old copies of names and attributes")
-                                       .arg(kJournalChurnMs / 1000);
+    if (!churn.ran || churn.complete)
+        return;
+    const QString left = QStringLiteral("the drive's journal (ext4) could not be written over in %1 s: it may still "
+                                        "hold old copies of the wiped files' names%2")
+                             .arg(kJournalChurnMs / 1000)
+                             .arg(attributesWiped_ > 0 ? QStringLiteral(" and extended attributes") : QString());
+    // Attribute values are data: a copy of them left is an unreached copy.
+    // Names alone are said in the record.
+    if (attributesWiped_ > 0)
+        result_.copiesElsewhere << left;
+    else if (record_)
+        record_->addNote(left);
 }
 
 void Run::done()
