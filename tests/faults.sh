@@ -95,13 +95,15 @@ fault F33 "a quota is taken for a full drive" src/engine/freespacewipe.cpp \
 fault F34 "copy-on-write files are called wiped with their old copies in the free space" src/platform/overwritefile.cpp \
   'r.copyOnWrite = !(haveFlags && (flags & FS_NOCOW_FL));' 'r.copyOnWrite = false;'
 fault F35 "extended attributes are left with the file" src/filewipe/wipeprocedure.cpp \
-  'file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);' ';'
+  'attributesWiped_ += file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);' 'attributesWiped_ += 0;'
 fault F36 "the ext4 journal keeps old attribute blocks" src/filewipe/wipeprocedure.cpp \
   'if (result_.filesWiped == 0)
         return;
     view_.setStatus' 'if (result_.filesWiped >= 0)
         return;
     view_.setStatus'
+fault F37 "a running program's file stops the run instead of being named" src/platform/overwritefile.cpp \
+  'if (fd < 0 && (errno == ETXTBSY || errno == EBUSY))' 'if (false)'
 
 apply() { # file old new: replaces the one occurrence, or fails
   OLD=$2 NEW=$3 perl -0777 -i -pe '

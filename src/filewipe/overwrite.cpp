@@ -15,8 +15,6 @@ const QStringList kDocumentTypes = {"doc", "txt", "dic", "tml", "xml", "dot", "h
                                     "fdf", "xlb", "xlc", "xld", "xlk", "xll", "xls", "xlt", "xlv"};
 
 constexpr int kBlockRepeats = 10;
-constexpr int kLargeFileWaitMs = 500;
-constexpr int kKillWaitMs = 250;
 // The time box and progress bar change at most this often.
 constexpr qint64 kShowEveryMs = 50;
 
@@ -66,8 +64,6 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     s.FileLength = static_cast<std::int64_t>(file.size());
     file.sync();
     clock.yield();
-    if (large)
-        clock.pause(kLargeFileWaitMs);
 }
 
 } // namespace
@@ -122,9 +118,10 @@ void KillIt(const QString& CurrentFile, platform::OverwriteFile& file, platform:
 {
     if (CurrentFile.size() < 3 || (CurrentFile.size() == 3 && CurrentFile[2] == u'\\'))
         return;
-    clock.pause(kKillWaitMs);
+    // No waits around it: they let another program of the old system let go
+    // of the file; a busy file is retried when it is opened instead.
     file.destroy();
-    clock.pause(kKillWaitMs);
+    clock.yield();
 }
 
 } // namespace filewipe

@@ -5,6 +5,7 @@
 #include "platform/fd.h"
 #include "platform/fstraits.h"
 #include "platform/names.h"
+#include "platform/tools.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -34,6 +35,9 @@ namespace {
 // blocks of any device (4 KiB), so chunk after chunk continues the pattern.
 constexpr std::size_t kChunk = 200 * 4096;
 constexpr std::size_t kDirectAlign = 4096;
+// A busy file is tried this often, this far apart, before it is named.
+constexpr int kBusyAttempts = 10;
+constexpr int kBusyRetryMs = 100;
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
@@ -222,7 +226,19 @@ OverwriteFile WipeFolder::open(const QString& name, FileId chosen) const
     Fd pinned;
     pinned.fd = pin(name, chosen, false);
     const FileId id = idOf(statOf(pinned.fd, pathOf(name)));
-    const int fd = ::open(procPath(pinned.fd).constData(), O_RDWR | O_CLOEXEC);
+    // A running program's file (ETXTBSY) may be let go of in a moment: tried
+    // again for a while, then named.
+    int fd = -1;
+    for (int attempt = 0;; ++attempt) {
+        fd = ::open(procPath(pinned.fd).constData(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0 || (errno != ETXTBSY && errno != EBUSY) || attempt == kBusyAttempts)
+            break;
+        runBlocking([] { sleepMs(kBusyRetryMs); });
+    }
+    if (fd < 0 && (errno == ETXTBSY || errno == EBUSY))
+        throw refused(QStringLiteral("it is in use (a running program, or a file the system holds) and stayed so for "
+                                     "%1 s")
+                          .arg(kBusyAttempts * kBusyRetryMs / 1000.0));
     if (fd < 0)
         throw errorFromErrno(errno, pathOf(name), QStringLiteral("open"));
     return OverwriteFile(fd, *this, name, id);

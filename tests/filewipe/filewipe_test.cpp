@@ -30,6 +30,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -281,6 +282,8 @@ protected:
     }
     void TearDown() override
     {
+        program.kill();
+        program.waitForFinished();
         for (const QString& m : mounts)
             testsupport::runCommand("umount", {"-l", m});
     }
@@ -329,6 +332,7 @@ protected:
     }
     std::optional<ScratchVolume> other;
     QStringList mounts;
+    QProcess program; // a program whose file is chosen
 };
 
 TEST_F(AdversaryWipe, OnlyTheChosenFilesAreWrittenAndOnlyWipedOnesAreCalledWiped)
@@ -384,6 +388,15 @@ TEST_F(AdversaryWipe, OnlyTheChosenFilesAreWrittenAndOnlyWipedOnesAreCalledWiped
         {"names that are not UTF-8 or hold a backslash", "r7", true, {},
          [&] { putOn(path("r7/" + notUtf8), secret), putOn(path("r7/a\\b.txt"), secret); }, "", {},
          {"r7/" + notUtf8, "r7/a\\b.txt", "r7"}, {}, true},
+        {"a program that is running, retried and then named", "r9", false, {"prog"},
+         [&] {
+             QDir().mkpath(path("r9"));
+             QFile::copy("/bin/sleep", path("r9/prog"));
+             QFile::setPermissions(path("r9/prog"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+             program.start(path("r9/prog"), {"60"});
+             program.waitForStarted();
+         },
+         "", {}, {}, {"prog: left as it was: it is in use"}, false},
         {"a sparse file larger than the free space", "r8", false, {"big.bin"},
          [&] { putOn(path("r8/big.bin"), secret), QFile::resize(path("r8/big.bin"), qint64(4) << 30); }, "", {}, {},
          {"big.bin: left as it was: a pass needs"}, false},
