@@ -239,7 +239,8 @@ void Run::wipeFile(int index, const QString& name)
     const platform::OverwriteReach reach = file.reach(folder_->compressing());
     state.Mixed = reach.compressed;
     QStringList attributeProblems;
-    attributesWiped_ += file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
+    const int attributes = file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
+    attributesWiped_ += attributes;
     state.RoutineChoice = Set_Type(name);
     const std::int16_t PassCount = passCountFor(state.FileLength);
     passesPlanned_ = PassCount + 1;
@@ -266,6 +267,11 @@ void Run::wipeFile(int index, const QString& name)
         result_.copiesInFreeSpace << QStringLiteral("%1: the file system writes every change to new blocks "
                                                     "(copy-on-write): its earlier copies stay in the drive's free "
                                                     "space until that is wiped")
+                                         .arg(shown);
+    if (attributes > 0 && reach.attributesMove && !reach.copyOnWrite)
+        result_.copiesInFreeSpace << QStringLiteral("%1: its extended attributes were overwritten, but the file "
+                                                    "system may have put the new values in a new block: the old "
+                                                    "ones stay in the drive's free space until that is wiped")
                                          .arg(shown);
     if (reach.shared)
         result_.copiesElsewhere << QStringLiteral("%1: part of its data is shared with another file (a reflinked "

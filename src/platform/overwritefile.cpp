@@ -351,8 +351,10 @@ OverwriteReach OverwriteFile::reach(bool compressingVolume) const
     struct statfs fs {};
     int flags = 0;
     const bool haveFlags = ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0;
-    if (::fstatfs(fd_, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC)
+    const bool typed = ::fstatfs(fd_, &fs) == 0;
+    if (typed && fs.f_type == BTRFS_SUPER_MAGIC)
         r.copyOnWrite = !(haveFlags && (flags & FS_NOCOW_FL));
+    r.attributesMove = typed && fs.f_type == EXT4_SUPER_MAGIC;
     r.compressed = r.compressed || (haveFlags && (flags & FS_COMPR_FL));
     // ntfs-3g shows NTFS's file attributes as a 32-bit word.
     std::uint32_t attributes = 0;

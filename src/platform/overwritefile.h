@@ -48,6 +48,9 @@ struct OverwriteReach {
     // Part of the data is shared with another file (a reflinked copy, a
     // snapshot): it stays there, whatever is done to this one.
     bool shared = false;
+    // A changed extended attribute may go to a new block and free the old
+    // one with the old value (ext4: measured).
+    bool attributesMove = false;
 };
 
 // Mixes a keyed stream into the next bytes of a pass, in order from byte 0;
