@@ -432,11 +432,7 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
     fillWithPattern(plain.get(), pattern);
     // Unmixed, every chunk is the same; mixed, each is the pattern with the
     // stream's next bytes.
-    char* const chunkData = mix ? mixed.get() : plain.get();
-    struct Chunk {
-        char* p;
-        char* get() const { return p; }
-    } chunk{chunkData};
+    const char* const chunk = mix ? mixed.get() : plain.get();
 
     bool directWorks = true;
     for (std::uint64_t done = 0; done < length;) {
@@ -453,13 +449,13 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
             const std::size_t whole = piece / kDirectAlign * kDirectAlign;
             if (whole > 0 && directWorks) {
                 directWorks = setDirect(true);
-                writeAt(chunk.get(), whole, done);
+                writeAt(chunk, whole, done);
             } else if (whole > 0) {
-                writeAt(chunk.get(), whole, done);
+                writeAt(chunk, whole, done);
             }
             if (piece > whole) {
                 setDirect(false);
-                writeAt(chunk.get() + whole, piece - whole, done + whole);
+                writeAt(chunk + whole, piece - whole, done + whole);
             }
         });
         done += piece;
@@ -486,12 +482,15 @@ ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length
         return platform::readBack(fd_, path_, written, kChunk);
     // The chunks come in order from byte 0, as the pass wrote them: the
     // stream, mixed into the pattern again, gives what must be there.
+    // Every chunk starts at a whole repeat of the pattern: one copy of it
+    // serves them all.
+    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
     std::unique_ptr<char, FreeDeleter> expected(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
-    if (!expected)
+    if (!plain || !expected)
         return {Verification::Failed, readableName(name_) + QStringLiteral(": no memory for the read-back")};
+    fillWithPattern(plain.get(), pattern);
     return platform::readBack(fd_, path_, written.size(), [&](std::uint64_t offset, const char* data, std::size_t size) {
-        fillWithPattern(expected.get(), pattern);
-        (void)offset; // every chunk starts at a whole repeat of the pattern
+        std::memcpy(expected.get(), plain.get(), size);
         mix(expected.get(), size);
         for (std::size_t i = 0; i < size; ++i)
             if (data[i] != expected.get()[i])
