@@ -354,7 +354,11 @@ OverwriteReach OverwriteFile::reach(bool compressingVolume) const
     const bool typed = ::fstatfs(fd_, &fs) == 0;
     if (typed && fs.f_type == BTRFS_SUPER_MAGIC)
         r.copyOnWrite = !(haveFlags && (flags & FS_NOCOW_FL));
-    r.attributesMove = typed && fs.f_type == EXT4_SUPER_MAGIC;
+    // Measured: ext4 may give a changed value a new block, and ntfs-3g
+    // empties a stream before it writes the new value, freeing the old
+    // clusters. Nothing says another file system keeps the old place, so
+    // only a file held in memory is spared the warning.
+    r.attributesMove = !typed || (fs.f_type != TMPFS_MAGIC && fs.f_type != RAMFS_MAGIC);
     r.compressed = r.compressed || (haveFlags && (flags & FS_COMPR_FL));
     // ntfs-3g shows NTFS's file attributes as a 32-bit word.
     std::uint32_t attributes = 0;

@@ -48,8 +48,9 @@ struct OverwriteReach {
     // Part of the data is shared with another file (a reflinked copy, a
     // snapshot): it stays there, whatever is done to this one.
     bool shared = false;
-    // A changed extended attribute may go to a new block and free the old
-    // one with the old value (ext4: measured).
+    // A changed extended attribute (an NTFS stream, through ntfs-3g) may go
+    // to a new block and free the old one with the old value: measured on
+    // ext4 and ntfs-3g, assumed wherever the file is not held in memory.
     bool attributesMove = false;
 };
 

@@ -843,46 +843,79 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
 }
 
 // Copies an overwrite in place cannot reach, through the command line on
-// real volumes: copy-on-write (btrfs, plain and compressing), extended
-// attributes (ext4, which may move a changed attribute to a new block) and
-// NTFS's named streams (ntfs-3g shows them as user.* attributes, and writes
-// them in place). Without --free-space a run whose copies stay in the free
-// space never exits 0; with it, nothing of the file is left in the raw image.
-class UnreachableCopies : public ::testing::TestWithParam<std::tuple<ScratchVolume::Kind, const char*, bool>> {};
+// real volumes: copy-on-write (btrfs, plain and compressing), a reflinked
+// copy, extended attributes (ext4, which may move a changed attribute to a
+// new block), NTFS's named streams (ntfs-3g shows them as user.* attributes,
+// and empties a stream before writing it anew) and NTFS compression. Without --free-space a run
+// whose copies stay in the free space never exits 0, nor does any run while
+// another file shares the data; once nothing shares it, the free-space wipe
+// leaves nothing of the files in the raw image.
+struct UnreachableCase {
+    const char* name;
+    ScratchVolume::Kind kind;
+    const char* mountOptions;
+    bool compressedFolder; // NTFS: files made in a folder marked compressed
+    bool reflinked;        // a.bin has a reflinked copy, c.bin
+    bool attributes;       // each file has a user.* attribute
+    int firstExit;         // a.bin's wipe (with --free-space when reflinked)
+};
+
+class UnreachableCopies : public ::testing::TestWithParam<UnreachableCase> {};
 
 TEST_P(UnreachableCopies, AreNamedAndReachedByTheFreeSpaceWipe)
 {
-    const auto [kind, options, copiesInFreeSpace] = GetParam();
-    ScratchVolume volume(kind, kind == ScratchVolume::Kind::Btrfs ? 128 : 16, {}, QString::fromLatin1(options));
+    const UnreachableCase& c = GetParam();
+    ScratchVolume volume(c.kind, c.kind == ScratchVolume::Kind::Btrfs ? 128 : 16, {}, QString::fromLatin1(c.mountOptions));
     if (!volume.ok())
         GTEST_SKIP() << volume.skipReason().toStdString();
     testsupport::EnvGuard drives("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
     testsupport::FastClock clock;
-    const QByteArray pattern = testsupport::randomPattern(24), needle = pattern.left(16);
+    QString folder = volume.folder();
+    if (c.compressedFolder) {
+        folder += "/packed";
+        const std::uint32_t compressed = 0x800; // NTFS's attribute word, as ntfs-3g shows it
+        ASSERT_TRUE(QDir().mkdir(folder));
+        ASSERT_EQ(::setxattr(QFile::encodeName(folder).constData(), "system.ntfs_attrib", &compressed,
+                             sizeof compressed, 0), 0);
+    }
+    std::map<QString, QByteArray> needles;
     for (const char* name : {"a.bin", "b.bin"}) {
-        const QString path = volume.folder() + "/" + name;
+        const QString path = folder + "/" + name;
+        const QByteArray pattern = testsupport::randomPattern(24);
+        needles[name] = pattern.left(16);
         ASSERT_TRUE(AdversaryWipe::putOn(path, testsupport::repeated(pattern, 300'000)));
         const QByteArray attribute = testsupport::repeated(pattern, 2000);
-        ASSERT_EQ(::setxattr(QFile::encodeName(path).constData(), "user.secret", attribute.constData(),
-                             std::size_t(attribute.size()), 0), 0);
+        if (c.attributes) {
+            ASSERT_EQ(::setxattr(QFile::encodeName(path).constData(), "user.secret", attribute.constData(),
+                                 std::size_t(attribute.size()), 0), 0);
+        }
+    }
+    QStringList last{folder + "/b.bin"};
+    if (c.reflinked) {
+        ASSERT_EQ(QProcess::execute("cp", {"--reflink=always", folder + "/a.bin", folder + "/c.bin"}), 0);
+        last << folder + "/c.bin";
     }
     ::sync();
     const auto run = [&](const QStringList& args) { return app::runConsole(args, {&platform::systemDrives(), nullptr, &clock}); };
-    EXPECT_EQ(run({"files", "--yes", volume.folder() + "/a.bin"}), copiesInFreeSpace ? 1 : 0);
-    EXPECT_EQ(run({"files", "--yes", "--free-space", "--short", volume.folder() + "/b.bin"}), 0);
+    EXPECT_EQ(run(QStringList{"files", "--yes"} + (c.reflinked ? QStringList{"--free-space", "--short"} : QStringList{}) +
+                  QStringList{folder + "/a.bin"}),
+              c.firstExit);
+    if (c.firstExit == 0) { // said to be gone: then nothing of it is left
+        ASSERT_TRUE(volume.unmount());
+        EXPECT_EQ(testsupport::countInFile(volume.image(), needles["a.bin"]), 0);
+        ASSERT_TRUE(volume.remount());
+    }
+    EXPECT_EQ(run(QStringList{"files", "--yes", "--free-space", "--short"} + last), 0);
     ASSERT_TRUE(volume.unmount());
-    EXPECT_EQ(testsupport::countInFile(volume.image(), needle), 0);
+    for (const auto& [name, needle] : needles)
+        EXPECT_EQ(testsupport::countInFile(volume.image(), needle), 0) << name.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(FileWipe, UnreachableCopies,
-                         ::testing::Values(std::tuple{ScratchVolume::Kind::Btrfs, "", true},
-                                           std::tuple{ScratchVolume::Kind::Btrfs, "compress=zstd", true},
-                                           std::tuple{ScratchVolume::Kind::Ext4, "", true},
-                                           std::tuple{ScratchVolume::Kind::Ntfs, "", false}),
-                         [](const auto& info) {
-                             const auto kind = std::get<0>(info.param);
-                             return std::string(kind == ScratchVolume::Kind::Btrfs
-                                                    ? (std::get<1>(info.param)[0] ? "BtrfsZstd" : "Btrfs")
-                                                : kind == ScratchVolume::Kind::Ext4 ? "Ext4Attributes"
-                                                                                    : "NtfsStreams");
-                         });
+                         ::testing::Values(UnreachableCase{"Btrfs", ScratchVolume::Kind::Btrfs, "", false, false, true, 1},
+                                           UnreachableCase{"BtrfsZstd", ScratchVolume::Kind::Btrfs, "compress=zstd", false, false, true, 1},
+                                           UnreachableCase{"BtrfsReflinked", ScratchVolume::Kind::Btrfs, "", false, true, true, 1},
+                                           UnreachableCase{"Ext4Attributes", ScratchVolume::Kind::Ext4, "", false, false, true, 1},
+                                           UnreachableCase{"NtfsStreams", ScratchVolume::Kind::Ntfs, "", false, false, true, 1},
+                                           UnreachableCase{"NtfsCompressed", ScratchVolume::Kind::Ntfs, "", true, false, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
