@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace platform {
 
@@ -121,30 +122,63 @@ bool onApplicationThread()
 
 } // namespace
 
-void runOffUiThread(const std::function<void()>& call)
+struct PendingCall::State {
+    std::function<void()> call;
+    Job job{&call, {}, {false}, false};
+    bool onWorker = false; // else it ran inline, and `job.error` holds what it threw
+    bool waited = false;
+};
+
+PendingCall::PendingCall(std::function<void()> call) : state_(std::make_unique<State>())
 {
-    if (onWorker || !onApplicationThread()) {
-        call();
+    State& s = *state_;
+    s.call = std::move(call);
+    s.onWorker = !onWorker && onApplicationThread();
+    if (s.onWorker) {
+        worker().submit(s.job);
         return;
     }
-    Job job{&call, {}, {false}, false};
-    worker().submit(job);
-    if (quietDepth > 0) {
-        worker().waitFor(job);
-    } else {
-        const auto spinEnd = std::chrono::steady_clock::now() + kSpin;
-        while (!job.finished && std::chrono::steady_clock::now() < spinEnd)
-            std::this_thread::yield();
-        if (!job.finished) {
-            worker().wantWake(job);
-            ++waitDepth;
-            while (!worker().finished(job))
-                QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            --waitDepth;
+    try {
+        s.call();
+    } catch (...) {
+        s.job.error = std::current_exception();
+    }
+}
+
+PendingCall::~PendingCall()
+{
+    if (state_->onWorker && !state_->waited)
+        worker().waitFor(state_->job);
+}
+
+void PendingCall::wait()
+{
+    State& s = *state_;
+    if (s.onWorker && !s.waited) {
+        Job& job = s.job;
+        if (quietDepth > 0) {
+            worker().waitFor(job);
+        } else {
+            const auto spinEnd = std::chrono::steady_clock::now() + kSpin;
+            while (!job.finished && std::chrono::steady_clock::now() < spinEnd)
+                std::this_thread::yield();
+            if (!job.finished) {
+                worker().wantWake(job);
+                ++waitDepth;
+                while (!worker().finished(job))
+                    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+                --waitDepth;
+            }
         }
     }
-    if (job.error)
-        std::rethrow_exception(job.error);
+    s.waited = true;
+    if (s.job.error)
+        std::rethrow_exception(std::exchange(s.job.error, nullptr));
+}
+
+void runOffUiThread(const std::function<void()>& call)
+{
+    PendingCall(call).wait();
 }
 
 WhileBlocked::WhileBlocked(std::function<void()> tick, int intervalMs)

@@ -23,6 +23,24 @@ namespace platform {
 // rethrows whatever it threw.
 void runOffUiThread(const std::function<void()>& call);
 
+// A call started on the worker while this thread goes on with work of its
+// own (a pass mixes its next chunk while the last one is written); wait()
+// then waits for it as runOffUiThread does, and rethrows what it threw.
+// Where runOffUiThread would run inline, the call runs at once.
+class PendingCall {
+public:
+    explicit PendingCall(std::function<void()> call);
+    // Waits for a call not waited for: the worker may not outlive its data.
+    ~PendingCall();
+    PendingCall(const PendingCall&) = delete;
+    PendingCall& operator=(const PendingCall&) = delete;
+    void wait();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Runs `call` as runOffUiThread does and returns its result, exactly as if
 // it had run inline.
 template <typename Call>

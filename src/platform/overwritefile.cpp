@@ -430,24 +430,35 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
     if (pattern.isEmpty() || length == 0)
         return;
     std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
-    std::unique_ptr<char, FreeDeleter> mixed(mix ? static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)) : nullptr);
-    if (!plain || (mix && !mixed))
+    // Mixed, each chunk is the pattern with the stream's next bytes: two
+    // buffers, so that the next is mixed while the worker writes the last.
+    std::unique_ptr<char, FreeDeleter> mixed[2];
+    for (auto& buffer : mixed)
+        if (mix)
+            buffer.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    if (!plain || (mix && (!mixed[0] || !mixed[1])))
         throw RunTimeError(ErrOutOfMemory, path_);
     fillWithPattern(plain.get(), pattern);
-    // Unmixed, every chunk is the same; mixed, each is the pattern with the
-    // stream's next bytes.
-    const char* const chunk = mix ? mixed.get() : plain.get();
+    const auto pieceAt = [&](std::uint64_t done) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
+    };
+    // Unmixed, every chunk is the same.
+    const auto prepare = [&](int slot, std::size_t piece) -> const char* {
+        if (!mix)
+            return plain.get();
+        std::memcpy(mixed[slot].get(), plain.get(), piece);
+        mix(mixed[slot].get(), piece);
+        return mixed[slot].get();
+    };
 
     bool directWorks = true;
+    int slot = 0;
+    const char* chunk = prepare(slot, pieceAt(0));
     for (std::uint64_t done = 0; done < length;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
-        if (mix) {
-            std::memcpy(mixed.get(), plain.get(), piece);
-            mix(mixed.get(), piece);
-        }
+        const std::size_t piece = pieceAt(done);
         // Each chunk is one blocking call off the UI thread; the progress
         // is shown between them.
-        runBlocking([&] {
+        PendingCall write([this, chunk, piece, done, &directWorks] {
             // Whole device blocks go direct; the rest of the last piece
             // through the page cache, which the sync below flushes.
             const std::size_t whole = piece / kDirectAlign * kDirectAlign;
@@ -462,7 +473,12 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
                 writeAt(chunk + whole, piece - whole, done + whole);
             }
         });
-        done += piece;
+        const std::uint64_t next = done + piece;
+        const char* following = next < length ? prepare(slot ^ 1, pieceAt(next)) : nullptr;
+        write.wait();
+        done = next;
+        chunk = following;
+        slot ^= 1;
         if (progress)
             progress(done);
     }
