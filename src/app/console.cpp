@@ -522,6 +522,7 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
     if (!readArguments(name, args, o, rc))
         return rc;
     ConsolePrompter prompter;
+    prompter.yes = o.yes; // nothing gets to a question without it
     platform::Services services = baseServices();
     services.prompter = &prompter;
     const platform::DriveTable table = services.drives->table();

@@ -107,14 +107,30 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         return DriveWipeResult::Refused;
     }
 
-    view.announceWipe();
-
-    // 3. Confirm the file system or switch between NTFS and FAT32.
-    const QString question = formatQuestion(s.FormatType);
-    if (!question.isEmpty() && !ctx.unattended && !prompter.askYesNo(question)) {
-        s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
-        view.showFormatType(s.FormatType);
+    // 3. Nothing is formatted before the user has said Yes to the drive by
+    // name; then confirm the file system, switch between NTFS and FAT32, or
+    // call it all off.
+    if (!ctx.unattended) {
+        const QString question = formatQuestion(s.FormatType);
+        const bool agreed =
+            prompter.confirm(QStringLiteral("Wipe the entire drive %1 [%2]: format it, fill it with wipe data %3 "
+                                            "times and format it again? Everything on it is destroyed.")
+                                 .arg(targetUpper, targetFolder)
+                                 .arg(engine::driveFillPasses(s.WipeLevel)));
+        const platform::Answer format =
+            !agreed ? platform::Answer::Cancel
+                    : question.isEmpty() ? platform::Answer::Yes : prompter.askYesNoCancel(question);
+        if (format == platform::Answer::Cancel) {
+            view.setStatus(QStringLiteral("Nothing was formatted"));
+            view.unlockAfterRefusal();
+            return DriveWipeResult::Declined;
+        }
+        if (format == platform::Answer::No) {
+            s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
+            view.showFormatType(s.FormatType);
+        }
     }
+    view.announceWipe();
 
     // From here the drive is written to: the wipe keeps a record.
     records::Recorder record(records::newRecord(records::ProcessKind::EntireDrive, records::levelName(s.WipeLevel),

@@ -40,7 +40,8 @@ struct EntireDriveContext {
 
 // NotVerified: everything ran, but the fill's last pass did not read back
 // as it was written.
-enum class DriveWipeResult { Completed, Refused, FormatFailed, FillStopped, FinalFormatFailed, NotVerified };
+// Declined: the question before it was answered No, or Cancel: nothing was done.
+enum class DriveWipeResult { Completed, Refused, Declined, FormatFailed, FillStopped, FinalFormatFailed, NotVerified };
 
 inline const QString kBootDriveRefusal = QStringLiteral("You CAN NOT FORMAT the Primary Boot Drive with this program");
 inline const QString kDriveWipeComplete = QStringLiteral("Drive Wipe is Complete");

@@ -20,15 +20,18 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace app {
 
@@ -90,6 +93,17 @@ QString processCodeOf(const QString& comboText)
 QString withRootBackslash(const QString& drive)
 {
     return drive.endsWith(u':') ? drive + u'\\' : drive;
+}
+
+QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel)
+{
+    const QString letter = driveEntry.left(2);
+    const QString size =
+        QLocale::c().formattedDataSize(static_cast<qint64>(services.drives->freeBytes(letter)), 1,
+                                       QLocale::DataSizeSIFormat);
+    return QStringLiteral("the free space of %1 [%2] (%3 free), %4 passes")
+        .arg(letter.toUpper(), services.drives->nativePath(letter), size)
+        .arg(engine::freeSpacePasses(wipeLevel));
 }
 
 Form1::Form1(platform::Services services, std::function<void()> endProgram, QWidget* parent)
@@ -237,6 +251,7 @@ void Form1::buildUi()
 
     connect(Drive1, &controls::DriveListBox::driveChanged, this, &Form1::Drive1_Change);
     connect(Combo1, &QComboBox::activated, this, [this](int) { Combo1_click(); });
+    connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::showWipeCaption);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -340,13 +355,17 @@ void Form1::Combo1_click()
     s_.WipeNowTime = services_.clock->now();
     s_.WipeStartTime = s_.WipeNowTime;
     s_.SelectedDrive = withRootBackslash(Drive1->drive());
-    const QString code = processCodeOf(Combo1->currentText());
-    if (code == QStringLiteral("Ent"))
-        Command1->setText(QStringLiteral("&Wipe Drive"));
-    else if (code == QStringLiteral("Sel"))
-        Command1->setText(QStringLiteral("&Wipe Folders"));
-    else if (code == QStringLiteral("Fil"))
-        Command1->setText(QStringLiteral("&Wipe Files"));
+    showWipeCaption();
+}
+
+// The Wipe button says what it starts, however the process type was set.
+void Form1::showWipeCaption()
+{
+    static const QMap<QString, QString> captions{{QStringLiteral("Ent"), QStringLiteral("&Wipe Drive")},
+                                                 {QStringLiteral("Sel"), QStringLiteral("&Wipe Folders")},
+                                                 {QStringLiteral("Fil"), QStringLiteral("&Wipe Files")},
+                                                 {QStringLiteral("Fre"), QStringLiteral("&Wipe Free Space")}};
+    Command1->setText(captions.value(processCodeOf(Combo1->currentText()), QStringLiteral("&Wipe Routine")));
 }
 
 void Form1::wipeSteps()
@@ -365,6 +384,12 @@ void Form1::wipeSteps()
         return;
     }
     if (code == QStringLiteral("Fre")) {
+        if (!std::exchange(FreeSpaceAgreed, false) &&
+            !services_.prompter->confirm(QStringLiteral("Wipe %1?")
+                                             .arg(freeSpaceWipeText(services_, Drive1->drive(), s_.WipeLevel)))) {
+            setStatus(QStringLiteral("Nothing was wiped"));
+            return;
+        }
         ProcessRunning = 1;
         runFreeSpace();
         Combo1->setFocus();
@@ -520,9 +545,23 @@ void Form1::lockForShortWipe()
     Combo1->setEnabled(false);
 }
 
+// Back on the system drive once a process has ended. Nobody chose it: the
+// warnings that answer a user's choice of drive are not shown, and its facts
+// are read again when a process starts on it.
+void Form1::returnToSystemDrive()
+{
+    {
+        const QSignalBlocker quiet(Drive1);
+        Drive1->setDrive(s_.SystemDrive);
+    }
+    s_.DriveCategoryKnown = 0;
+    s_.SelectedDrive = Drive1->drive();
+    s_.LastSelectedDrive = s_.SelectedDrive;
+}
+
 void Form1::resetAfterDriveWipe()
 {
-    Drive1->setDrive(s_.SystemDrive);
+    returnToSystemDrive();
     Check1->setChecked(false);
     Check1->setEnabled(true);
     Combo1->setEnabled(true);
@@ -530,7 +569,6 @@ void Form1::resetAfterDriveWipe()
     for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Command1, Command2, Command3, Option6, Option7, Option3,
                                                       Option4, Option5, Check1})
         w->setEnabled(true);
-    Drive1->setDrive(s_.SystemDrive);
     Set_Opts();
 }
 
@@ -587,7 +625,7 @@ void Form1::selectWipeOption(bool complete)
 
 void Form1::resetAfterFill()
 {
-    Drive1->setDrive(s_.SystemDrive);
+    returnToSystemDrive();
     Check1->setChecked(false);
     Check1->setEnabled(true);
     Combo1->setEnabled(true);

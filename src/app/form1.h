@@ -32,6 +32,10 @@ inline const QString kSelectProcessType = QStringLiteral("SELECT ONE PROCESS TYP
 QString processCodeOf(const QString& comboText);
 // A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
 QString withRootBackslash(const QString& drive);
+// What a free-space wipe of `driveEntry` ("t: [/mnt/t]") at `wipeLevel` is,
+// as the question before it says it: "the free space of T: [/mnt/t]
+// (1.2 GB free), 12 passes".
+QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel);
 
 class Form1 : public QMainWindow, public EntireDriveView {
     Q_OBJECT
@@ -54,6 +58,8 @@ public:
     void Option7_Click();
     void Set_Opts();
     void FileClose_Click();
+    void showWipeCaption();
+    void returnToSystemDrive();
 
     // Window state (starts at zero with every new window).
     std::int16_t CloseRequested = 0;
@@ -62,6 +68,9 @@ public:
     std::int16_t DriveCategory = 0;
     std::int16_t DriveErrorFlag = 0;
     std::int32_t PatternCallCount = 0;
+    // The free-space wipe about to start was agreed to in the window that
+    // handed it over: it is not asked again.
+    bool FreeSpaceAgreed = false;
 
     // Controls, by their classic names.
     controls::DriveListBox* Drive1 = nullptr;

@@ -306,6 +306,7 @@ void Form2::guarded(const QString& what, const std::function<void()>& handler)
 void Form2::form_load()
 {
     ClosingByCancel = 0;
+    shortWipeChosen_ = s_.WipeLevel == app::ShortWipe;
     openDatabase();
     if (s_.SelectedDrive.isEmpty())
         s_.SelectedDrive = rootPathOf(s_.SystemRootPath);
@@ -602,20 +603,28 @@ void Form2::showMainWindow()
 
 void Form2::handOverToFreeSpaceWipe()
 {
-    // Both are read before the new main window's start-up: it resets the
-    // wipe level, and its move to the system drive counts as a drive change.
-    const bool shortWipe = s_.WipeLevel != app::CompleteWipe;
+    // Read before the new main window's start-up: its move to the system
+    // drive counts as a drive change.
     const QString drive = s_.LastSelectedDrive;
+    const std::int16_t level = shortWipeChosen_ ? app::ShortWipe : app::CompleteWipe;
+    // Never the free space of another volume than the one chosen; and never
+    // without a Yes to the question that says which.
+    const bool current = platform::driveEntryIsCurrent(drive, services_.drives->table());
+    const bool agreed =
+        current && services_.prompter->confirm(
+                       QStringLiteral("Cancel, then wipe %1?").arg(app::freeSpaceWipeText(services_, drive, level)));
     app::Form1* main = replaceWithMainWindow();
-    QRadioButton* option = shortWipe ? main->Option7 : main->Option6;
-    option->setChecked(true);
-    shortWipe ? main->Option7_Click() : main->Option6_Click();
-
-    // Never the free space of another volume than the one chosen.
-    if (!platform::driveEntryIsCurrent(drive, services_.drives->table()) || !main->Drive1->setDrive(drive)) {
+    if (current && !agreed) {
+        main->setStatus(QStringLiteral("The free space was not wiped"));
+        return;
+    }
+    if (!current || !main->Drive1->setDrive(drive)) {
         services_.prompter->message(kAutoWipeRefused.arg(drive.left(2).toUpper()));
         return;
     }
+    QRadioButton* option = level == app::ShortWipe ? main->Option7 : main->Option6;
+    option->setChecked(true);
+    level == app::ShortWipe ? main->Option7_Click() : main->Option6_Click();
     main->Drive1->setEnabled(false);
     main->Combo1->setCurrentIndex(main->Combo1->findText(kFreeSpaceType));
     main->Combo1->setEnabled(false);
@@ -623,6 +632,7 @@ void Form2::handOverToFreeSpaceWipe()
     main->Option7->setEnabled(false);
     main->Check1->setChecked(true);
     main->Check1->setEnabled(false);
+    main->FreeSpaceAgreed = true;
     main->Command1_Click();
 }
 

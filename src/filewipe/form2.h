@@ -155,6 +155,9 @@ private:
     std::function<void()> endProgram_;
     app::ProcessSettings& s_;
     bool folderMode_ = false;
+    // The wipe level the main window showed: a file wipe counts its passes
+    // in the same setting, and the free-space wipe handed over keeps it.
+    bool shortWipeChosen_ = false;
     QString file1Path_;
     infodb::Connection database_;
     infodb::Recordset exts_;

@@ -7,6 +7,8 @@
 #include "platform/prompter.h"
 #include "records/recorder.h"
 
+#include <QLocale>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -64,6 +66,12 @@ private:
             throw platform::RunTimeError(platform::ErrPathNotFound, drivePath);
         return *path;
     }
+    struct Chosen {
+        QString path;
+        std::int64_t size;
+    };
+    QList<Chosen> chosenFiles() const;
+    bool agreed();
     void prepareChosen();
     void wipeEntries();
     void wipeFile(int index, const QString& name);
@@ -129,6 +137,13 @@ FileWipeResult Run::go()
         for (int i = 0; i < view_.entryCount(); ++i)
             result_.filesChosen += view_.entrySelected(i) ? 1 : 0;
         folder_.emplace(native(withBackslash(view_.listFolder().isEmpty() ? TargetFolder : view_.listFolder())));
+        if (!agreed()) {
+            result_.declined = true;
+            view_.setStatus(QStringLiteral("Nothing was wiped"));
+            view_.closingSteps();
+            ctx_.WipeInProgress = 0;
+            return result_;
+        }
         prepareChosen();
 
         const QString afterRoot = TargetFolder.mid(3);
@@ -158,6 +173,53 @@ FileWipeResult Run::go()
     FilesLeft = 0;
     ctx_.WipeInProgress = 0;
     return result_;
+}
+
+// The chosen entries as they are now, with the sizes of those that are files.
+QList<Run::Chosen> Run::chosenFiles() const
+{
+    QList<Chosen> chosen;
+    for (int i = view_.entryCount() - 1; i >= 0; --i) {
+        if (!view_.entrySelected(i))
+            continue;
+        const QString path = folder_->pathOf(view_.entryName(i));
+        const auto facts = platform::examinePath(path);
+        chosen << Chosen{path, facts && facts->regularFile ? platform::fileLength(path) : 0};
+    }
+    return chosen;
+}
+
+// Nothing is touched before the user has seen what goes: how many files,
+// from which folder (by letter and by mount point), how large, how many
+// passes.
+bool Run::agreed()
+{
+    const QList<Chosen> chosen = chosenFiles();
+    if (chosen.isEmpty() && !ctx_.folderMode)
+        return true; // nothing to destroy
+    std::int64_t bytes = 0;
+    int large = 0;
+    for (const Chosen& c : chosen) {
+        bytes += c.size;
+        large += c.size >= kLargeFile ? 1 : 0;
+    }
+    const int few = passCountFor(0) + 1, many = passCountFor(kLargeFile) + 1;
+    const QString passes = large == 0                ? QStringLiteral("%1 passes each").arg(few)
+                           : large == chosen.size() ? QStringLiteral("%1 passes each").arg(many)
+                                                    : QStringLiteral("%1 passes each (%2 for files of 1 MB or more)")
+                                                          .arg(few)
+                                                          .arg(many);
+    QString folder = TargetFolder;
+    if (folder.size() > 3 && folder.endsWith(u'\\'))
+        folder.chop(1);
+    const QString where = QStringLiteral("%1 [%2]").arg(folder.left(1).toUpper() + folder.mid(1),
+                                                        platform::readableName(folder_->path()));
+    const QString files = chosen.size() == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(chosen.size());
+    const QString size = QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+    const QString question = ctx_.folderMode
+                                 ? QStringLiteral("Wipe the folder %1 and its %2 (%3), %4?").arg(where, files, size, passes)
+                                 : QStringLiteral("Wipe the %1 of %2 (%3), %4?").arg(files, where, size, passes);
+    return ctx_.services.prompter->confirm(question);
 }
 
 // The attributes of the files that will be wiped, and of no other, become
@@ -306,15 +368,10 @@ void Run::beginRecord()
     QList<records::WipedItem> items;
     int planned = 0;
     std::int64_t total = 0;
-    for (int i = view_.entryCount() - 1; i >= 0; --i) {
-        if (!view_.entrySelected(i))
-            continue;
-        const QString path = folder_->pathOf(view_.entryName(i));
-        const auto facts = platform::examinePath(path);
-        const std::int64_t size = facts && facts->regularFile ? platform::fileLength(path) : 0;
-        items << records::WipedItem{platform::readableName(path), size, false};
-        planned += passCountFor(std::max(size, kShortestPass)) + 1;
-        total += size;
+    for (const Chosen& c : chosenFiles()) {
+        items << records::WipedItem{platform::readableName(c.path), c.size, false};
+        planned += passCountFor(std::max(c.size, kShortestPass)) + 1;
+        total += c.size;
     }
     if (ctx_.folderMode)
         items.prepend({platform::readableName(native(TargetFolder.endsWith(u'\\') ? TargetFolder.chopped(1)

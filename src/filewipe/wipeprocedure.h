@@ -72,6 +72,7 @@ struct FileWipeResult {
     QStringList copiesElsewhere;
     bool freeSpaceFollows = false;
     bool folderRemoved = false;
+    bool declined = false;   // the question before the wipe was answered No: nothing was done
     bool completed() const
     {
         return errorNumber == 0 && givenUp.isEmpty() && unverified.isEmpty() && filesWiped == filesChosen &&

@@ -24,6 +24,25 @@ bool MessageBoxPrompter::askYesNo(const QString& text)
     return box.exec() == QMessageBox::Yes;
 }
 
+bool MessageBoxPrompter::confirm(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+Answer MessageBoxPrompter::askYesNoCancel(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    return answer == QMessageBox::Yes ? Answer::Yes : answer == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
 QString joinLines(std::initializer_list<QString> lines)
 {
     QString out;

@@ -187,6 +187,43 @@ TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
     EXPECT_TRUE(w->Command1->isEnabled());
 }
 
+// The Wipe button names the chosen process however it was chosen. A
+// free-space wipe starts only after a Yes to the question that names the
+// drive, its mount point and the passes; its end brings the window back to
+// the system drive (here the program's own) without a warning meant for a
+// user's choice.
+TEST_F(Form1Test, FreeSpaceIsWipedOnlyAfterAYesAndEndsWithoutAWarning)
+{
+    EnvGuard systemOnProgramDrive("SYSTEMROOT", "C:\\WINDOWS");
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes);
+        prompter.texts.clear();
+        prompter.confirmations.clear();
+        prompter.confirmYes = yes;
+        volume.created.clear();
+        auto w = makeWindow();
+        const QStringList captions{"&Wipe Drive", "&Wipe Folders", "&Wipe Files", "&Wipe Free Space"};
+        for (int item = 0; item < captions.size(); ++item) {
+            w->Combo1->setCurrentIndex(item); // as the hand-over sets it: no click
+            EXPECT_EQ(w->Command1->text(), captions[item]);
+        }
+        w->Drive1->setDrive("t:");
+        choose(*w, 3);
+        prompter.texts.clear();
+        w->Command1_Click();
+        ASSERT_EQ(prompter.confirmations.size(), 1);
+        EXPECT_TRUE(prompter.confirmations[0].startsWith("Wipe the free space of T: [" + targetDir.path() + "] (") &&
+                    prompter.confirmations[0].endsWith(" free), 12 passes?"))
+            << prompter.confirmations[0].toStdString();
+        EXPECT_EQ(volume.created.isEmpty(), !yes);
+        EXPECT_EQ(w->lastFill.completed, yes) << w->lastFill.message.toStdString();
+        EXPECT_TRUE(yes || w->Text1->text() == "Nothing was wiped");
+        EXPECT_TRUE(prompter.texts.filter("You CAN NOT FORMAT").isEmpty()) << prompter.texts.join("|").toStdString();
+        EXPECT_TRUE(w->Drive1->drive().startsWith(yes ? "c:" : "t:"));
+        EXPECT_TRUE(w->Command1->isEnabled());
+    }
+}
+
 // Closing asks only while a process runs; Cancel and Close end the program
 // without asking.
 TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)
@@ -289,6 +326,34 @@ TEST_F(EntireDrive, NoSwitchesToFat32AndAFailedFormatStopsEverything)
     EXPECT_TRUE(prompter.texts[1].contains("cannot mount a FAT file system")) << prompter.texts[1].toStdString();
     EXPECT_TRUE(QFile::exists(vol.folder() + "/old.bin"));
     EXPECT_NE(w->Text2->text(), kSafe);
+}
+
+// The question that names the drive comes first; No to it, or Cancel to the
+// format question after it, formats nothing and leaves the window usable.
+TEST_F(EntireDrive, NoToTheDriveOrCancelToTheFormatFormatsNothing)
+{
+    ASSERT_TRUE(QFile(targetDir.filePath("keep.txt")).open(QIODevice::WriteOnly));
+    struct Row { bool yes, cancel; int questions; };
+    for (const Row r : {Row{false, false, 0}, Row{true, true, 1}}) {
+        SCOPED_TRACE(r.yes);
+        prompter.questions.clear();
+        prompter.confirmations.clear();
+        prompter.confirmYes = r.yes;
+        prompter.cancelNext = r.cancel;
+        auto w = entireDriveOn(targetDir.path());
+        drives.types[u't'] = platform::DriveFixed;
+        w->Command1_Click();
+        EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::Declined);
+        EXPECT_EQ(prompter.confirmations,
+                  QStringList{"Wipe the entire drive T: [" + targetDir.path() +
+                              "]: format it, fill it with wipe data 10 times and format it again? Everything on it "
+                              "is destroyed."});
+        EXPECT_EQ(prompter.questions.size(), r.questions);
+        EXPECT_TRUE(QFile::exists(targetDir.filePath("keep.txt")));
+        EXPECT_TRUE(w->Option5->isChecked()); // Cancel is not No: NTFS stays
+        EXPECT_TRUE(w->Command1->isEnabled() && w->Drive1->isEnabled() && w->ProcessRunning == 0);
+        EXPECT_EQ(w->Text1->text(), "Nothing was formatted");
+    }
 }
 
 // Refused before anything is asked or written: the boot drive (its letter

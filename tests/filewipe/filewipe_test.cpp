@@ -713,35 +713,53 @@ TEST_F(Form2Test, MissingDatabaseVanishedFolderFileOrDriveAreNamedAndTheWindowSt
     EXPECT_TRUE(w->TreeView1->topLevelItemCount() == 0 && listed(*w).isEmpty());
 }
 
-TEST_F(Form2Test, CancelWithAutoWipeStartsAShortFreeSpaceWipeOfTheLastChosenDrive)
+// Cancel with Auto Wipe Free Space asks, then wipes the free space of the
+// last chosen drive at the level the main window showed, though a file wipe
+// counted its passes in the same setting meanwhile; No wipes nothing.
+TEST_F(Form2Test, CancelWithAutoWipeAsksThenWipesTheFreeSpaceAtTheChosenLevel)
 {
     VOLUME_OR_SKIP(volume, Tmpfs, 3);
     // Every letter is the scratch volume or names nothing: whatever drive a
     // fault might pick, no real folder is filled.
     drivesEnv.emplace("ZARVEX_DRIVES", "c=" + dir.filePath("none") + ";v=" + volume.folder());
     memoryFills = false;
-    app::ProcessSettings& s = app::settings();
-    s.SelectedDrive = s.LastSelectedDrive = "v: [" + volume.folder() + "]";
-    s.AutoWipeFree = 1;
-    s.WipeLevel = 40; // a file was wiped with 41 passes
-    auto w = open("Fil");
-    w->show();
-    int pauses = 0, lockedPauses = 0;
-    clock.onPause = [&] {
-        const app::Form1& m = *mains.at(0);
-        ++pauses;
-        lockedPauses += m.Drive1->drive().startsWith("v:") && !m.Drive1->isEnabled() &&
-                        m.Combo1->currentText() == "Security Wipe Free Space" && !m.Combo1->isEnabled() &&
-                        m.Option7->isChecked() && !m.Option6->isEnabled() && !m.Option7->isEnabled() &&
-                        m.Check1->isChecked() && !m.Check1->isEnabled();
-    };
-    w->Command3->click();
-    clock.onPause = nullptr;
-    ASSERT_EQ(mains.size(), 1u);
-    EXPECT_TRUE(mains[0]->lastFill.completed) << mains[0]->lastFill.message.toStdString();
-    EXPECT_EQ(mains[0]->PatternCallCount, 6);
-    EXPECT_TRUE(pauses > 0 && lockedPauses == pauses);
-    EXPECT_TRUE(QDir(volume.folder()).entryList({"tmptxt*"}, QDir::Files).isEmpty());
+    struct Row { std::int16_t level; bool yes; int passes; };
+    for (const Row r : {Row{app::CompleteWipe, true, 12}, Row{app::ShortWipe, true, 6}, Row{app::CompleteWipe, false, 0}}) {
+        SCOPED_TRACE(r.level * 10 + r.yes);
+        app::ProcessSettings& s = app::settings();
+        s.SelectedDrive = s.LastSelectedDrive = "v: [" + volume.folder() + "]";
+        s.AutoWipeFree = 1;
+        s.WipeLevel = r.level;
+        prompter.confirmations.clear();
+        prompter.confirmYes = r.yes;
+        auto w = open("Fil");
+        w->show();
+        s.WipeLevel = 40; // a file was wiped with 41 passes
+        int pauses = 0, lockedPauses = 0;
+        clock.onPause = [&] {
+            const app::Form1& m = *mains.at(0);
+            ++pauses;
+            lockedPauses += m.Drive1->drive().startsWith("v:") && !m.Drive1->isEnabled() &&
+                            m.Combo1->currentText() == "Security Wipe Free Space" && !m.Combo1->isEnabled() &&
+                            (r.level == app::ShortWipe ? m.Option7 : m.Option6)->isChecked() &&
+                            !m.Option6->isEnabled() && !m.Option7->isEnabled() && m.Check1->isChecked() &&
+                            !m.Check1->isEnabled() && m.Command1->text() == "&Wipe Free Space";
+        };
+        w->Command3->click();
+        clock.onPause = nullptr;
+        ASSERT_EQ(mains.size(), 1u);
+        ASSERT_EQ(prompter.confirmations.size(), 1);
+        EXPECT_TRUE(prompter.confirmations[0].startsWith("Cancel, then wipe the free space of V: [" + volume.folder() +
+                                                         "] (") &&
+                    prompter.confirmations[0].endsWith(QString(" free), %1 passes?").arg(r.level == 1 ? 12 : 6)))
+            << prompter.confirmations[0].toStdString();
+        EXPECT_EQ(mains[0]->lastFill.completed, r.yes) << mains[0]->lastFill.message.toStdString();
+        EXPECT_EQ(mains[0]->PatternCallCount, r.passes);
+        EXPECT_TRUE(pauses == 0 ? !r.yes : lockedPauses == pauses);
+        EXPECT_TRUE(QDir(volume.folder()).entryList({"tmptxt*"}, QDir::Files).isEmpty());
+        qDeleteAll(mains);
+        mains.clear();
+    }
 }
 
 TEST_F(Form2Test, LeavingReleasesTheWindowAndAsksOnlyWhileAWipeRuns)
@@ -797,10 +815,18 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
     }
     const qsizetype recordsBefore = records::Store().all().size();
     auto files = open("Fil");
-    click(*files);
-    for (int i = 0; i < files->File1->listCount(); ++i)
-        files->File1->setSelected(i, files->File1->entry(i) != "keep.txt");
-    files->Command1_Click();
+    // The question names what goes; No leaves everything as it was.
+    for (const bool yes : {false, true}) {
+        prompter.confirmYes = yes;
+        click(*files);
+        for (int i = 0; i < files->File1->listCount(); ++i)
+            files->File1->setSelected(i, files->File1->entry(i) != "keep.txt");
+        files->Command1_Click();
+        EXPECT_EQ(files->lastWipe.declined, !yes);
+    }
+    EXPECT_EQ(prompter.confirmations,
+              QStringList(2, "Wipe the 2 files of T:\\ [" + volume.folder() +
+                                 "] (1.2 MB), 41 passes each (21 for files of 1 MB or more)?"));
     EXPECT_TRUE(files->lastWipe.completed()) << prompter.texts.join("|").toStdString();
     EXPECT_EQ(QDir(volume.folder()).entryList(QDir::Files), QStringList{"keep.txt"});
 
@@ -821,6 +847,14 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
     files.reset();
 
     auto w = open("Sel");
+    prompter.confirmYes = false;
+    click(*w, "docs");
+    w->Command1->click();
+    EXPECT_TRUE(w->lastWipe.declined);
+    EXPECT_EQ(QDir(volume.folder() + "/docs").entryList(QDir::Files | QDir::Hidden).size(), 3);
+    EXPECT_EQ(prompter.confirmations.last(),
+              "Wipe the folder T:\\docs [" + volume.folder() + "/docs] and its 3 files (18 bytes), 41 passes each?");
+    prompter.confirmYes = true;
     click(*w, "docs");
     ASSERT_EQ(listed(*w).size(), 3);
     bool lockedWhileRunning = true;

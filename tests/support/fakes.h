@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace testsupport {
 
@@ -29,11 +30,33 @@ public:
         return yes;
     }
 
+    // The questions before destruction are kept and answered apart (Yes
+    // unless a test says No), so that the scripts and texts of the others
+    // stay as they are.
+    bool confirm(const QString& text) override
+    {
+        confirmations << text;
+        return confirmYes;
+    }
+
+    // Cancel when a test says so, else as a Yes/No question.
+    platform::Answer askYesNoCancel(const QString& text) override
+    {
+        if (!std::exchange(cancelNext, false))
+            return askYesNo(text) ? platform::Answer::Yes : platform::Answer::No;
+        texts << text;
+        questions << text;
+        return platform::Answer::Cancel;
+    }
+
     void answer(bool yes) { answers.push_back(yes); }
     // Every text shown, messages and questions, in order.
     QStringList texts;
     QStringList questions;
     std::deque<bool> answers;
+    QStringList confirmations;
+    bool confirmYes = true;
+    bool cancelNext = false;
 };
 
 // A clock whose pauses advance time at once instead of waiting.
