@@ -61,13 +61,13 @@ struct Run {
     bool ok = false;
 };
 
-Run wipe(const QString& drive, bool verify)
+Run wipe(const QString& drive, bool verify, std::int16_t level)
 {
     platform::Services services = platform::systemServices();
     bench::SilentPrompter prompter;
     services.prompter = &prompter;
     QString selectedDrive = drive;
-    std::int16_t wipeLevel = 2; // Short Wipe
+    std::int16_t wipeLevel = level;
     double freeSpaceKB = 0;
     QDateTime start, now;
     std::int16_t errorFlag = 0, category = 0, known = 0;
@@ -75,7 +75,7 @@ Run wipe(const QString& drive, bool verify)
     bench::QuietView view;
     engine::FillProcedure fill({selectedDrive, wipeLevel, freeSpaceKB, start, now, errorFlag, patterns, category, known},
                                view, services);
-    fill.setPauses(false);
+    fill.setPauses(qEnvironmentVariableIsSet("PAUSES"));
     qint64 verifyNs = 0;
     fill.setTargetFactory([&](const QString& d) -> std::unique_ptr<engine::FillTarget> {
         return std::make_unique<BenchTarget>(*services.drives, d, verify, verifyNs);
@@ -108,10 +108,13 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const QString letter = args.value(1);
     const int runs = args.size() > 2 ? args.at(2).toInt() : 3;
-    if (letter.size() != 1 || !letter.at(0).isLetter() || runs < 1) {
-        std::fprintf(stderr, "usage: zarvexverifybench <drive letter> [runs]\n"
-                             "  runs a Short free-space wipe of the drive `runs` times with the last pass read back\n"
-                             "  and as often without (ZARVEX_DRIVES maps letters to folders); prints the ratio\n");
+    const bool complete = args.value(3) == QStringLiteral("complete");
+    const std::int16_t level = complete ? 1 : 2;
+    if (letter.size() != 1 || !letter.at(0).isLetter() || runs < 1 || (args.size() > 3 && !complete)) {
+        std::fprintf(stderr, "usage: zarvexverifybench <drive letter> [runs] [complete]\n"
+                             "  runs a Short (or Complete) free-space wipe of the drive `runs` times with the last\n"
+                             "  pass read back and as often without (ZARVEX_DRIVES maps letters to folders); prints\n"
+                             "  the ratio\n");
         return 2;
     }
     platform::cleanUpOnTerminationSignals();
@@ -120,10 +123,10 @@ int main(int argc, char** argv)
     std::vector<double> plain, verified, read;
     // Warm-up, not counted: the first fill of a volume pays for its first
     // allocations.
-    wipe(drive, false);
+    wipe(drive, false, level);
     for (int i = 0; i < runs; ++i) {
         for (const bool verify : {false, true}) {
-            const Run r = wipe(drive, verify);
+            const Run r = wipe(drive, verify, level);
             if (!r.ok) {
                 std::fprintf(stderr, "zarvexverifybench: the wipe did not complete%s\n",
                              verify ? " or did not verify" : "");

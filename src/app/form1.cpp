@@ -451,6 +451,12 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
+    if (StopOffered) {
+        StopRequested = true;
+        Command2->setEnabled(false);
+        setStatus(QStringLiteral("Stopping: the fill files are being deleted"));
+        return;
+    }
     CloseRequested = 1;
     close();
 }
@@ -621,6 +627,15 @@ void Form1::setProcessControlsEnabled(bool enabled)
 void Form1::selectWipeOption(bool complete)
 {
     (complete ? Option6 : Option7)->setChecked(true);
+}
+
+void Form1::offerStop(bool offered)
+{
+    StopOffered = offered;
+    StopRequested = false;
+    Command2->setText(offered ? QStringLiteral("&Stop") : QStringLiteral("&Cancel"));
+    if (offered)
+        Command2->setEnabled(true);
 }
 
 void Form1::resetAfterFill()

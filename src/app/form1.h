@@ -71,6 +71,9 @@ public:
     // The free-space wipe about to start was agreed to in the window that
     // handed it over: it is not asked again.
     bool FreeSpaceAgreed = false;
+    // While a fill runs, Cancel is its Stop.
+    bool StopOffered = false;
+    bool StopRequested = false;
 
     // Controls, by their classic names.
     controls::DriveListBox* Drive1 = nullptr;
@@ -112,6 +115,8 @@ public:
     void setProcessControlsEnabled(bool enabled) override;
     void selectWipeOption(bool complete) override;
     void resetAfterFill() override;
+    void offerStop(bool offered) override;
+    bool stopRequested() const override { return StopRequested; }
     // What the entire-drive wipe does here.
     void lockChoices() override;
     QString selectedDriveEntry() const override;

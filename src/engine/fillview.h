@@ -21,6 +21,10 @@ public:
     // The end of a fill: back on the system drive, "Auto Wipe Free Space"
     // cleared, the process list asking for a type, controls usable again.
     virtual void resetAfterFill() = 0;
+    // While a fill runs, the window offers to stop it (its Cancel becomes
+    // Stop); the fill asks at every batch whether Stop was pressed.
+    virtual void offerStop(bool /*offered*/) {}
+    virtual bool stopRequested() const { return false; }
 };
 
 } // namespace engine

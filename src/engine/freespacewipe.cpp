@@ -13,6 +13,7 @@
 #include "platform/reservedspace.h"
 #include "platform/shutdown.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 #include <vector>
 
@@ -280,6 +281,14 @@ void FillProcedure::probe()
     s_.FreeSpaceKB = drives::FreeSpaceKBFromBytes(bytes);
 }
 
+// Stop ends the pass where it stands: the run's clean-up deletes the fill
+// files and puts the reserve back.
+void FillProcedure::stopIfAsked()
+{
+    if (view_.stopRequested())
+        throw platform::RunTimeError(platform::ErrUserInterrupt);
+}
+
 void FillProcedure::tickProcessTime()
 {
     s_.WipeNowTime = services_.clock->now();
@@ -288,6 +297,7 @@ void FillProcedure::tickProcessTime()
 
 void FillProcedure::displayUpdate()
 {
+    stopIfAsked();
     tickProcessTime();
     // A drive whose free space grows meanwhile (another program deleting)
     // takes more than was measured: the display stays within its bounds.
@@ -316,6 +326,8 @@ FillOutcome FillProcedure::run(int passes)
     folder_ = services_.drives->nativePath(drive);
 
     view_.setProcessControlsEnabled(false);
+    view_.offerStop(true);
+    const auto stopOffered = qScopeGuard([this] { view_.offerStop(false); });
     view_.selectWipeOption(s_.WipeLevel == 1);
     // The process time goes on counting while a flush takes seconds.
     const platform::WhileBlocked ticking([this] { tickProcessTime(); });
@@ -505,7 +517,15 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
         outcome.driveErrors = s_.DriveErrorFlag == 1;
         outcome.message = QStringLiteral("The Free Space Wipe of Drive %1 stopped before it was complete.\r\n\r\n")
                               .arg(drive.toUpper());
-        if (e.isFileCountLimit())
+        if (e.number() == platform::ErrUserInterrupt)
+            outcome.message = QStringLiteral("The Free Space Wipe of Drive %1 was stopped after %2 of %3 passes. %4"
+                                             "The drive's free space was not wiped.")
+                                  .arg(drive.toUpper())
+                                  .arg(record_ ? record_->record().passesDone : 0)
+                                  .arg(record_ ? record_->record().passesPlanned : 0)
+                                  .arg(leftBehind_.isEmpty() ? QStringLiteral("Its fill files were deleted. ")
+                                                             : QString());
+        else if (e.isFileCountLimit())
             outcome.message += QStringLiteral("The file system of drive %1 can create no more files (it has no free "
                                               "inodes), although it has free space.")
                                    .arg(drive.toUpper());
@@ -759,6 +779,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
                 throw;
             if (ioError)
                 s_.DriveErrorFlag = 1;
+            if (ioError) qWarning("DEBUGEIO %s", qPrintable(e.description() + " | " + e.detail()));
             if (!e.isFileSizeLimit()) {
                 // The drive reports space it cannot write: take it as full.
                 const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
@@ -800,6 +821,7 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
         clock.pause(1000);
         tickProcessTime();
     }
+    stopIfAsked();
     if (lastPass)
         verifyLastPass(pass);
     pass.deleteFiles();

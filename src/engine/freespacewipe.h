@@ -71,6 +71,7 @@ private:
     class Pass;
     void probe();
     void displayUpdate();
+    void stopIfAsked();
     void tickProcessTime();
     void runPass(int p, int passes, const QString& drive);
     bool confirmVolume(const QString& drive);

@@ -514,8 +514,10 @@ void Form2::setStatus(const QString& text)
 void Form2::lockForWipe()
 {
     // The list must not change under the running loop.
-    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command3, Command2, TreeView1, Drive1, Combo1})
+    for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command2, TreeView1, Drive1, Combo1})
         w->setEnabled(false);
+    StopRequested = false;
+    Command3->setText(QStringLiteral("&Stop"));
 }
 
 void Form2::showFilesLeft(std::int32_t filesLeft)
@@ -551,6 +553,8 @@ void Form2::setProgress(std::int64_t value, std::int64_t maximum)
 
 void Form2::closingSteps()
 {
+    Command3->setText(QStringLiteral("&Cancel"));
+    StopRequested = false;
     if (TreeView1->topLevelItemCount() > 0)
         tree::PruneCollapsedNodes(TreeView1->topLevelItem(0));
     for (QWidget* w : std::initializer_list<QWidget*>{Command1, Command3, Command2, TreeView1, Drive1})
@@ -571,6 +575,12 @@ void Form2::Command2_Click()
 
 void Form2::Command3_Click()
 {
+    if (WipeInProgress == 1) {
+        StopRequested = true;
+        Command3->setEnabled(false);
+        setStatus(QStringLiteral("Stopping after this pass"));
+        return;
+    }
     ClosingByCancel = 1;
     tree::UnhookFolderTree(TreeView1);
     {

@@ -66,6 +66,8 @@ public:
     QString FileTypeChoice; // text of Combo1 at its last click
     std::int16_t ClosingByCancel = 0;
     std::int16_t WipeInProgress = 0;
+    // While a wipe runs, Cancel is its Stop.
+    bool StopRequested = false;
     tree::FolderTree* TreeWindow = nullptr; // the tree the hooks and image list act on
     QString CurrentFile;
     std::int64_t FileLength = 0;
@@ -123,6 +125,7 @@ public:
     void setProgress(std::int64_t value, std::int64_t maximum) override;
     void driveChange() override { Drive1_Change(); }
     void closingSteps() override;
+    bool stopRequested() const override { return StopRequested; }
 
 protected:
     void closeEvent(QCloseEvent* event) override; // the close query

@@ -32,6 +32,7 @@ const std::map<int, QString>& stopMessages()
                               QString(),
                               QStringLiteral("Either manually delete the file or perform a Complete Drive Wipe to "
                                              "delete the object")})},
+        {platform::ErrUserInterrupt, QStringLiteral("The wipe was stopped.")},
         {platform::ErrFileNotFound, QStringLiteral("To Select a file you must first click on the Root Drive, Folder or "
                                                    "Directory to activate the Path")},
         {platform::ErrInputPastEnd, QStringLiteral("This file may have to be deleted manually.")},
@@ -77,6 +78,11 @@ private:
     void wipeFile(int index, const QString& name);
     void pass(OverwriteState& state, std::int16_t routine);
     void leave(const QString& name, const QString& why);
+    void stopIfAsked() const
+    {
+        if (view_.stopRequested())
+            throw platform::RunTimeError(platform::ErrUserInterrupt);
+    }
     void removeFolder();
     void overwriteJournal();
     void beginRecord();
@@ -283,6 +289,7 @@ void Run::leave(const QString& name, const QString& why)
 
 void Run::wipeFile(int index, const QString& name)
 {
+    stopIfAsked();
     platform::OverwriteFile file = folder_->open(name, ids_[std::size_t(index)]);
     OverwriteState state;
     state.CurrentFile = file.path();
@@ -312,6 +319,7 @@ void Run::wipeFile(int index, const QString& name)
     state.QuietProgress = true;
     view_.setProgress(0, PassCount);
     for (std::int16_t PassNumber = 1; PassNumber <= PassCount; ++PassNumber) {
+        stopIfAsked();
         s_.WipeLevel = PassNumber;
         pass(state, state.RoutineChoice);
         view_.setProgress(PassNumber, PassCount);
@@ -516,6 +524,8 @@ void Run::stop(const platform::RunTimeError& e)
         ctx_.services.prompter->message(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
         return;
     }
+    if (e.number() == platform::ErrUserInterrupt)
+        view_.setStatus(QStringLiteral("Stopped: %1 of %2 chosen files wiped").arg(result_.filesWiped).arg(result_.filesChosen));
     if (e.number() == platform::ErrPathNotFound) {
         view_.driveChange();
         done();

@@ -43,6 +43,9 @@ public:
     // The closing steps every run ends with (tree pruned, drive change,
     // count hidden, buttons enabled).
     virtual void closingSteps() = 0;
+    // Stop was pressed: the run ends before the next pass, naming the file
+    // it leaves part-way.
+    virtual bool stopRequested() const { return false; }
 };
 
 struct FileWipeContext {

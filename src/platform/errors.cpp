@@ -12,6 +12,7 @@ QString describeError(int number)
 {
     switch (number) {
     case ErrOutOfMemory: return QStringLiteral("Out of memory");
+    case ErrUserInterrupt: return QStringLiteral("User interrupt occurred");
     case ErrFileNotFound: return QStringLiteral("File not found");
     case ErrDeviceIO: return QStringLiteral("Device I/O error");
     case ErrDiskFull: return QStringLiteral("Disk full");

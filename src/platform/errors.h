@@ -8,6 +8,8 @@ namespace platform {
 
 enum ErrorNumber : int {
     ErrOutOfMemory = 7,
+    // The user pressed Stop: the process ends where it stands, and says so.
+    ErrUserInterrupt = 18,
     ErrFileNotFound = 53,
     ErrDeviceIO = 57,
     ErrDiskFull = 61,

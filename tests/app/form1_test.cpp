@@ -224,6 +224,36 @@ TEST_F(Form1Test, FreeSpaceIsWipedOnlyAfterAYesAndEndsWithoutAWarning)
     }
 }
 
+// While a free-space wipe runs, Cancel is its Stop: the pass ends where it
+// stands, its fill files are deleted, the record says "stopped", and the
+// drive is not called wiped.
+TEST_F(Form1Test, StopEndsAFreeSpaceWipeAndDeletesItsFiles)
+{
+    VOLUME_OR_SKIP(vol, Tmpfs, 3);
+    mapT(vol.folder());
+    auto w = makeWindow(false);
+    w->Drive1->setDrive("t:");
+    choose(*w, 3);
+    int pauses = 0;
+    bool offered = false;
+    clock.onPause = [&] {
+        if (++pauses == 8) { // in the second pass
+            offered = w->Command2->isEnabled() && w->Command2->text() == "&Stop";
+            w->Command2->click();
+        }
+    };
+    w->Command1_Click();
+    clock.onPause = nullptr;
+    EXPECT_TRUE(offered);
+    EXPECT_FALSE(w->lastFill.completed);
+    EXPECT_TRUE(w->lastFill.message.startsWith("The Free Space Wipe of Drive T: was stopped after 1 of 12 passes. Its "
+                                               "fill files were deleted. The drive's free space was not wiped."))
+        << w->lastFill.message.toStdString();
+    EXPECT_TRUE(QDir(vol.folder()).entryList({"tmptxt*"}, QDir::Files).isEmpty());
+    EXPECT_EQ(records::Store().all().value(0).outcome, records::Outcome::Stopped);
+    EXPECT_TRUE(w->Command2->isEnabled() && w->Command2->text() == "&Cancel" && w->Command1->isEnabled());
+}
+
 // Closing asks only while a process runs; Cancel and Close end the program
 // without asking.
 TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)

@@ -32,7 +32,9 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <filesystem>
@@ -858,11 +860,13 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
     click(*w, "docs");
     ASSERT_EQ(listed(*w).size(), 3);
     bool lockedWhileRunning = true;
-    const std::initializer_list<QWidget*> controls{w->Command1, w->Command2, w->Command3, w->TreeView1, w->Drive1};
+    const std::initializer_list<QWidget*> controls{w->Command1, w->Command2, w->TreeView1, w->Drive1};
     clock.onPause = [&] {
         for (QWidget* c : controls)
             lockedWhileRunning = lockedWhileRunning && !c->isEnabled();
-        lockedWhileRunning = lockedWhileRunning && w->WipeInProgress == 1;
+        // Cancel is the run's Stop meanwhile.
+        lockedWhileRunning = lockedWhileRunning && w->WipeInProgress == 1 && w->Command3->isEnabled() &&
+                             w->Command3->text() == "&Stop";
     };
     w->Command1->click();
     clock.onPause = nullptr;
@@ -873,7 +877,42 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
     EXPECT_EQ(w->Text2->text(), "DONE");
     for (QWidget* c : controls)
         EXPECT_TRUE(c->isEnabled());
+    EXPECT_EQ(w->Command3->text(), "&Cancel");
     EXPECT_FALSE(w->Text4->isVisibleTo(w.get()));
+}
+
+// Stop during a file wipe ends it before the next pass: the file left
+// part-way is named with the passes it had, the others are untouched, and
+// the record says "stopped".
+TEST_F(Form2Test, StopEndsAFileWipeNamingTheFileLeftPartWay)
+{
+    VOLUME_OR_SKIP(volume, Tmpfs, 4);
+    drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
+    app::settings().SelectedDrive = "t: [" + volume.folder() + "]";
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        QFile f(volume.folder() + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("12345") == 5);
+    }
+    auto w = open("Fil");
+    click(*w);
+    w->Command2_Click(); // all
+    // Pressed while the progress is shown, part-way through the first file.
+    int shown = 0;
+    QObject::connect(w->ProgressBar1, &QProgressBar::valueChanged, [&](int) {
+        if (++shown == 5)
+            w->Command3->click();
+    });
+    w->Command1_Click();
+    EXPECT_EQ(w->lastWipe.errorNumber, platform::ErrUserInterrupt);
+    EXPECT_EQ(w->lastWipe.filesWiped, 0);
+    ASSERT_EQ(w->lastWipe.givenUp.size(), 1);
+    EXPECT_TRUE(w->lastWipe.givenUp[0].contains(QRegularExpression("^c\\.txt: overwritten \\d+ of 41 passes, not deleted")))
+        << w->lastWipe.givenUp[0].toStdString();
+    EXPECT_EQ(QDir(volume.folder()).entryList(QDir::Files).size(), 3);
+    EXPECT_TRUE(prompter.texts.contains("The wipe was stopped.")) << prompter.texts.join("|").toStdString();
+    EXPECT_EQ(w->Text2->text(), "Stopped: 0 of 3 chosen files wiped");
+    EXPECT_EQ(records::Store().all().value(0).outcome, records::Outcome::Stopped);
+    EXPECT_TRUE(w->Command3->isEnabled() && w->Command3->text() == "&Cancel" && w->Command1->isEnabled());
 }
 
 // Copies an overwrite in place cannot reach, through the command line on
