@@ -75,7 +75,7 @@ Run wipe(const QString& drive, bool verify, std::int16_t level)
     bench::QuietView view;
     engine::FillProcedure fill({selectedDrive, wipeLevel, freeSpaceKB, start, now, errorFlag, patterns, category, known},
                                view, services);
-    fill.setPauses(qEnvironmentVariableIsSet("PAUSES"));
+    fill.setPauses(false);
     qint64 verifyNs = 0;
     fill.setTargetFactory([&](const QString& d) -> std::unique_ptr<engine::FillTarget> {
         return std::make_unique<BenchTarget>(*services.drives, d, verify, verifyNs);

@@ -779,7 +779,6 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
                 throw;
             if (ioError)
                 s_.DriveErrorFlag = 1;
-            if (ioError) qWarning("DEBUGEIO %s", qPrintable(e.description() + " | " + e.detail()));
             if (!e.isFileSizeLimit()) {
                 // The drive reports space it cannot write: take it as full.
                 const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;

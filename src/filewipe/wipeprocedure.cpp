@@ -48,6 +48,21 @@ const std::map<int, QString>& stopMessages()
     return messages;
 }
 
+// "41 passes each", or both counts where files on both sides of the large
+// file's size are among them.
+QString passesEach(int files, int large)
+{
+    const int few = passCountFor(0) + 1, many = passCountFor(kLargeFile) + 1;
+    if (large == 0 || large == files)
+        return QStringLiteral("%1 passes each").arg(large == 0 ? few : many);
+    return QStringLiteral("%1 passes each (%2 for files of 1 MB or more)").arg(few).arg(many);
+}
+
+QString fileCount(int n)
+{
+    return n == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(n);
+}
+
 QString withBackslash(const QString& drivePath)
 {
     return drivePath.endsWith(u'\\') ? drivePath : drivePath + u'\\';
@@ -73,6 +88,7 @@ private:
     };
     QList<Chosen> chosenFiles() const;
     bool agreed();
+    QString shownFolder() const;
     void prepareChosen();
     void wipeEntries();
     void wipeFile(int index, const QString& name);
@@ -114,7 +130,10 @@ private:
     int passesDone_ = 0;
     int passesPlanned_ = 0;
     bool reachedDone_ = false;
+    QString folderShown_; // the folder wiped, as the end names it
     int attributesWiped_ = 0; // their old values may sit in ext4's journal
+    int largeWiped_ = 0;      // wiped files of the large file's size, with fewer passes
+    int readBack_ = 0;        // wiped files whose finalizing pass read back as written
 };
 
 FileWipeResult Run::go()
@@ -209,23 +228,24 @@ bool Run::agreed()
         bytes += c.size;
         large += c.size >= kLargeFile ? 1 : 0;
     }
-    const int few = passCountFor(0) + 1, many = passCountFor(kLargeFile) + 1;
-    const QString passes = large == 0                ? QStringLiteral("%1 passes each").arg(few)
-                           : large == chosen.size() ? QStringLiteral("%1 passes each").arg(many)
-                                                    : QStringLiteral("%1 passes each (%2 for files of 1 MB or more)")
-                                                          .arg(few)
-                                                          .arg(many);
-    QString folder = TargetFolder;
-    if (folder.size() > 3 && folder.endsWith(u'\\'))
-        folder.chop(1);
-    const QString where = QStringLiteral("%1 [%2]").arg(folder.left(1).toUpper() + folder.mid(1),
-                                                        platform::readableName(folder_->path()));
-    const QString files = chosen.size() == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(chosen.size());
+    const QString passes = passesEach(int(chosen.size()), large);
+    const QString where = shownFolder();
+    const QString files = fileCount(int(chosen.size()));
     const QString size = QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
     const QString question = ctx_.folderMode
                                  ? QStringLiteral("Wipe the folder %1 and its %2 (%3), %4?").arg(where, files, size, passes)
                                  : QStringLiteral("Wipe the %1 of %2 (%3), %4?").arg(files, where, size, passes);
     return ctx_.services.prompter->confirm(question);
+}
+
+// The folder as the user knows it: by letter, and where it is mounted.
+QString Run::shownFolder() const
+{
+    QString folder = TargetFolder;
+    if (folder.size() > 3 && folder.endsWith(u'\\'))
+        folder.chop(1);
+    return QStringLiteral("%1 [%2]").arg(folder.left(1).toUpper() + folder.mid(1),
+                                         platform::readableName(folder_->path()));
 }
 
 // The attributes of the files that will be wiped, and of no other, become
@@ -332,6 +352,7 @@ void Run::wipeFile(int index, const QString& name)
     KillIt(state.CurrentFile, file, *ctx_.services.clock);
     view_.setProgress(0, PassCount);
     ++result_.filesWiped;
+    largeWiped_ += state.FileLength >= kLargeFile ? 1 : 0;
     const QString shown = platform::readableName(name);
     if (reach.copyOnWrite)
         result_.copiesInFreeSpace << QStringLiteral("%1: the file system writes every change to new blocks "
@@ -428,6 +449,7 @@ void Run::verifyLastPass(const OverwriteState& state)
     const platform::ReadBack r = state.File->readBack(state.LastBlock, state.LastPassBytes, streamFrom(state.LastMix));
     if (r.result == platform::Verification::Failed)
         result_.unverified << r.problem;
+    readBack_ += r.result == platform::Verification::Passed ? 1 : 0;
     if (record_)
         record_->setVerification(r.result, r.problem);
 }
@@ -437,6 +459,7 @@ void Run::removeFolder()
     if (TargetFolder.endsWith(u'\\'))
         TargetFolder.chop(1);
     const QString folder = native(TargetFolder);
+    folderShown_ = shownFolder();
     if (folder == folder_->path()) {
         folder_->destroy();
     } else {
@@ -479,8 +502,9 @@ void Run::done()
     view_.showTimeBox(false);
 }
 
-// What was not destroyed is said before the run says how it ended: "DONE"
-// only when every chosen file is gone.
+// What was not destroyed is said before the run says how it ended; the end
+// says what was done ("9 files wiped, 41 passes each, read back") only when
+// every chosen file is gone.
 void Run::report()
 {
     auto& prompter = *ctx_.services.prompter;
@@ -506,7 +530,11 @@ void Run::report()
     if (!reachedDone_)
         return;
     if (result_.completed())
-        view_.setStatus(QStringLiteral("DONE"));
+        view_.setStatus(QStringLiteral("%1%2 wiped, %3%4")
+                            .arg(ctx_.folderMode ? QStringLiteral("Folder %1 removed: ").arg(folderShown_) : QString(),
+                                 fileCount(result_.filesWiped), passesEach(result_.filesWiped, largeWiped_),
+                                 readBack_ == result_.filesWiped && readBack_ > 0 ? QStringLiteral(", read back")
+                                                                                  : QString()));
     else if (result_.filesWiped == result_.filesChosen && result_.givenUp.isEmpty())
         view_.setStatus(QStringLiteral("%1 files wiped; old copies of some are left (see above)").arg(result_.filesWiped));
     else
