@@ -23,12 +23,22 @@ bool offeredAsType(const QString& ending)
     return true;
 }
 
+// The ending a name puts in the selector, or none: a choice lists the names
+// whose extension is exactly the ending, so an ending that lists not even
+// the name it came from (page.html's TML, README's DME) is not offered.
+static QString offeredEnding(const QString& name)
+{
+    const QString ending = fileEnding(name);
+    const bool listsItsName = name.size() > ending.size() && name.at(name.size() - ending.size() - 1) == u'.';
+    return listsItsName && offeredAsType(ending) ? ending : QString();
+}
+
 QStringList typeChoices(const QStringList& names)
 {
     QStringList choices{kAllTypes};
     for (const QString& name : names) {
-        const QString ending = fileEnding(name);
-        if (offeredAsType(ending) && !choices.contains(ending))
+        const QString ending = offeredEnding(name);
+        if (!ending.isEmpty() && !choices.contains(ending))
             choices << ending;
     }
     return choices;
@@ -58,8 +68,8 @@ QStringList rebuildFileTypes(infodb::Recordset& exts, const QStringList& names)
     // Each ending once: scan from the first record, append at the end. An
     // appended record is stored by the next move.
     for (const QString& name : names) {
-        const QString ending = fileEnding(name);
-        if (!offeredAsType(ending))
+        const QString ending = offeredEnding(name);
+        if (ending.isEmpty())
             continue;
         for (exts.moveFirst();; exts.moveNext()) {
             if (exts.eof()) {

@@ -6,7 +6,8 @@
 // An ending is the last three characters of a name in upper case, not the
 // text after the dot: page.html gives TML, run.js gives .JS and README gives
 // DME. A choice lists the files whose extension is exactly that text, so
-// such files show only under ALL.
+// such files show only under ALL, and their endings are offered only where
+// another name has that extension (x.tml).
 #include <QString>
 #include <QStringList>
 

@@ -651,9 +651,11 @@ TEST_F(Form2Test, TypeSelectorOffersTheEndingsFoundAndListsByThemWithoutRegardTo
     struct Row { QString folder; QStringList files, offered; QString choice; QStringList shown; };
     const Row table[] = {
         {"mixed", {"a.txt", "b.TXT", "c.doc"}, {"ALL", "TXT", "DOC"}, "TXT", {"a.txt", "b.TXT"}},
+        // Only endings that list a file are offered.
         {"web", {"page.html", "x.tml"}, {"ALL", "TML"}, "TML", {"x.tml"}},
-        {"js", {"run.js"}, {"ALL", ".JS"}, ".JS", {}},
-        {"readme", {"README"}, {"ALL", "DME"}, "DME", {}},
+        {"html", {"page.html"}, {"ALL"}, "ALL", {"page.html"}},
+        {"js", {"run.js", "a..js"}, {"ALL", ".JS"}, ".JS", {"a..js"}},
+        {"readme", {"README"}, {"ALL"}, "ALL", {"README"}},
         {"empty", {}, {"ALL"}, "ALL", {}},
         // An ending that is a wildcard would list every file under it.
         {"odd", {"n.a;*", "y.txt"}, {"ALL", "TXT"}, "TXT", {"y.txt"}},
