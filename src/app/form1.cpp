@@ -1,6 +1,7 @@
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/statusbox.h"
 #include "drives/driveinfo.h"
 #include "filewipe/form2.h"
 #include "info/logo.h"
@@ -40,6 +41,10 @@ const QString kP98Set = QStringLiteral("P98 SET");
 const QString kProgramDriveWarning =
     QStringLiteral("You CAN NOT FORMAT the drive this program is installed on");
 const QString kMustSelect = QStringLiteral("You MUST select a process type");
+const QString kNoDrives =
+    QStringLiteral("There is no drive to wipe: the drive list is empty. The program lists the file systems that are "
+                   "mounted (or, where ZARVEX_DRIVES is set, the folders it maps to letters), and found none. Mount "
+                   "the drive, then press Wipe again.");
 const QString kFolderAccess =
     QStringLiteral("The folder may have to be deleted manually or was not empty");
 const QString kCaution = QStringLiteral(
@@ -76,13 +81,6 @@ QRadioButton* optionRow(QVBoxLayout* into, const QString& name, const QString& c
     return button;
 }
 
-QLineEdit* statusBox(const QString& name, const QString& text = {})
-{
-    auto* box = new QLineEdit(text);
-    box->setObjectName(name);
-    box->setReadOnly(true);
-    return box;
-}
 } // namespace
 
 QString processCodeOf(const QString& comboText)
@@ -193,10 +191,10 @@ void Form1::buildUi()
     right->addLayout(typeRow);
 
     auto* status = new QGridLayout;
-    Text1 = statusBox(QStringLiteral("Text1"));
-    Text2 = statusBox(QStringLiteral("Text2"));
-    Text7 = statusBox(QStringLiteral("Text7"), QStringLiteral("hh:mm:ss"));
-    Text4 = statusBox(QStringLiteral("Text4"));
+    Text1 = controls::statusBox(QStringLiteral("Text1"));
+    Text2 = controls::statusBox(QStringLiteral("Text2"));
+    Text7 = controls::statusBox(QStringLiteral("Text7"), QStringLiteral("hh:mm:ss"));
+    Text4 = controls::statusBox(QStringLiteral("Text4"));
     Text7->setFixedWidth(90);
     Text4->setFixedWidth(90);
     status->addWidget(Text1, 1, 0);
@@ -235,6 +233,7 @@ void Form1::buildUi()
     Text5 = new QPlainTextEdit(kNote);
     Text5->setObjectName(QStringLiteral("Text5"));
     Text5->setReadOnly(true);
+    Text5->setFocusPolicy(Qt::ClickFocus); // read, not changed: no Tab stop
     Text5->setFixedHeight(Text5->fontMetrics().lineSpacing() * 2 + 14);
     Text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     outer->addWidget(Text5);
@@ -305,6 +304,8 @@ void Form1::form_load()
         s_.LastSelectedDrive = s_.SelectedDrive;
     }
     Combo1->setEditText(kSelectProcessType);
+    if (Drive1->count() == 0)
+        setStatus(QStringLiteral("No drive to wipe: none is mounted"));
 }
 
 void Form1::Set_Opts()
@@ -415,6 +416,14 @@ void Form1::Command1_Click()
     if (ProcessRunning == 1)
         return;
     s_.AutoWipeFree = Check1->isChecked() ? 1 : 0;
+    // Without a drive every step below would only say, again and again,
+    // that the drive is not ready: say once why there is none.
+    if (Drive1->count() == 0)
+        Drive1->refresh();
+    if (Drive1->count() == 0) {
+        services_.prompter->message(kNoDrives);
+        return;
+    }
     Command3->setEnabled(false);
     Command1->setEnabled(false);
 
@@ -497,7 +506,8 @@ void Form1::closeEvent(QCloseEvent* event)
         return;
     }
     if (ProcessRunning == 1) {
-        if (services_.prompter->askYesNo(closeQuestion())) {
+        // Ending the program abandons the process: No is the default.
+        if (services_.prompter->confirm(closeQuestion())) {
             event->accept();
             endProgram();
         } else {

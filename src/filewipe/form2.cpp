@@ -14,6 +14,7 @@
 #include "app/form1.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/statusbox.h"
 #include "filewipe/filetypes.h"
 #include "filewipe/wipeprocedure.h"
 #include "info/logo.h"
@@ -69,14 +70,6 @@ QString closeQuestion()
 {
     return platform::joinLines({QStringLiteral("This will close the program even if a process is still running"),
                                 QString(), QStringLiteral("Do you want to continue the Close Process?")});
-}
-
-QLineEdit* statusBox(const QString& name)
-{
-    auto* box = new QLineEdit;
-    box->setObjectName(name);
-    box->setReadOnly(true);
-    return box;
 }
 
 QLabel* label(const QString& name, const QString& text)
@@ -202,7 +195,7 @@ QWidget* Form2::createChoiceColumn()
     Label2 = label(QStringLiteral("Label2"), QStringLiteral("FILE TYPE SELECTOR"));
     Combo1 = new QComboBox;
     Combo1->setObjectName(QStringLiteral("Combo1"));
-    Text3 = statusBox(QStringLiteral("Text3"));
+    Text3 = controls::statusBox(QStringLiteral("Text3"));
     auto* typePlace = new QGridLayout;
     typePlace->addWidget(Combo1, 0, 0);
     typePlace->addWidget(Text3, 0, 0);
@@ -245,11 +238,11 @@ QWidget* Form2::createStatusRow()
     auto* row = new QWidget;
     auto* grid = new QGridLayout(row);
     grid->setContentsMargins(0, 0, 0, 0);
-    Text2 = statusBox(QStringLiteral("Text2"));
+    Text2 = controls::statusBox(QStringLiteral("Text2"));
     Label8 = label(QStringLiteral("Label8"), QStringLiteral("Files Being Wiped"));
-    Text4 = statusBox(QStringLiteral("Text4"));
+    Text4 = controls::statusBox(QStringLiteral("Text4"));
     Label7 = label(QStringLiteral("Label7"), QStringLiteral("TIME"));
-    Text1 = statusBox(QStringLiteral("Text1"));
+    Text1 = controls::statusBox(QStringLiteral("Text1"));
     Text4->setFixedWidth(80);
     Text1->setFixedWidth(90);
     // Shown only while a wipe runs (the count in folder mode, the time
@@ -658,7 +651,8 @@ void Form2::releaseWindow()
 void Form2::closeEvent(QCloseEvent* event)
 {
     if (ClosingByCancel != 1 && WipeInProgress == 1) {
-        if (!services_.prompter->askYesNo(closeQuestion())) {
+        // Ending the program abandons the wipe: No is the default.
+        if (!services_.prompter->confirm(closeQuestion())) {
             event->ignore();
             return;
         }

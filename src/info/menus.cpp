@@ -70,7 +70,8 @@ QMap<QString, QAction*> addHelpMenus(QMenuBar* bar, MenuWindow window)
 {
     QMap<QString, QAction*> actions;
     for (const MenuDef& def : helpMenus(window)) {
-        QMenu* menu = bar->addMenu(def.caption);
+        // Alt and the first letter opens it (File is Alt+F beside them).
+        QMenu* menu = bar->addMenu(u'&' + def.caption);
         for (const MenuEntry& e : def.entries) {
             if (e.caption.isEmpty()) {
                 menu->addSeparator();

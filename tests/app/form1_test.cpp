@@ -18,6 +18,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -171,6 +173,16 @@ TEST_F(Form1Test, WipeWithoutAProcessTypeOrAReadyDriveSaysSo)
         EXPECT_TRUE(w->Command1->isEnabled() && w->Command3->isEnabled() && w->Command3->isVisibleTo(w.get()) &&
                     w->ProcessRunning == 0);
     }
+    // No drive at all: said once, with why, not as a drive that is not ready.
+    EnvGuard none("ZARVEX_DRIVES", "");
+    auto w = makeWindow();
+    EXPECT_EQ(w->Text1->text(), "No drive to wipe: none is mounted");
+    choose(*w, 3);
+    prompter.texts.clear();
+    w->Command1_Click();
+    ASSERT_EQ(prompter.texts.size(), 1);
+    EXPECT_TRUE(prompter.texts[0].startsWith("There is no drive to wipe: the drive list is empty."));
+    EXPECT_TRUE(prompter.confirmations.isEmpty() && w->Command1->isEnabled());
 }
 
 TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
@@ -254,6 +266,18 @@ TEST_F(Form1Test, StopEndsAFreeSpaceWipeAndDeletesItsFiles)
     EXPECT_TRUE(w->Command2->isEnabled() && w->Command2->text() == "&Cancel" && w->Command1->isEnabled());
 }
 
+// Tab goes only to what the user can change, and every menu opens with Alt
+// and its letter.
+TEST_F(Form1Test, TheKeyboardReachesWhatTheUserCanChange)
+{
+    auto w = makeWindow();
+    for (const QLineEdit* box : w->findChildren<QLineEdit*>())
+        EXPECT_TRUE(!box->isReadOnly() || !(box->focusPolicy() & Qt::TabFocus)) << box->objectName().toStdString();
+    EXPECT_FALSE(w->Text5->focusPolicy() & Qt::TabFocus);
+    for (const QAction* menu : w->menuBar()->actions())
+        EXPECT_TRUE(menu->text().startsWith(u'&')) << menu->text().toStdString();
+}
+
 // Closing asks only while a process runs; Cancel and Close end the program
 // without asking.
 TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)
@@ -261,21 +285,21 @@ TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)
     auto w = makeWindow();
     w->show();
     EXPECT_TRUE(w->close());
-    EXPECT_TRUE(prompter.questions.isEmpty());
+    EXPECT_TRUE(prompter.confirmations.isEmpty());
 
     auto r = makeWindow();
     r->show();
     r->ProcessRunning = 1;
-    prompter.answer(false);
+    prompter.confirmYes = false; // the question's default
     EXPECT_FALSE(r->close());
-    EXPECT_EQ(prompter.questions, QStringList{"This will close the program even if a process is still running\r\n\r\n"
-                                              "Do you want to continue the Close Process?"});
+    EXPECT_EQ(prompter.confirmations, QStringList{"This will close the program even if a process is still running\r\n\r\n"
+                                                  "Do you want to continue the Close Process?"});
     EXPECT_EQ(ended, 0);
     // Yes ends the program, after what the running process must not leave
     // behind (its fill files) is put right.
     bool cleanedUp = false;
     platform::EndOfProgramGuard fillFiles([&] { cleanedUp = true; });
-    prompter.answer(true);
+    prompter.confirmYes = true;
     r->mnuClose->trigger();
     EXPECT_TRUE(ended == 1 && cleanedUp);
 
@@ -288,7 +312,7 @@ TEST_F(Form1Test, CloseAsksOnlyWhileRunningCancelAndCloseNever)
         (cancel ? v->Command2 : v->Command3)->click();
     }
     EXPECT_EQ(ended, 3);
-    EXPECT_EQ(prompter.questions.size(), 2);
+    EXPECT_EQ(prompter.confirmations.size(), 2);
 }
 
 // The whole device holds markers before the first format: no byte of it,

@@ -136,7 +136,7 @@ TEST_F(FillInFlight, CloseConfirmedWhileACallWaitsEndsWithTheFillFilesDeleted)
         bool heldAtClose = false;
         wipe(kind, [](Held held) { return held < 200ms; }, [&] {
             heldAtClose = disk->holding;
-            prompter.answer(true);
+            prompter.confirmYes = true;
             window->close(); // the close box, and Yes to the close query
         });
         EXPECT_TRUE(heldAtClose);
@@ -167,13 +167,13 @@ TEST_F(FillInFlight, WindowStateUpdatesWhileACallWaits)
         cancelEnabledDuring = window->Command2->isEnabled();
         timeBefore = window->Text7->text();
         clock.advance(3000);
-        prompter.answer(false); // the close query runs; No goes on
+        prompter.confirmYes = false; // the close query runs; No goes on
         window->close();
         poll.start(20);
     });
     EXPECT_TRUE(cancelEnabledDuring); // as Stop
     EXPECT_NE(timeDuring, timeBefore);
-    EXPECT_EQ(prompter.questions.size(), 1);
+    EXPECT_EQ(prompter.confirmations.filter("Close Process").size(), 1);
     EXPECT_EQ(ended, 0);
     EXPECT_TRUE(window->lastFill.completed) << window->lastFill.message.toStdString();
     EXPECT_TRUE(window->Command2->isEnabled());

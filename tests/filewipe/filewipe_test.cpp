@@ -779,8 +779,8 @@ TEST_F(Form2Test, LeavingReleasesTheWindowAndAsksOnlyWhileAWipeRuns)
                         Row{false, false, true, true, true}}) {
         app::settings().AutoWipeFree = r.autoWipe ? 1 : 0;
         prompter.texts.clear();
-        prompter.questions.clear();
-        prompter.answers = {r.yes};
+        prompter.confirmations.clear();
+        prompter.confirmYes = r.yes;
         ended = 0;
         auto w = open("Fil");
         w->show();
@@ -789,7 +789,7 @@ TEST_F(Form2Test, LeavingReleasesTheWindowAndAsksOnlyWhileAWipeRuns)
         EXPECT_EQ(w->isVisible(), !r.leaves);
         EXPECT_TRUE(hooked(w->TreeView1) == !r.leaves && w->databaseOpen() == !r.leaves);
         EXPECT_TRUE(!r.leaves || (!w->TreeView1->imageList() && !w->TreeView1->topLevelItemCount()));
-        EXPECT_EQ(prompter.questions, r.running ? QStringList{question} : QStringList{});
+        EXPECT_EQ(prompter.confirmations, r.running ? QStringList{question} : QStringList{});
         EXPECT_EQ(ended, r.running && r.yes ? 1 : 0);
         // Cancel shows a new main window on the system drive; the free-space
         // wipe of a drive whose letter moved is refused, nothing is written.
