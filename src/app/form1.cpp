@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "controls/buttoncaption.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
 #include "controls/statusbox.h"
@@ -11,6 +12,7 @@
 #include "platform/shutdown.h"
 #include "records/frmrecords.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -30,6 +32,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -71,10 +74,9 @@ QRadioButton* optionRow(QVBoxLayout* into, const QString& name, const QString& c
     auto* button = new QRadioButton;
     button->setObjectName(name);
     button->setToolTip(tip);
-    auto* label = new QLabel(caption);
+    auto* label = new controls::ButtonCaption(caption, button);
     label->setObjectName(name + QStringLiteral("Label"));
     label->setToolTip(tip);
-    label->setBuddy(button);
     row->addWidget(button);
     row->addWidget(label, 1);
     into->addLayout(row);
@@ -151,8 +153,7 @@ void Form1::buildUi()
     auto* fileLayout = new QHBoxLayout(fileGroup);
     Check1 = new QCheckBox;
     Check1->setObjectName(QStringLiteral("Check1"));
-    auto* checkLabel = new QLabel(QStringLiteral("Auto Wipe Free Space"));
-    checkLabel->setBuddy(Check1);
+    auto* checkLabel = new controls::ButtonCaption(QStringLiteral("Auto Wipe Free Space"), Check1);
     fileLayout->addWidget(Check1);
     fileLayout->addWidget(checkLabel, 1);
     left->addWidget(fileGroup);
@@ -234,8 +235,14 @@ void Form1::buildUi()
     Text5->setObjectName(QStringLiteral("Text5"));
     Text5->setReadOnly(true);
     Text5->setFocusPolicy(Qt::ClickFocus); // read, not changed: no Tab stop
-    Text5->setFixedHeight(Text5->fontMetrics().lineSpacing() * 2 + 14);
     Text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // As tall as its text wraps to, at any width and font: never cut. (The
+    // plain text layout counts its size in lines.)
+    connect(Text5->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, Text5,
+            [this](const QSizeF& lines) {
+                const int frame = Text5->frameWidth() * 2 + int(std::ceil(Text5->document()->documentMargin() * 2));
+                Text5->setFixedHeight(int(std::ceil(lines.height())) * Text5->fontMetrics().lineSpacing() + frame);
+            });
     outer->addWidget(Text5);
 
     // Menu bar: File, then Help, Tutorials and About.

@@ -12,6 +12,7 @@
 // destructor all end in releaseWindow.
 #include "filewipe/form2.h"
 #include "app/form1.h"
+#include "controls/buttoncaption.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
 #include "controls/statusbox.h"
@@ -86,8 +87,8 @@ QCheckBox* checkRow(QVBoxLayout* into, const QString& name, QLabel*& caption, co
     auto* row = new QHBoxLayout;
     auto* box = new QCheckBox;
     box->setObjectName(name);
-    caption = label(labelName, text);
-    caption->setBuddy(box);
+    caption = new controls::ButtonCaption(text, box);
+    caption->setObjectName(labelName);
     row->addWidget(box);
     row->addWidget(caption, 1);
     into->addLayout(row);

@@ -14,6 +14,11 @@
 #include "support/volumes.h"
 
 #include <QAction>
+#include <QTextDocument>
+#include <QMouseEvent>
+#include <QLabel>
+#include <QApplication>
+#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -268,7 +273,7 @@ TEST_F(Form1Test, StopEndsAFreeSpaceWipeAndDeletesItsFiles)
 
 // Tab goes only to what the user can change, and every menu opens with Alt
 // and its letter.
-TEST_F(Form1Test, TheKeyboardReachesWhatTheUserCanChange)
+TEST_F(Form1Test, KeyboardReachesWhatCanChangeCaptionsClickTheirButtonsAndTheNoteWraps)
 {
     auto w = makeWindow();
     for (const QLineEdit* box : w->findChildren<QLineEdit*>())
@@ -276,6 +281,25 @@ TEST_F(Form1Test, TheKeyboardReachesWhatTheUserCanChange)
     EXPECT_FALSE(w->Text5->focusPolicy() & Qt::TabFocus);
     for (const QAction* menu : w->menuBar()->actions())
         EXPECT_TRUE(menu->text().startsWith(u'&')) << menu->text().toStdString();
+
+    // The words beside a button click it; the NOTE is as tall as it wraps to.
+    w->resize(420, 700);
+    w->show();
+    auto clickOn = [](QWidget* target) {
+        const QPointF at(target->rect().center());
+        QMouseEvent press(QEvent::MouseButtonPress, at, target->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
+        QMouseEvent release(QEvent::MouseButtonRelease, at, target->mapToGlobal(at), Qt::LeftButton, {}, {});
+        QApplication::sendEvent(target, &press);
+        QApplication::sendEvent(target, &release);
+    };
+    clickOn(w->findChild<QLabel*>("Option7Label"));
+    EXPECT_TRUE(w->Option7->isChecked());
+    clickOn(w->findChild<QLabel*>("Option4Label"));
+    EXPECT_TRUE(w->Option4->isChecked());
+    QApplication::processEvents();
+    const qreal lines = w->Text5->document()->documentLayout()->documentSize().height();
+    EXPECT_GT(lines, 2);
+    EXPECT_GE(w->Text5->height(), int(lines) * w->Text5->fontMetrics().lineSpacing());
 }
 
 // Closing asks only while a process runs; Cancel and Close end the program
