@@ -56,6 +56,7 @@ public:
     }
     ~ReleasedDiskTarget() override { restore(); }
     bool outOfReach() const { return release_.outOfReach(); }
+    const QString& releaseFailure() const { return release_.failure(); }
     // Puts the reserve back; what went wrong, or empty. The journal keeps
     // the setting until it reads back as it was, so that the next start
     // puts it back.
@@ -356,6 +357,15 @@ FillOutcome FillProcedure::run(int passes)
         } else {
             auto disk = std::make_unique<ReleasedDiskTarget>(*services_.drives, drive);
             outOfReach = disk->outOfReach();
+            // Said before anything is written, and the user chooses.
+            if (!disk->releaseFailure().isEmpty() &&
+                !services_.prompter->confirm(
+                    QStringLiteral("The space the file system of drive %1 keeps in reserve could not be released "
+                                   "for the wipe: %2\r\n\r\nWipe the rest of the free space without it? The reserve "
+                                   "then keeps what it holds, and the wipe is recorded as incomplete.")
+                        .arg(drive.toUpper(), disk->releaseFailure())))
+                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
+                                    .arg(drive.toUpper()));
             released = disk.get();
             target = std::move(disk);
         }
@@ -611,6 +621,9 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
     missed(!quotaHit_ && unreachedKB_ > 0,
            QStringLiteral("was not reached: a pass ended with %1 MB of it still free, which it could not write.")
                .arg(unreachedKB_ / 1024, 0, 'f', 1));
+    // The status line and the record say the same.
+    if (outcome.spaceMissed)
+        view_.setStatus(kWipeIncomplete);
     // Said where it is so (measured: every name of 199 deleted files was
     // left on XFS after a fill).
     if (facts_.fsType == QStringLiteral("xfs"))

@@ -45,6 +45,8 @@ inline const QString kWipingFreeSpace = QStringLiteral("Wiping Free Space");
 inline const QString kCompletingWipe = QStringLiteral("Completing Wipe of Free Space");
 inline const QString kFinalizingWipe = QStringLiteral("Finalizing Free Space Wipe");
 inline const QString kWipeCompleted = QStringLiteral("Free Space Wipe Completed");
+inline const QString kWipeIncomplete =
+    QStringLiteral("Free Space Wipe Incomplete: part of the free space was not reached");
 
 // Makes the target for a drive; the disk by default.
 using FillTargetFactory = std::function<std::unique_ptr<FillTarget>(const QString& drive)>;

@@ -6,6 +6,7 @@
 #include "platform/process.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -132,13 +133,20 @@ ReservedSpaceRelease::ReservedSpaceRelease(const QString& drive, const QString& 
 
 bool ReservedSpaceRelease::startHelper(const QString& drive, const QString& nativeFolder)
 {
-    int input[2], output[2];
-    if (::pipe2(input, O_CLOEXEC) != 0)
+    int input[2], output[2], errors[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) {
+        failure_ = QStringLiteral("no pipe to the helper");
         return false;
+    }
     if (::pipe2(output, O_CLOEXEC) != 0) {
         ::close(input[0]);
         ::close(input[1]);
+        failure_ = QStringLiteral("no pipe to the helper");
         return false;
+    }
+    if (::pipe2(errors, O_CLOEXEC) != 0) {
+        errors[0] = -1;
+        errors[1] = ::dup(STDERR_FILENO);
     }
     pid_t pid = -1;
     try {
@@ -147,22 +155,44 @@ bool ReservedSpaceRelease::startHelper(const QString& drive, const QString& nati
         if (const QString about = volumeSummaryAt(nativeFolder); !about.isEmpty())
             args << QStringLiteral("--about") << about; // named in the password prompt
         pid = spawnInOwnSession(formatHelperCommand(args + QStringList{QStringLiteral("--folder"), nativeFolder, drive}),
-                                {}, input[0], output[1], STDERR_FILENO);
-    } catch (const RunTimeError&) {
+                                {}, input[0], output[1], errors[1]);
+    } catch (const RunTimeError& e) {
+        failure_ = e.description();
     }
     ::close(input[0]);
     ::close(output[1]);
+    ::close(errors[1]);
     const QByteArray said = pid > 0 ? firstLineOf(output[0]) : QByteArray();
     ::close(output[0]);
     if (said.startsWith("released")) {
         helper_ = pid;
         helperInput_ = input[1];
+        // Kept open (and read by nobody) until the helper has ended: it
+        // must never meet a closed pipe while the reserve is down.
+        helperErrors_ = errors[0];
         return true;
     }
     ::close(input[1]);
     // Ended without releasing: nothing to release (0), or refused, or the
-    // password was not given.
-    return pid > 0 && exitCodeOf(pid) == 0;
+    // password was not given. What it or pkexec said is the reason.
+    QByteArray told;
+    while (errors[0] >= 0) {
+        char buf[512];
+        const ssize_t n = ::read(errors[0], buf, sizeof buf);
+        if (n > 0 && told.size() < 4096)
+            told.append(buf, n);
+        else if (n == 0 || (n < 0 && errno != EINTR))
+            break;
+    }
+    closeFd(errors[0]);
+    const int code = pid > 0 ? exitCodeOf(pid) : -1;
+    if (code == 0)
+        return true;
+    const QString text = QString::fromLocal8Bit(told).simplified();
+    if (failure_.isEmpty())
+        failure_ = authorizationFailure(code, text)
+                       .value_or(text.isEmpty() ? QStringLiteral("the helper ended with code %1").arg(code) : text);
+    return false;
 }
 
 ReservedSpaceRelease::~ReservedSpaceRelease()
@@ -175,6 +205,7 @@ bool ReservedSpaceRelease::restore()
     if (helper_ <= 0)
         return knob_.isEmpty() || readReserve(knob_) == old_;
     closeFd(helperInput_);
+    const auto closeErrors = qScopeGuard([this] { closeFd(helperErrors_); });
     int status = 0;
     for (int waited = 0; waited < kRestoreWaitMs; waited += 10) {
         const pid_t r = ::waitpid(helper_, &status, WNOHANG);

@@ -36,6 +36,9 @@ public:
     // Part of the free space is out of this caller's reach (a reserve that
     // was not released, or blocks kept for root when not root).
     bool outOfReach() const { return outOfReach_; }
+    // Why the reserve could not be released (the helper's or pkexec's
+    // words); empty when it was, or when there was none to release.
+    const QString& failure() const { return failure_; }
 
     // The sysfs file that holds the reserve of the file system behind a
     // folder; empty when it is not ext4.
@@ -47,6 +50,8 @@ private:
     bool startHelper(const QString& drive, const QString& nativeFolder);
     pid_t helper_ = -1;
     int helperInput_ = -1; // closing it tells the helper to put the value back
+    int helperErrors_ = -1; // its standard error, kept open while it runs
+    QString failure_;
     bool outOfReach_ = false;
     QString knob_, old_;   // what was released, and its value before
 };

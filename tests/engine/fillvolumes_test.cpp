@@ -23,6 +23,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -553,4 +554,42 @@ TEST_F(FillVolumesCommandLine, KilledWipeIsRepairedAtTheNextStart)
     EXPECT_EQ(readText(fillFile), "mine");
     // Repaired once is repaired for good.
     EXPECT_FALSE(runProgram({"--version"}, driveMap(volume)).out.contains("repaired"));
+}
+
+// Without root and without a way to ask for the password (no polkit agent,
+// or no pkexec at all), ext4's reserve stays: the reason is said before
+// anything is written, and without a Yes nothing is.
+TEST_F(FillVolumesCommandLine, AReserveThatCannotBeReleasedIsSaidBeforeAnythingIsWritten)
+{
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        GTEST_SKIP() << "setpriv (util-linux) is missing";
+    VOLUME_OR_SKIP(volume, Ext4, 16);
+    const QString knob = platform::ReservedSpaceRelease::reserveKnob(volume.folder());
+    const QString reserve = readText(knob);
+    QTemporaryDir state; // the user's own state folder
+    // nobody must reach the volume through the test's own folders.
+    for (QString up = QFileInfo(volume.folder()).absolutePath(); up != "/" && up != "/tmp";
+         up = QFileInfo(up).absolutePath())
+        ASSERT_TRUE(QFile::setPermissions(up, QFile::permissions(up) | QFileDevice::ExeOther));
+    for (const QString& folder : {volume.folder(), state.path()})
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOther | QFileDevice::WriteOther |
+                                                      QFileDevice::ExeOther | QFileDevice::ReadOwner |
+                                                      QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZARVEX_DRIVES", driveMap(volume));
+    env.insert("XDG_STATE_HOME", state.path());
+    env.insert("PATH", "/usr/bin:/bin"); // pkexec, where it is installed, asks no one here
+    p.setProcessEnvironment(env);
+    p.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", programPath(), "free-space", "t:", "--short"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    EXPECT_TRUE(out.contains("The space the file system of drive T: keeps in reserve could not be released for the "
+                             "wipe: ")) << out.toStdString();
+    EXPECT_TRUE(out.contains("[answered No: give --yes to answer Yes]\nThe free space of drive T: was not wiped: "
+                             "nothing was written.")) << out.toStdString();
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(fillFilesIn(volume.folder()).isEmpty());
+    EXPECT_EQ(readText(knob), reserve);
 }
