@@ -196,7 +196,7 @@ void Form1::buildUi()
     Text2 = controls::statusBox(QStringLiteral("Text2"));
     Text7 = controls::statusBox(QStringLiteral("Text7"), QStringLiteral("hh:mm:ss"));
     Text4 = controls::statusBox(QStringLiteral("Text4"));
-    Text7->setFixedWidth(90);
+    Text7->setMinimumWidth(Text7->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00, about 00:00:00 left")) + 12);
     Text4->setFixedWidth(90);
     status->addWidget(Text1, 1, 0);
     status->addWidget(Text2, 2, 0);

@@ -293,7 +293,14 @@ void FillProcedure::stopIfAsked()
 void FillProcedure::tickProcessTime()
 {
     s_.WipeNowTime = services_.clock->now();
-    view_.setProcessTime(format::ElapsedText(s_.WipeStartTime, s_.WipeNowTime));
+    QString text = format::ElapsedText(s_.WipeStartTime, s_.WipeNowTime);
+    // Once a pass has run, the rest is likely to take as long again.
+    if (passesRun_ > 0 && maximum_ > 0)
+        if (const QString left = format::TimeLeftText(s_.WipeStartTime.msecsTo(s_.WipeNowTime),
+                                                      double(progress_) / double(maximum_));
+            !left.isEmpty())
+            text += QStringLiteral(", ") + left;
+    view_.setProcessTime(text);
 }
 
 void FillProcedure::displayUpdate()
@@ -388,8 +395,10 @@ FillOutcome FillProcedure::run(int passes)
         s_.WipeStartTime = services_.clock->now();
         beginRecord(passes, drive);
         probe();
+        passesRun_ = 0;
         for (int p = 1; p <= passes; ++p) {
             runPass(p, passes, drive);
+            passesRun_ = p;
             record_->record().passesDone = p;
             record_->record().bytesWritten = bytesWritten_;
             record_->save();

@@ -74,6 +74,7 @@ private:
     void probe();
     void displayUpdate();
     void stopIfAsked();
+    int passesRun_ = 0; // passes of this run that have ended, for the time left
     void tickProcessTime();
     void runPass(int p, int passes, const QString& drive);
     bool confirmVolume(const QString& drive);

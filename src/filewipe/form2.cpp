@@ -245,7 +245,7 @@ QWidget* Form2::createStatusRow()
     Label7 = label(QStringLiteral("Label7"), QStringLiteral("TIME"));
     Text1 = controls::statusBox(QStringLiteral("Text1"));
     Text4->setFixedWidth(80);
-    Text1->setFixedWidth(90);
+    Text1->setMinimumWidth(Text1->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00, about 00:00:00 left")) + 12);
     // Shown only while a wipe runs (the count in folder mode, the time
     // during the passes over a large file).
     for (QWidget* w : std::initializer_list<QWidget*>{Label8, Text4, Label7, Text1})

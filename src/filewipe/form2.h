@@ -100,7 +100,7 @@ public:
     QLabel* Label8 = nullptr;        // "Files Being Wiped"
     QLineEdit* Text4 = nullptr;      // files still to go
     QLabel* Label7 = nullptr;        // "TIME"
-    QLineEdit* Text1 = nullptr;      // time of day during long passes
+    QLineEdit* Text1 = nullptr;      // time run and left during long passes
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* Picture1 = nullptr;
     QLabel* Picture2 = nullptr;

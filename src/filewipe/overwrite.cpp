@@ -1,5 +1,6 @@
 #include "filewipe/overwrite.h"
 #include "engine/filldata.h"
+#include "format/elapsed.h"
 #include "platform/blocking.h"
 #include "platform/overwritefile.h"
 
@@ -18,6 +19,18 @@ constexpr int kBlockRepeats = 10;
 // The time box and progress bar change at most this often.
 constexpr qint64 kShowEveryMs = 50;
 
+// The time box: how long the file's wipe has run, and once a pass has
+// ended, about how long it has left.
+QString timeText(const OverwriteState& s, const QDateTime& now)
+{
+    QString text = format::ElapsedText(s.Started, now);
+    if (s.PassesDone > 0 && s.PassesPlanned > 0)
+        if (const QString left = format::TimeLeftText(s.Started.msecsTo(now), double(s.PassesDone) / s.PassesPlanned);
+            !left.isEmpty())
+            text += QStringLiteral(", ") + left;
+    return text;
+}
+
 void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock,
                    bool showProgress)
 {
@@ -31,12 +44,12 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     const std::uint64_t passBytes = block.isEmpty() ? 0 : passLength(s.FileLength);
 
     QDateTime shown = clock.now();
-    view.setTime(shown.time().toString(Qt::TextDate));
+    view.setTime(timeText(s, shown));
     auto progress = [&](std::uint64_t done) {
         const QDateTime now = clock.now();
         if (shown.msecsTo(now) >= kShowEveryMs || done == passBytes) {
             shown = now;
-            view.setTime(now.time().toString(Qt::TextDate));
+            view.setTime(timeText(s, now));
             if (showProgress)
                 view.setProgress(static_cast<std::int64_t>(done) / blockSize, s.BlockCount);
         }
@@ -44,7 +57,7 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     };
 
     // The time goes on while a flush takes seconds.
-    const platform::WhileBlocked ticking([&] { view.setTime(clock.now().time().toString(Qt::TextDate)); });
+    const platform::WhileBlocked ticking([&] { view.setTime(timeText(s, clock.now())); });
     platform::OverwriteFile& file = *s.File;
     // A fresh stream per pass on a compressing volume; kept from its start
     // for the read-back.
@@ -63,6 +76,7 @@ void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& vie
     s.BytesWritten += passBytes + (own > 0 && own < passBytes ? own : 0);
     s.FileLength = static_cast<std::int64_t>(file.size());
     file.sync();
+    ++s.PassesDone;
     clock.yield();
 }
 

@@ -22,7 +22,8 @@
 
 namespace filewipe {
 
-// What a pass shows: the time of day and, for `OW_File`, its progress.
+// What a pass shows: the time the file's wipe has run (and has left) and, for
+// `OW_File`, its progress.
 class OverwriteView {
 public:
     virtual ~OverwriteView() = default;
@@ -47,6 +48,10 @@ struct OverwriteState {
     QByteArray LastBlock{};
     std::uint64_t LastPassBytes = 0;
     std::uint64_t BytesWritten = 0;  // by every pass so far
+    // For the time box: when the file's first pass began, and its passes.
+    QDateTime Started{};
+    int PassesPlanned = 0;
+    int PassesDone = 0;
 };
 
 inline constexpr std::int64_t kLargeFile = 1'000'000;

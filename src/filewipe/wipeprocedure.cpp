@@ -333,6 +333,8 @@ void Run::wipeFile(int index, const QString& name)
     state.RoutineChoice = Set_Type(name);
     const std::int16_t PassCount = passCountFor(state.FileLength);
     passesPlanned_ = PassCount + 1;
+    state.Started = ctx_.services.clock->now();
+    state.PassesPlanned = passesPlanned_;
     view_.showTimeBox(state.FileLength >= kLargeFile);
     statusText("Preparing to Wipe File", name);
     statusText("Wiping File", name);

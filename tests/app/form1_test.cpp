@@ -27,6 +27,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <optional>
@@ -255,7 +256,9 @@ TEST_F(Form1Test, StopEndsAFreeSpaceWipeAndDeletesItsFiles)
     bool offered = false;
     clock.onPause = [&] {
         if (++pauses == 8) { // in the second pass
-            offered = w->Command2->isEnabled() && w->Command2->text() == "&Stop";
+            // and the time box says how long the rest will take
+            offered = w->Command2->isEnabled() && w->Command2->text() == "&Stop" &&
+                      w->Text7->text().contains(QRegularExpression("^0:\\d\\d:\\d\\d, about \\d+:\\d\\d:\\d\\d left$"));
             w->Command2->click();
         }
     };
@@ -488,7 +491,7 @@ TEST_F(EntireDrive, RemovableDriveGoesOnInFatAndAShortWipeLocksTheEndButton)
     EXPECT_EQ(formatType, app::FormatFat);
     ASSERT_FALSE(statuses.isEmpty());
     EXPECT_EQ(statuses.first(), "D:\\   Preparing for Short Disc Short");
-    EXPECT_EQ(times.first(), "0:0:0"); // restarted at zero, not an hour on
+    EXPECT_EQ(times.first(), "0:00:00"); // restarted at zero, not an hour on
     EXPECT_TRUE(lockedSeen);
     EXPECT_EQ(w->Command2->text(), "Close"); // stays until a new window
     EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::FormatFailed);

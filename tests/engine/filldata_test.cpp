@@ -65,14 +65,19 @@ TEST(FillData, RunsAppendAndStayInRange)
     EXPECT_GT(codes.size(), 200); // the whole range is used
 }
 
-TEST(ElapsedTextTest, HoursMinutesSecondsWithoutWidths)
+TEST(ElapsedTextTest, HoursThenMinutesAndSecondsOfTwoDigits)
 {
     using format::ElapsedText;
-    EXPECT_EQ(ElapsedText((3600 + 120 + 3) * 1000), "1:2:3");
-    EXPECT_EQ(ElapsedText(999), "0:0:0");
-    EXPECT_EQ(ElapsedText(-12LL * 3600 * 1000), "-12:0:0");
+    EXPECT_EQ(ElapsedText((3600 + 120 + 3) * 1000), "1:02:03");
+    EXPECT_EQ(ElapsedText(999), "0:00:00");
+    EXPECT_EQ(ElapsedText(-12LL * 3600 * 1000), "-12:00:00");
     EXPECT_EQ(ElapsedText(100LL * 3600 * 1000 + 59 * 60 * 1000 + 59999), "100:59:59");
     // Full timestamps: a process past midnight keeps a true elapsed time.
     const QDateTime before(QDate(2026, 3, 1), QTime(23, 59, 0));
-    EXPECT_EQ(ElapsedText(before, before.addSecs(3 * 60 + 5)), "0:3:5");
+    EXPECT_EQ(ElapsedText(before, before.addSecs(3 * 60 + 5)), "0:03:05");
+    // The time left: the rest at the pace so far, once something is done.
+    const struct { qint64 ms; double done; const char* left; } rows[] = {
+        {600'000, 0.25, "about 0:30:00 left"}, {1000, 0, ""}, {1000, 1, ""}, {0, 0.5, ""}};
+    for (const auto& r : rows)
+        EXPECT_EQ(format::TimeLeftText(r.ms, r.done), r.left);
 }

@@ -903,8 +903,11 @@ TEST_F(Form2Test, StopEndsAFileWipeNamingTheFileLeftPartWay)
     // Pressed while the progress is shown, part-way through the first file.
     int shown = 0;
     QObject::connect(w->ProgressBar1, &QProgressBar::valueChanged, [&](int) {
-        if (++shown == 5)
+        clock.advance(1000); // a second a pass
+        if (++shown == 5) {
+            EXPECT_TRUE(w->Text1->text().contains(", about ")) << w->Text1->text().toStdString();
             w->Command3->click();
+        }
     });
     w->Command1_Click();
     EXPECT_EQ(w->lastWipe.errorNumber, platform::ErrUserInterrupt);
