@@ -149,6 +149,8 @@ void frmInfo::Command2_Click()
 {
     try {
         std::unique_ptr<QPagedPaintDevice> printer = openPrinter();
+        if (!printer)
+            return; // the dialog was cancelled
         printHelpText(*printer, Label1->text(), Text1->toPlainText());
     } catch (const platform::RunTimeError& e) {
         // A failure other than the printer's own still gets a message: a

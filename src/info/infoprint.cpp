@@ -13,6 +13,9 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPrinter>
+#include <QPrintDialog>
+#include <QDir>
+#include <QApplication>
 #include <QPrinterInfo>
 #include <QRegularExpression>
 #include <QTextLayout>
@@ -118,9 +121,20 @@ std::unique_ptr<QPagedPaintDevice> defaultPrinter(const QPrinterInfo& printer)
     return device;
 }
 
-std::unique_ptr<QPagedPaintDevice> defaultPrinter()
+std::unique_ptr<QPagedPaintDevice> chosenPrinter()
 {
-    return defaultPrinter(QPrinterInfo::defaultPrinter());
+    auto device = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (QPrinterInfo::availablePrinters().isEmpty()) {
+        // No printer set up: the dialog offers a PDF file.
+        device->setOutputFormat(QPrinter::PdfFormat);
+        device->setOutputFileName(QDir::home().filePath(QStringLiteral("ZarvexWipe.pdf")));
+    }
+    QPrintDialog dialog(device.get(), QApplication::activeWindow());
+    if (dialog.exec() != QDialog::Accepted)
+        return nullptr;
+    if (!device->isValid())
+        throw platform::RunTimeError(platform::ErrPrinterInfo, device->printerName());
+    return device;
 }
 
 QString printerMessage(int errorNumber)
@@ -153,7 +167,7 @@ void setPrinterSource(PrinterSource source)
 
 std::unique_ptr<QPagedPaintDevice> openPrinter()
 {
-    return printerSource() ? printerSource()() : defaultPrinter();
+    return printerSource() ? printerSource()() : chosenPrinter();
 }
 
 } // namespace info

@@ -31,14 +31,16 @@ void printHelpText(QPagedPaintDevice& device, const QString& heading, const QStr
 // The system's default printer, or RunTimeError 484 when none is set up or
 // its information cannot be read.
 std::unique_ptr<QPagedPaintDevice> defaultPrinter(const QPrinterInfo& printer);
-std::unique_ptr<QPagedPaintDevice> defaultPrinter();
+// The print dialog: a printer, or a PDF file where there is none. Null for
+// Cancel (nothing is printed, and nothing needs saying).
+std::unique_ptr<QPagedPaintDevice> chosenPrinter();
 
 // The message for a printer failure (482, 483, 484); empty for any other
 // number.
 QString printerMessage(int errorNumber);
 
-// Where the viewer prints. Empty restores the default printer (tests print
-// to a PDF file).
+// Where the viewer prints. Empty restores the print dialog (tests print to
+// a PDF file).
 using PrinterSource = std::function<std::unique_ptr<QPagedPaintDevice>()>;
 void setPrinterSource(PrinterSource source);
 std::unique_ptr<QPagedPaintDevice> openPrinter();

@@ -166,6 +166,8 @@ void frmRecords::cmdPrint_Click()
     }
     try {
         std::unique_ptr<QPagedPaintDevice> printer = info::openPrinter();
+        if (!printer)
+            return; // the dialog was cancelled
         printCertificate(*printer, *record);
     } catch (const platform::RunTimeError& e) {
         const QString message = info::printerMessage(e.number());

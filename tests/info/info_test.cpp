@@ -14,10 +14,12 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -164,6 +166,19 @@ TEST_F(InfoTest, UnknownKeyOrUnreadableDatabaseGivesAnEmptyViewer)
 TEST_F(InfoTest, PrintsHeadingAfterFourEmptyLinesThenTheWholeTextOverPagesInTimesOrSaysWhyNot)
 {
     form1->menuItems.value("GenWipe")->trigger();
+    // Without a source set, Print opens the print dialog; Cancel prints
+    // nothing and says nothing.
+    setPrinterSource({});
+    bool dialogShown = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+            dialogShown = true;
+            dialog->reject();
+        }
+    });
+    infoWindow()->Command2_Click();
+    EXPECT_TRUE(dialogShown);
+    EXPECT_TRUE(prompter.texts.isEmpty());
     setPrinterSource([] { return defaultPrinter(QPrinterInfo()); });
     infoWindow()->Command2_Click();
     setPrinterSource([this] { return pdfPrinter(tmp.filePath("no/such/folder/x.pdf")); });
