@@ -19,6 +19,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -35,15 +36,27 @@ const struct {
     const char* heading;
     const char* sql;
 } kColumns[] = {
+    // How it ended first: seen without scrolling, however long the rest.
     {"ID", "id"},
-    {"Started", "replace(started, 'T', ' ')"},
-    {"Ended", "coalesce(replace(ended, 'T', ' '), '-')"},
+    {"Outcome", "outcome"},
+    {"Verification", "verification"},
+    {"Started", "started"},
+    {"Ended", "ended"},
     {"Process", "process"},
     {"Level", "level"},
     {"Drive", "drive_letter || ' [' || mount_point || ']'"},
     {"Passes", "passes_done || ' of ' || passes_planned"},
-    {"Verification", "verification"},
-    {"Outcome", "outcome"},
+};
+
+// The stored times (ISO, with the offset they were taken in) shown in this
+// computer's time and zone.
+class LocalTimeDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale&) const override
+    {
+        return localTimeText(QDateTime::fromString(value.toString(), Qt::ISODate));
+    }
 };
 
 QString listQuery()
@@ -93,6 +106,10 @@ void frmRecords::buildUi()
     tblRecords->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblRecords->verticalHeader()->hide();
     tblRecords->horizontalHeader()->setStretchLastSection(true);
+    auto* times = new LocalTimeDelegate(tblRecords);
+    for (int i = 0; i < int(std::size(kColumns)); ++i)
+        if (QByteArrayView(kColumns[i].sql) == "started" || QByteArrayView(kColumns[i].sql) == "ended")
+            tblRecords->setItemDelegateForColumn(i, times);
     outer->addWidget(tblRecords, 1);
 
     auto* buttons = new QHBoxLayout;

@@ -3,33 +3,33 @@
 #include "records/certificate.h"
 #include "records/store.h"
 
+#include <algorithm>
+
 namespace records {
 
 QStringList recordsTable(const QList<WipeRecord>& list)
 {
-    const QString row = QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9");
-    auto line = [&](const QStringList& f) {
-        return row.arg(f[0], -4)
-            .arg(f[1], -19)
-            .arg(f[2], -19)
-            .arg(f[3], -36)
-            .arg(f[4], -13)
-            .arg(f[5], -24)
-            .arg(f[6], -6)
-            .arg(f[7], -12)
-            .arg(f[8])
-            .trimmed();
-    };
-    QStringList lines{line({QStringLiteral("ID"), QStringLiteral("Started"), QStringLiteral("Ended"),
-                            QStringLiteral("Process"), QStringLiteral("Level"), QStringLiteral("Drive"),
-                            QStringLiteral("Passes"), QStringLiteral("Verification"), QStringLiteral("Outcome")})};
-    const QString time = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    QList<QStringList> rows{{QStringLiteral("ID"), QStringLiteral("Started"), QStringLiteral("Ended"),
+                             QStringLiteral("Process"), QStringLiteral("Level"), QStringLiteral("Drive"),
+                             QStringLiteral("Passes"), QStringLiteral("Verification"), QStringLiteral("Outcome")}};
     for (const WipeRecord& r : list)
-        lines << line({QString::number(r.id), r.started.toString(time),
-                       r.ended.isValid() ? r.ended.toString(time) : QStringLiteral("-"), processName(r.process),
-                       r.level.left(13), QStringLiteral("%1 [%2]").arg(r.drive.letter, r.drive.mountPoint),
-                       QStringLiteral("%1/%2").arg(r.passesDone).arg(r.passesPlanned), verificationName(r.verification),
-                       outcomeName(r.outcome)});
+        rows << QStringList{QString::number(r.id), localTimeText(r.started), localTimeText(r.ended),
+                            processName(r.process), r.level, QStringLiteral("%1 [%2]").arg(r.drive.letter, r.drive.mountPoint),
+                            QStringLiteral("%1/%2").arg(r.passesDone).arg(r.passesPlanned), verificationName(r.verification),
+                            outcomeName(r.outcome)};
+    // Each column as wide as its widest cell: long mount points and levels
+    // push the columns after them, they do not break them.
+    QList<qsizetype> widths(rows.first().size(), 0);
+    for (const QStringList& row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    QStringList lines;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c)
+            line += row[c].leftJustified(c + 1 < row.size() ? widths[c] + 2 : 0);
+        lines << line.trimmed();
+    }
     return lines;
 }
 

@@ -109,6 +109,11 @@ QString sizeText(std::uint64_t bytes)
     return text;
 }
 
+QString localTimeText(const QDateTime& time)
+{
+    return time.isValid() ? time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")) : QStringLiteral("-");
+}
+
 QString timeText(const QDateTime& time)
 {
     if (!time.isValid())

@@ -81,6 +81,9 @@ DriveFacts driveFacts(const QString& letter, const QString& nativeFolder);
 QString sizeText(std::uint64_t bytes);
 // "2026-01-01 10:00:00 +01:00"; "-" for an invalid time.
 QString timeText(const QDateTime& time);
+// The same moment in this computer's time and zone, as lists show it:
+// "2026-01-01 09:00:00 UTC"; "-" for an invalid time.
+QString localTimeText(const QDateTime& time);
 // How it ended, in one line: "Completed", "Stopped: Error 61: Disk full", ...
 QString outcomeText(const WipeRecord& r);
 // "Passed", "Failed: tmptxt1.txt: byte 12 ...", "Not run".

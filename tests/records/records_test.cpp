@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QRegularExpression>
+#include <QStyledItemDelegate>
 #include <gtest/gtest.h>
 
 using records::WipeRecord;
@@ -104,7 +106,14 @@ TEST_F(Records, OneWindowFromTheFileMenuListsNewestFirstAndPrintsOrSavesTheSelec
     ASSERT_EQ(model->rowCount(), 3);
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(model->index(row, 0).data().toInt(), 3 - row);
-    EXPECT_EQ(model->index(0, 5).data().toString() + '|' + model->index(0, 6).data().toString(), "G: [/media/stick]|7 of 10");
+    // How it ended comes first; times in this computer's zone.
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString() + '|' + model->headerData(2, Qt::Horizontal).toString(),
+              "Outcome|Verification");
+    EXPECT_EQ(model->index(0, 7).data().toString() + '|' + model->index(0, 8).data().toString(), "G: [/media/stick]|7 of 10");
+    const QModelIndex started = model->index(0, 3);
+    const auto* times = qobject_cast<const QStyledItemDelegate*>(w->tblRecords->itemDelegateForColumn(3));
+    ASSERT_NE(times, nullptr);
+    EXPECT_TRUE(times->displayText(started.data(), QLocale()).startsWith("2026-03-04 05:06:07 "));
 
     // Print: through the viewer's printer (a PDF file here), the newest.
     const QString printed = tmp.filePath("printed.pdf");
@@ -190,9 +199,16 @@ TEST_F(Records, ConsoleListsTheRecordsAndWritesACertificate)
     EXPECT_EQ(run({"records"}), 0);
     const QStringList lines = out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3) << out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith("ID    Started") &&
-                lines[1].startsWith("2     2026-03-04 05:06:07  2026-03-04 08:09:10  Security Wipe Entire Drive") &&
+    EXPECT_TRUE(lines[0].startsWith("ID  Started") &&
+                lines[1].contains(QRegularExpression("^2   2026-03-04 05:06:07 \\S+  2026-03-04 08:09:10 \\S+  Security "
+                                                     "Wipe Entire Drive")) &&
                 lines[1].simplified().endsWith("F: [/media/stick] 7/10 failed stopped")) << out.toStdString();
+    // Every column starts where its heading does.
+    for (const char* heading : {"Process", "Drive", "Outcome"})
+        EXPECT_EQ(lines[0].indexOf(heading), lines[1].indexOf(QRegularExpression(heading == QByteArray("Process") ? "Security"
+                                                                                 : heading == QByteArray("Drive") ? "F: \\["
+                                                                                                                  : "stopped")))
+            << out.toStdString();
 
     EXPECT_EQ(run({"records", "--pdf", tmp.filePath("newest.pdf")}), 0);
     EXPECT_TRUE(readPdf(tmp.filePath("newest.pdf")).text.contains("Wipe record 2 "));
