@@ -66,6 +66,14 @@ QString closeQuestion()
                                 QString(), QStringLiteral("Do you want to continue the Close Process?")});
 }
 
+// A group's rows close together: the window fits a 1280x1024 screen at
+// twice the scale.
+void tighten(QLayout* layout)
+{
+    layout->setContentsMargins(8, 2, 8, 4);
+    layout->setSpacing(2);
+}
+
 // An option button drawn without text, with its caption as a separate label.
 QRadioButton* optionRow(QVBoxLayout* into, const QString& name, const QString& caption,
                         const QString& tip)
@@ -134,6 +142,7 @@ void Form1::buildUi()
 
     auto* driveGroup = new QGroupBox(QStringLiteral("Select Drive"));
     auto* driveLayout = new QVBoxLayout(driveGroup);
+    tighten(driveLayout);
     Drive1 = new controls::DriveListBox(*services_.drives);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setToolTip(QStringLiteral("Drive to Process"));
@@ -143,6 +152,7 @@ void Form1::buildUi()
 
     auto* wipeGroup = new QGroupBox(QStringLiteral("Wipe Options"));
     auto* wipeLayout = new QVBoxLayout(wipeGroup);
+    tighten(wipeLayout);
     Option6 = optionRow(wipeLayout, QStringLiteral("Option6"), QStringLiteral("Complete Wipe"),
                         QStringLiteral("This option makes a Drive COMPLETELY UNRECOVERABLE"));
     Option7 = optionRow(wipeLayout, QStringLiteral("Option7"), QStringLiteral("Short Wipe"),
@@ -151,6 +161,7 @@ void Form1::buildUi()
 
     auto* fileGroup = new QGroupBox(QStringLiteral("File and Folder Wipes"));
     auto* fileLayout = new QHBoxLayout(fileGroup);
+    tighten(fileLayout);
     Check1 = new QCheckBox;
     Check1->setObjectName(QStringLiteral("Check1"));
     auto* checkLabel = new controls::ButtonCaption(QStringLiteral("Auto Wipe Free Space"), Check1);
@@ -160,6 +171,7 @@ void Form1::buildUi()
 
     auto* formatGroup = new QGroupBox(QStringLiteral("Format Type"));
     auto* formatLayout = new QVBoxLayout(formatGroup);
+    tighten(formatLayout);
     Option5 = optionRow(formatLayout, QStringLiteral("Option5"), QStringLiteral("NTFS"),
                         QStringLiteral("Use this Format for Windows NT, 2000 and XP"));
     Option4 = optionRow(formatLayout, QStringLiteral("Option4"), QStringLiteral("Fat32"),
@@ -686,7 +698,7 @@ void Form1::openFileWipeWindow(const QString& code)
         form2->show();
     }
     const bool fileMode = code == QStringLiteral("Fil");
-    form2->File1->setEnabled(fileMode);
+    form2->File1->setChoosable(fileMode);
     form2->Command2->setEnabled(fileMode);
 }
 

@@ -272,8 +272,8 @@ void Form2::connectHandlers()
     connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* node, int) {
         guarded(QStringLiteral("The folder choice"), [this, node] { TreeView1_NodeClick(node); });
     });
-    connect(File1, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        guarded(QStringLiteral("The file choice"), [this, item] { File1_Click(item); });
+    connect(File1, &controls::FileListBox::entryClicked, this, [this](int index) {
+        guarded(QStringLiteral("The file choice"), [this, index] { File1_Click(index); });
     });
     connect(Combo1, &QComboBox::activated, this,
             [this](int) { guarded(QStringLiteral("The file type choice"), [this] { Combo1_Click(); }); });
@@ -447,11 +447,11 @@ void Form2::Combo1_Click()
         pointFileList(TreeFolder);
 }
 
-void Form2::File1_Click(QListWidgetItem* item)
+void Form2::File1_Click(int index)
 {
-    if (!item)
+    if (index < 0 || index >= File1->listCount())
         return;
-    CurrentFile = tree::QualifyPath(File1Path()) + File1->entry(File1->row(item));
+    CurrentFile = tree::QualifyPath(File1Path()) + File1->entry(index);
     try {
         const auto native = services_.drives->table().toNative(CurrentFile);
         if (!native)
@@ -555,7 +555,7 @@ void Form2::closingSteps()
         w->setEnabled(true);
     Combo1->setEnabled(!folderMode_);
     Drive1_Change();
-    File1->setEnabled(!folderMode_);
+    File1->setChoosable(!folderMode_);
     Label8->setVisible(false);
     Text4->setVisible(false);
     Text4->setEnabled(false);

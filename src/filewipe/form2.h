@@ -21,7 +21,6 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QTreeWidgetItem;
@@ -55,7 +54,7 @@ public:
     // Handlers, named as the window's events.
     void Drive1_Change();
     void TreeView1_NodeClick(QTreeWidgetItem* node);
-    void File1_Click(QListWidgetItem* item);
+    void File1_Click(int index);
     void Combo1_Click();
     void Command1_Click();
     void Command2_Click();

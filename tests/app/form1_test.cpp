@@ -517,3 +517,13 @@ TEST_F(EntireDrive, AFillThatStopsLeavesOutTheSecondFormat)
     EXPECT_NE(w->Text2->text(), kSafe);
     EXPECT_TRUE(prompter.texts.last().contains("Error 57"));
 }
+
+// At QT_SCALE_FACTOR=2 a 1280x1024 screen is 640x512 of the window's own
+// pixels: the main window fits there, frame and title bar included.
+TEST_F(Form1Test, FitsA1280By1024ScreenAtScale2)
+{
+    auto w = makeWindow();
+    const QSize least = w->minimumSizeHint().expandedTo(w->minimumSize());
+    EXPECT_LE(least.width(), 640 - 10) << least.width() << "x" << least.height();
+    EXPECT_LE(least.height(), 512 - 40) << least.width() << "x" << least.height();
+}
