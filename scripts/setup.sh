@@ -8,10 +8,12 @@ cd "$(dirname "$0")/.."
 # metric-compatible face; poppler-utils lets the tests read printed PDFs.
 # dpkg-dev and file let cpack build the Debian package with its library
 # dependencies; desktop-file-utils and groff-base check its menu entry and
-# manual page.
+# manual page. xvfb, openbox, xdotool and x11-apps (xwd) run the window
+# under a real X server and window manager, driven by keys (tests/gui).
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
           libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
-          fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base btrfs-progs)
+          fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base btrfs-progs
+          xvfb openbox xdotool x11-apps)
 
 missing=()
 for p in "${packages[@]}"; do

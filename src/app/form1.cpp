@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "controls/screenfit.h"
 #include "controls/buttoncaption.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
@@ -12,7 +13,6 @@
 #include "platform/shutdown.h"
 #include "records/frmrecords.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -25,14 +25,12 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -140,7 +138,8 @@ void Form1::buildUi()
     Picture1 = info::makeLogo(QStringLiteral("Picture1"));
     left->addWidget(Picture1);
 
-    auto* driveGroup = new QGroupBox(QStringLiteral("Select Drive"));
+    // Alt+S reaches the drive list, Alt+P the process type.
+    auto* driveGroup = new QGroupBox(QStringLiteral("&Select Drive"));
     auto* driveLayout = new QVBoxLayout(driveGroup);
     tighten(driveLayout);
     Drive1 = new controls::DriveListBox(*services_.drives);
@@ -190,8 +189,9 @@ void Form1::buildUi()
     right->addWidget(Label11);
 
     auto* typeRow = new QHBoxLayout;
-    auto* typeLabel = new QLabel(QStringLiteral("PROCESS TYPE"));
+    auto* typeLabel = new QLabel(QStringLiteral("&PROCESS TYPE"));
     Combo1 = new QComboBox;
+    typeLabel->setBuddy(Combo1);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(true);
     Combo1->setInsertPolicy(QComboBox::NoInsert);
@@ -243,18 +243,19 @@ void Form1::buildUi()
     right->addLayout(buttons);
     right->addStretch(1);
 
-    Text5 = new QPlainTextEdit(kNote);
+    // A read-only box as tall as its text wraps to, at any width and font:
+    // a word-wrapping label in a box's frame and colours, never cut.
+    Text5 = new QLabel(kNote);
     Text5->setObjectName(QStringLiteral("Text5"));
-    Text5->setReadOnly(true);
-    Text5->setFocusPolicy(Qt::ClickFocus); // read, not changed: no Tab stop
-    Text5->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // As tall as its text wraps to, at any width and font: never cut. (The
-    // plain text layout counts its size in lines.)
-    connect(Text5->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, Text5,
-            [this](const QSizeF& lines) {
-                const int frame = Text5->frameWidth() * 2 + int(std::ceil(Text5->document()->documentMargin() * 2));
-                Text5->setFixedHeight(int(std::ceil(lines.height())) * Text5->fontMetrics().lineSpacing() + frame);
-            });
+    Text5->setWordWrap(true);
+    Text5->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    Text5->setMargin(4);
+    Text5->setBackgroundRole(QPalette::Base);
+    Text5->setAutoFillBackground(true);
+    Text5->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QSizePolicy asTallAsItsText(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    asTallAsItsText.setHeightForWidth(true);
+    Text5->setSizePolicy(asTallAsItsText);
     outer->addWidget(Text5);
 
     // Menu bar: File, then Help, Tutorials and About.
@@ -279,7 +280,7 @@ void Form1::buildUi()
     connect(Option6, &QRadioButton::clicked, this, &Form1::Option6_Click);
     connect(Option7, &QRadioButton::clicked, this, &Form1::Option7_Click);
     connect(mnuClose, &QAction::triggered, this, &Form1::FileClose_Click);
-    resize(780, 540);
+    controls::resizeWithinScreen(this, QSize(780, 540));
 }
 
 void Form1::form_load()

@@ -15,7 +15,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -93,7 +92,7 @@ public:
     QPushButton* Command2 = nullptr;
     QPushButton* Command3 = nullptr;
     QLabel* Label11 = nullptr;
-    QPlainTextEdit* Text5 = nullptr;
+    QLabel* Text5 = nullptr; // the NOTE, in a read-only box's frame
     QLabel* Picture1 = nullptr;
     QAction* mnuClose = nullptr;
     QMap<QString, QAction*> menuItems;

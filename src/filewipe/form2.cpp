@@ -1,4 +1,5 @@
 // The folder and file wipe window.
+#include "controls/screenfit.h"
 //
 // What the file list shows is what a wipe destroys, so every way the list is
 // pointed at a folder goes through pointFileList: a folder that cannot be read
@@ -159,7 +160,7 @@ void Form2::buildUi()
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::FileWipe);
     info::connectHelpMenus(menuItems, info::MenuWindow::FileWipe, this, *services_.prompter);
-    resize(860, 560);
+    controls::resizeWithinScreen(this, QSize(860, 560));
 }
 
 QWidget* Form2::createTreeColumn()

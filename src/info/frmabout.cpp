@@ -1,4 +1,5 @@
 #include "info/frmabout.h"
+#include "controls/screenfit.h"
 #include "controls/bringtofront.h"
 
 #include "info/logo.h"
@@ -67,7 +68,7 @@ frmAbout::frmAbout()
     buttons->addStretch(1);
     outer->addLayout(buttons);
     connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
-    resize(580, 240);
+    controls::resizeWithinScreen(this, QSize(580, 240));
 }
 
 frmAbout::~frmAbout()

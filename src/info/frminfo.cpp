@@ -1,4 +1,5 @@
 // The viewer holds a connection and a recordset on "MiscInfo" while it is
+#include "controls/screenfit.h"
 #include "controls/bringtofront.h"
 // open and lets both go when it closes, so the next topic opens a freshly
 // loaded viewer on whatever the database holds then. A database that cannot
@@ -112,7 +113,7 @@ void frmInfo::buildUi()
 
     connect(Command1, &QPushButton::clicked, this, &frmInfo::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmInfo::Command2_Click);
-    resize(680, 520);
+    controls::resizeWithinScreen(this, QSize(680, 520));
 }
 
 void frmInfo::form_load()

@@ -1,4 +1,5 @@
 #include "records/frmrecords.h"
+#include "controls/screenfit.h"
 #include "controls/bringtofront.h"
 #include "info/infoprint.h"
 #include "platform/errors.h"
@@ -128,7 +129,7 @@ void frmRecords::buildUi()
     connect(cmdPrint, &QPushButton::clicked, this, &frmRecords::cmdPrint_Click);
     connect(cmdSavePdf, &QPushButton::clicked, this, &frmRecords::cmdSavePdf_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
-    resize(980, 420);
+    controls::resizeWithinScreen(this, QSize(980, 420));
 }
 
 void frmRecords::reload()
