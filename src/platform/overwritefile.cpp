@@ -424,6 +424,24 @@ int OverwriteFile::wipeAttributes(const QByteArray& pattern, QStringList& proble
     return wiped;
 }
 
+namespace {
+std::function<void(OverwriteEvent)>& overwriteObserver()
+{
+    static std::function<void(OverwriteEvent)> observer;
+    return observer;
+}
+void tell(OverwriteEvent event)
+{
+    if (overwriteObserver())
+        overwriteObserver()(event);
+}
+} // namespace
+
+void setOverwriteObserver(std::function<void(OverwriteEvent)> observer)
+{
+    overwriteObserver() = std::move(observer);
+}
+
 void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length,
                                  const std::function<void(std::uint64_t)>& progress, const StreamMix& mix)
 {
@@ -482,14 +500,16 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
         if (progress)
             progress(done);
     }
+    tell(OverwriteEvent::Written);
 }
 
 void OverwriteFile::sync()
 {
     runBlocking([this] {
-        if (::fsync(fd_) != 0)
+        if (::fdatasync(fd_) != 0)
             throw errorFromErrno(errno, path_, QStringLiteral("flush"));
     });
+    tell(OverwriteEvent::Flushed);
 }
 
 ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length, const StreamMix& mix) const

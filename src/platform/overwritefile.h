@@ -58,6 +58,12 @@ struct OverwriteReach {
 // the same stream again gives the same bytes, for the read-back.
 using StreamMix = std::function<void(char* data, std::size_t size)>;
 
+// What the file wipe does to a file's contents, in order, for the tests of
+// its rules (every pass reaches the disk before the next begins). Nobody
+// listens unless a test does.
+enum class OverwriteEvent { Written, Flushed };
+void setOverwriteObserver(std::function<void(OverwriteEvent)> observer);
+
 // A chosen file opened for its wipe: one read-write descriptor from the first
 // pass to the deletion. Made by `WipeFolder::open`.
 class OverwriteFile {
@@ -92,7 +98,8 @@ public:
     // after every chunk.
     void writePattern(const QByteArray& pattern, std::uint64_t length,
                       const std::function<void(std::uint64_t)>& progress = {}, const StreamMix& mix = {});
-    // Flushes what was written to stable storage.
+    // Flushes what was written to stable storage (its data and what finds
+    // it again: fdatasync, as shred does).
     void sync();
     // Reads bytes 0 to `length` - 1 back past the page cache, in the chunks
     // a pass writes, and compares them with `pattern` repeated (mixed with

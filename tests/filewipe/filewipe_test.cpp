@@ -36,6 +36,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -159,6 +160,27 @@ TEST_F(FileWipe, EveryPassWritesTheWholeFileWithEitherRoutine)
             EXPECT_EQ(view.value, ownFile ? c.blocks : -1);
         }
     }
+}
+
+// Every pass reaches the disk before the next one begins: between two
+// writes of a file's contents there is always a flush, and the last write is
+// flushed too (seen through the platform's observer), small file or large.
+TEST_F(FileWipe, EveryPassIsFlushedBeforeTheNextBegins)
+{
+    ASSERT_TRUE(put("small.txt", "secret"));
+    ASSERT_TRUE(put("large.bin", testsupport::repeated("old-data-", 1'200'000)));
+    std::string events;
+    platform::setOverwriteObserver(
+        [&](platform::OverwriteEvent e) { events += e == platform::OverwriteEvent::Written ? 'w' : 'f'; });
+    const QString home = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(volume->folder()));
+    const int rc = app::runConsole({"files", "--yes", "small.txt", "large.bin"}, {&platform::systemDrives(), nullptr, &clock});
+    QDir::setCurrent(home);
+    platform::setOverwriteObserver({});
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(events.find("ww"), std::string::npos) << events;
+    EXPECT_TRUE(!events.empty() && events.back() == 'f') << events;
+    EXPECT_GE(std::count(events.begin(), events.end(), 'f'), 41 + 21) << events;
 }
 
 TEST_F(FileWipe, LetterPatternsTypesAndDriveRoots)
