@@ -336,10 +336,17 @@ void OverwriteFile::writeAt(const char* data, std::size_t size, std::uint64_t of
 namespace {
 
 // A chunk of the pattern repeated: every chunk starts at a whole repeat.
-void fillWithPattern(char* chunk, const QByteArray& pattern)
+// `size` bytes of `pattern` repeated from its start: one copy, then what is
+// there copied after itself (a 4 KiB file's pass must not pay for 800 KiB).
+void fillWithPattern(char* chunk, const QByteArray& pattern, std::size_t size = kChunk)
 {
-    for (std::size_t i = 0; i < kChunk; ++i)
-        chunk[i] = pattern[static_cast<qsizetype>(i % static_cast<std::size_t>(pattern.size()))];
+    const std::size_t first = std::min(size, static_cast<std::size_t>(pattern.size()));
+    std::memcpy(chunk, pattern.constData(), first);
+    for (std::size_t filled = first; filled < size;) {
+        const std::size_t more = std::min(filled, size - filled);
+        std::memcpy(chunk + filled, chunk, more);
+        filled += more;
+    }
 }
 
 } // namespace
@@ -447,16 +454,20 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
 {
     if (pattern.isEmpty() || length == 0)
         return;
-    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    // Buffers only as large as the longest piece: a small file's pass
+    // neither allocates nor fills a whole chunk.
+    const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length));
+    const std::size_t bufferSize = (span + kDirectAlign - 1) / kDirectAlign * kDirectAlign;
+    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, bufferSize)));
     // Mixed, each chunk is the pattern with the stream's next bytes: two
     // buffers, so that the next is mixed while the worker writes the last.
     std::unique_ptr<char, FreeDeleter> mixed[2];
     for (auto& buffer : mixed)
         if (mix)
-            buffer.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+            buffer.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, bufferSize)));
     if (!plain || (mix && (!mixed[0] || !mixed[1])))
         throw RunTimeError(ErrOutOfMemory, path_);
-    fillWithPattern(plain.get(), pattern);
+    fillWithPattern(plain.get(), pattern, span);
     const auto pieceAt = [&](std::uint64_t done) {
         return static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length - done));
     };
