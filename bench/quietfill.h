@@ -28,6 +28,12 @@ public:
         messages << text;
         return false;
     }
+    // The question before the wipe: the bench was started to wipe.
+    bool confirm(const QString& text) override
+    {
+        messages << text;
+        return true;
+    }
     QStringList messages;
 };
 
