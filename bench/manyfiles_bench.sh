@@ -51,8 +51,8 @@ for kind in ext4 ntfs; do
     fi || { echo "$kind: cannot mount" >&2; continue; }
     mounts+=("$mnt")
     mountpoint -q "$mnt" || { echo "$kind: not mounted" >&2; continue; }
-    for spec in "200 4 41" "2000 4 41" "50 1024 21"; do
-        read -r count kib passes <<<"$spec"
+    for layout in "200 4 41" "2000 4 41" "50 1024 21"; do
+        read -r count kib passes <<<"$layout"
         engine=() shredded=()
         for ((r = 0; r < repeats; r++)); do
             make_files "$mnt/d" "$count" "$kib"
