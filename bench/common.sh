@@ -13,13 +13,14 @@ needs_tools() { # tool...
     done
 }
 
-# bench_program NAME VAR: sets `program` to the benchmark program NAME, from
-# $VAR or the build folders beside the scripts; exits when there is none.
+# bench_program NAME VAR [FOLDER]: sets `program` to the benchmark program
+# NAME, from $VAR or FOLDER (tools, or bin for the program itself) of the
+# build folders beside the scripts; exits when there is none.
 bench_program() {
     local c
     program=${!2:-}
     if [[ -z $program ]]; then
-        for c in "$here/../build-bench/tools/$1" "$here/../build/tools/$1"; do
+        for c in "$here/../build-bench/${3:-tools}/$1" "$here/../build/${3:-tools}/$1"; do
             if [[ -x $c ]]; then program=$c; break; fi
         done
     fi
@@ -33,4 +34,14 @@ remove_work() {
     else
         rm -rf --one-file-system "$work"
     fi
+}
+
+# Unmounts every folder in `mounts`, the last mounted first, then deletes
+# $work as remove_work does: the clean-up of the scripts that mount images.
+unmount_all() {
+    local i
+    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+        umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}"
+    done
+    remove_work
 }

@@ -13,21 +13,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 repeats=${REPEATS:-1}
 source "$here/common.sh"
 needs_root "it mounts images"
-program=${ZARVEX_PROGRAM:-}
-for c in "$here/../build/bin/zarvexwipe" "$here/../build-bench/bin/zarvexwipe"; do
-    [[ -z $program && -x $c ]] && program=$c
-done
-[[ -n $program && -x $program ]] || { echo "$me: zarvexwipe not found; build it or set ZARVEX_PROGRAM" >&2; exit 2; }
+bench_program zarvexwipe ZARVEX_PROGRAM bin
 needs_tools mkfs.ext4 mkfs.ntfs ntfs-3g shred
 
 work=$(mktemp -d /tmp/zarvexmany.XXXXXX)
 mounts=()
-cleanup() {
-    set +e
-    local i
-    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}"; done
-    remove_work
-}
+cleanup() { set +e; unmount_all; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 

@@ -18,14 +18,7 @@ needs_tools mkfs.ext4 mkfs.ntfs ntfs-3g shred
 
 work=$(mktemp -d /tmp/zarvexowbench.XXXXXX)
 mounts=()
-cleanup() {
-    set +e
-    local i
-    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
-        umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}"
-    done
-    remove_work
-}
+cleanup() { set +e; unmount_all; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 

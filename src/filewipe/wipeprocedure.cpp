@@ -87,6 +87,7 @@ private:
         std::int64_t size;
     };
     QList<Chosen> chosenFiles() const;
+    QList<Chosen> chosen_; // read once: the question and the record name the same files
     bool agreed();
     QString shownFolder() const;
     void prepareChosen();
@@ -162,6 +163,7 @@ FileWipeResult Run::go()
         for (int i = 0; i < view_.entryCount(); ++i)
             result_.filesChosen += view_.entrySelected(i) ? 1 : 0;
         folder_.emplace(native(withBackslash(view_.listFolder().isEmpty() ? TargetFolder : view_.listFolder())));
+        chosen_ = chosenFiles();
         if (!agreed()) {
             result_.declined = true;
             view_.setStatus(QStringLiteral("Nothing was wiped"));
@@ -219,7 +221,7 @@ QList<Run::Chosen> Run::chosenFiles() const
 // passes.
 bool Run::agreed()
 {
-    const QList<Chosen> chosen = chosenFiles();
+    const QList<Chosen>& chosen = chosen_;
     if (chosen.isEmpty() && !ctx_.folderMode)
         return true; // nothing to destroy
     std::int64_t bytes = 0;
@@ -399,7 +401,7 @@ void Run::beginRecord()
     QList<records::WipedItem> items;
     int planned = 0;
     std::int64_t total = 0;
-    for (const Chosen& c : chosenFiles()) {
+    for (const Chosen& c : chosen_) {
         items << records::WipedItem{platform::readableName(c.path), c.size, false};
         planned += passCountFor(std::max(c.size, kShortestPass)) + 1;
         total += c.size;

@@ -10,36 +10,42 @@ static QString displayText(QString text)
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+namespace {
+
+// One box of the application's own: its title, no icon, these buttons. A
+// default button also answers Escape.
+int ask(const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text), buttons,
+                    QApplication::activeWindow());
+    if (defaultButton != QMessageBox::NoButton) {
+        box.setDefaultButton(defaultButton);
+        box.setEscapeButton(defaultButton);
+    }
+    return box.exec();
+}
+
+} // namespace
+
 void MessageBoxPrompter::message(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
-    box.exec();
+    ask(text, QMessageBox::Ok);
 }
 
 bool MessageBoxPrompter::askYesNo(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
-                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
-    return box.exec() == QMessageBox::Yes;
+    return ask(text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool MessageBoxPrompter::confirm(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
-                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return ask(text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 Answer MessageBoxPrompter::askYesNoCancel(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    const int answer = box.exec();
+    const int answer = ask(text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Cancel);
     return answer == QMessageBox::Yes ? Answer::Yes : answer == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
