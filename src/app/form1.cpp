@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
 #include "controls/buttoncaption.h"
 #include "controls/drivelistbox.h"
@@ -118,6 +119,7 @@ Form1::Form1(platform::Services services, std::function<void()> endProgram, QWid
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildUi();
+    controls::DefaultButton::install(this, Command1);
     form_load();
 }
 

@@ -1,5 +1,6 @@
 // The folder and file wipe window.
 #include "controls/screenfit.h"
+#include "controls/defaultbutton.h"
 //
 // What the file list shows is what a wipe destroys, so every way the list is
 // pointed at a folder goes through pointFileList: a folder that cannot be read
@@ -127,6 +128,7 @@ Form2::Form2(platform::Services services, MainWindowFactory newMainWindow, std::
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildUi();
+    controls::DefaultButton::install(this, Command1);
     form_load();
     // Only now: start-up runs the drive change itself, once, after the hooks.
     connectHandlers();

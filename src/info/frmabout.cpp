@@ -1,4 +1,5 @@
 #include "info/frmabout.h"
+#include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
 #include "controls/bringtofront.h"
 
@@ -68,6 +69,7 @@ frmAbout::frmAbout()
     buttons->addStretch(1);
     outer->addLayout(buttons);
     connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
+    controls::DefaultButton::install(this, Command1);
     controls::resizeWithinScreen(this, QSize(580, 240));
 }
 

@@ -1,5 +1,6 @@
 // The viewer holds a connection and a recordset on "MiscInfo" while it is
 #include "controls/screenfit.h"
+#include "controls/defaultbutton.h"
 #include "controls/bringtofront.h"
 // open and lets both go when it closes, so the next topic opens a freshly
 // loaded viewer on whatever the database holds then. A database that cannot
@@ -66,6 +67,7 @@ frmInfo::frmInfo(platform::Prompter& prompter) : prompter_(prompter)
     setObjectName(QStringLiteral("frmInfo"));
     setAttribute(Qt::WA_DeleteOnClose);
     buildUi();
+    controls::DefaultButton::install(this, Command1);
 }
 
 frmInfo::~frmInfo()

@@ -1,4 +1,5 @@
 #include "records/frmrecords.h"
+#include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
 #include "controls/bringtofront.h"
 #include "info/infoprint.h"
@@ -81,6 +82,7 @@ frmRecords::frmRecords(platform::Prompter& prompter, const QString& file)
                                             QStringLiteral("PDF files (*.pdf)"));
     };
     buildUi();
+    controls::DefaultButton::install(this, cmdClose);
     reload();
 }
 

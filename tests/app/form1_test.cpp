@@ -14,6 +14,7 @@
 #include "support/volumes.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
 #include <QApplication>
@@ -202,8 +203,8 @@ TEST_F(Form1Test, DriveThatMovedToAnotherLetterIsNotWiped)
     EXPECT_TRUE(w->Command1->isEnabled());
 }
 
-// The Wipe button names the chosen process however it was chosen. A
-// free-space wipe starts only after a Yes to the question that names the
+// The Wipe button names the chosen process however it was chosen, and Enter
+// presses it. A free-space wipe starts only after a Yes to the question that names the
 // drive, its mount point and the passes; its end brings the window back to
 // the system drive (here the program's own) without a warning meant for a
 // user's choice.
@@ -225,7 +226,8 @@ TEST_F(Form1Test, FreeSpaceIsWipedOnlyAfterAYesAndEndsWithoutAWarning)
         w->Drive1->setDrive("t:");
         choose(*w, 3);
         prompter.texts.clear();
-        w->Command1_Click();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier); // presses the default button: Wipe
+        QApplication::sendEvent(w->Drive1, &enter);
         ASSERT_EQ(prompter.confirmations.size(), 1);
         EXPECT_TRUE(prompter.confirmations[0].startsWith("Wipe the free space of T: [" + targetDir.path() + "] (") &&
                     prompter.confirmations[0].endsWith(" free), 12 passes?"))
