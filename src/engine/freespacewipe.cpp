@@ -1,4 +1,5 @@
 #include "engine/freespacewipe.h"
+#include "platform/journalchurn.h"
 #include "platform/fillfile.h"
 #include "platform/volumelock.h"
 #include "drives/driveinfo.h"
@@ -100,6 +101,17 @@ QString trimmedMessage(const QString& drive)
     return QStringLiteral("The free space of Drive %1 was also trimmed: the drive was told that it is free, so a "
                           "flash drive or thin volume can let go of the old copies it keeps.")
         .arg(drive.left(2).toUpper());
+}
+
+QString journalMessage(const QString& drive, bool complete)
+{
+    return complete ? QStringLiteral("The journal of Drive %1 (ext4) was written over too: the names of deleted files "
+                                     "that it kept are gone.")
+                          .arg(drive.left(2).toUpper())
+                    : QStringLiteral("The journal of Drive %1 (ext4) could not be written over in %2 s: it may still "
+                                     "hold the names of deleted files.")
+                          .arg(drive.left(2).toUpper())
+                          .arg(platform::kJournalChurnMs / 1000);
 }
 
 QString failingDriveWarning(const QString& drive)
@@ -322,6 +334,7 @@ FillOutcome FillProcedure::run(int passes)
     s_.PatternCallCount = 0;
     spaceMissed_ = false;
     trimmed_ = false;
+    journal_ = {};
     unwritable_ = false;
     quotaHit_ = false;
     unreachedKB_ = 0;
@@ -414,6 +427,12 @@ FillOutcome FillProcedure::run(int passes)
     // Flash and thin storage keep what the fill wrote, and older copies,
     // until told the space is free.
     trimmed_ = !factory_ && platform::trimFreeSpace(folder_);
+    // The journal keeps copies of the folder blocks each deletion changed:
+    // the names of deleted files, where no fill reaches.
+    if (!factory_ && platform::onExt4(folder_)) {
+        view_.setStatus(QStringLiteral("Overwriting the journal of drive %1").arg(drive.left(2).toUpper()));
+        journal_ = platform::churnJournal(folder_, platform::kJournalChurnMs);
+    }
     return finish(drive, outOfReach, reserveLeft);
 }
 
@@ -649,6 +668,12 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
     }
     if (trimmed_)
         prompter.message(trimmedMessage(drive));
+    if (journal_.ran) {
+        const QString said = journalMessage(drive, journal_.complete);
+        prompter.message(said);
+        if (record_)
+            record_->addNote(said);
+    }
     // Said last: what the user must act on.
     outcome.verification = verified_.result;
     if (verified_.result == platform::Verification::Failed) {

@@ -4,6 +4,7 @@
 // again. One procedure, two pass counts.
 #include "engine/filltarget.h"
 #include "engine/fillview.h"
+#include "platform/journalchurn.h"
 #include "platform/errors.h"
 #include "platform/services.h"
 #include "records/recorder.h"
@@ -104,6 +105,7 @@ private:
     bool quotaHit_ = false;    // a disk quota stopped a pass, not the drive
     double unreachedKB_ = 0;   // the most a pass left free for no reason it could name
     bool trimmed_ = false;     // the device was told the free space is free
+    platform::JournalChurn journal_; // the ext4 journal written over
     records::Recorder* record_ = nullptr;
     std::unique_ptr<records::Recorder> ownRecord_;
     std::uint64_t bytesWritten_ = 0;
@@ -124,5 +126,7 @@ int driveFillPasses(std::int16_t wipeLevel);
 QString failingDriveWarning(const QString& drive);
 // Said after a wipe whose drive took the trim of its free space.
 QString trimmedMessage(const QString& drive);
+// What was done about the ext4 journal, said only where it has one.
+QString journalMessage(const QString& drive, bool complete);
 
 } // namespace engine

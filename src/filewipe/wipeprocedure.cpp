@@ -7,6 +7,7 @@
 #include "platform/prompter.h"
 #include "records/recorder.h"
 
+#include <QFileInfo>
 #include <QLocale>
 
 #include <map>
@@ -20,7 +21,6 @@ namespace {
 
 constexpr std::int64_t kShortestPass = 1'000;
 // How long writing the journal over may take at most.
-constexpr int kJournalChurnMs = 30'000;
 
 // What ends a run early, by error number; any other error gives up the one
 // file and the run goes on.
@@ -478,15 +478,17 @@ void Run::removeFolder()
 // file has been wiped, it is written over.
 void Run::overwriteJournal()
 {
-    if (result_.filesWiped == 0)
+    // A removed folder's parent is on its volume.
+    const QString where = result_.folderRemoved ? QFileInfo(folder_->path()).path() : folder_->path();
+    if (result_.filesWiped == 0 || !platform::onExt4(where))
         return;
     view_.setStatus(QStringLiteral("Overwriting the journal of drive %1").arg(view_.driveEntry().left(2).toUpper()));
-    const platform::JournalChurn churn = platform::churnJournal(folder_->path(), kJournalChurnMs);
+    const platform::JournalChurn churn = platform::churnJournal(where, platform::kJournalChurnMs);
     if (!churn.ran || churn.complete)
         return;
     const QString left = QStringLiteral("the drive's journal (ext4) could not be written over in %1 s: it may still "
                                         "hold old copies of the wiped files' names%2")
-                             .arg(kJournalChurnMs / 1000)
+                             .arg(platform::kJournalChurnMs / 1000)
                              .arg(attributesWiped_ > 0 ? QStringLiteral(" and extended attributes") : QString());
     // Attribute values are data: a copy of them left is an unreached copy.
     // Names alone are said in the record.

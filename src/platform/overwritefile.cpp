@@ -264,6 +264,11 @@ void WipeFolder::destroy()
             if (!empty)
                 throw errorFromErrno(ENOTEMPTY, path_, QStringLiteral("remove folder"));
         }
+        // Its blocks are freed as it goes, and a freed block keeps what its
+        // last write home left there: flushed now, they hold the folder as
+        // it is, its wiped files' names cleared (ext4 clears a deleted
+        // name), not as it was when the names were in it.
+        ::syncfs(fd_);
         Fd parent;
         parent.fd = ::openat(fd_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (parent.fd < 0)
