@@ -70,7 +70,15 @@ layout)
 usr/bin/zarvexwipe 755
 usr/libexec/zarvexwipe/zarvexformat 755
 usr/share/applications/zarvexwipe.desktop 644
+usr/share/doc/zarvexwipe/copyright 644
+usr/share/icons/hicolor/16x16/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/24x24/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/32x32/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/48x48/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/64x64/apps/zarvexwipe.png 644
 usr/share/icons/hicolor/128x128/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/256x256/apps/zarvexwipe.png 644
+usr/share/icons/hicolor/scalable/apps/zarvexwipe.svg 644
 usr/share/man/man1/zarvexwipe.1.gz 644
 usr/share/polkit-1/actions/org.zarvexwipe.format.policy 644
 usr/share/zarvexwipe/ZarvexWipe.db 644
