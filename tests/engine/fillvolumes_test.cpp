@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <utility>
 
 using namespace testsupport;
@@ -198,6 +199,42 @@ TEST(FillVolumes, Ext4ReserveIsReleasedForTheFillAndPutBackAfter)
     EXPECT_TRUE(fill.prompter.texts[0].startsWith("The Free Space Wipe of Drive T: stopped before it was complete."
                                                   "\r\n\r\nError 75: Path/File access error"));
     EXPECT_EQ(readText(knob), before);
+}
+
+// Deleted files' names: in the free space (a deleted folder's blocks), in
+// the slack of folders in use and in the ext4 journal. After a wipe none is
+// left in the raw image, in UTF-8 or in UTF-16.
+TEST(FillVolumes, NoDeletedFileNameIsLeftInTheRawImage)
+{
+    for (const auto kind : {ScratchVolume::Kind::Ext4}) {
+        ScratchVolume volume(kind, 16);
+        if (!volume.ok())
+            GTEST_SKIP() << volume.skipReason().toStdString();
+        EnvGuard env("ZARVEX_DRIVES", driveMap(volume));
+        const QString mark = QStringLiteral("zqxdeletedname");
+        QDir root(volume.folder());
+        ASSERT_TRUE(root.mkpath("docs") && root.mkpath("gone"));
+        for (int i = 0; i < 150; ++i) {
+            const QString folder = i < 50 ? QString() : i < 100 ? QStringLiteral("docs/") : QStringLiteral("gone/");
+            ASSERT_TRUE(writeFile(root.filePath(QStringLiteral("%1%2-letter-%3.docx").arg(folder, mark).arg(i)),
+                                  QByteArray(40 + 97 * i, 'x')));
+        }
+        ::sync(); // the names reach the disk and its journal
+        for (const QString& name : root.entryList({mark + "*"}, QDir::Files))
+            ASSERT_TRUE(root.remove(name));
+        ASSERT_TRUE(QDir(root.filePath("docs")).removeRecursively() && QDir(root.filePath("gone")).removeRecursively());
+        const QByteArray wide(reinterpret_cast<const char*>(mark.utf16()), mark.size() * 2);
+        auto names = [&] {
+            return testsupport::countInFile(volume.image(), mark.toUtf8()) + testsupport::countInFile(volume.image(), wide);
+        };
+        ASSERT_TRUE(volume.unmount());
+        ASSERT_GT(names(), 0);
+        ASSERT_TRUE(volume.remount());
+        FillHarness fill;
+        EXPECT_TRUE(fill.runFill(1).completed);
+        ASSERT_TRUE(volume.unmount());
+        EXPECT_EQ(names(), 0);
+    }
 }
 
 // Faults of real machines, through the real procedure: a quota that stops
