@@ -134,4 +134,14 @@ std::optional<platform::NtfsTable> DiskFillTarget::table()
     return platform::ntfsTable(source_);
 }
 
+std::int64_t DiskFillTarget::folderSize(const QString& drivePath)
+{
+    return platform::folderSize(native(drivePath));
+}
+
+bool DiskFillTarget::fillFolderRecord(const QString& drivePath)
+{
+    return platform::fillFolderRecord(native(drivePath));
+}
+
 } // namespace engine

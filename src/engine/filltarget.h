@@ -46,6 +46,11 @@ public:
     virtual void flush() = 0;
     // NTFS's master file table now; nullopt elsewhere or when unreadable.
     virtual std::optional<platform::NtfsTable> table() = 0;
+    // The size a folder reports (NTFS: its index's), to see it change.
+    virtual std::int64_t folderSize(const QString& drivePath) = 0;
+    // The largest attribute that the folder's own record still takes is
+    // written and removed again; false when none could be.
+    virtual bool fillFolderRecord(const QString& drivePath) = 0;
 };
 
 class FillTarget {
@@ -92,6 +97,8 @@ public:
     void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) override;
     void flush() override;
     std::optional<platform::NtfsTable> table() override;
+    std::int64_t folderSize(const QString& drivePath) override;
+    bool fillFolderRecord(const QString& drivePath) override;
     const QString& folder() const { return folder_; }
 
 protected:

@@ -335,6 +335,7 @@ FillOutcome FillProcedure::run(int passes)
     spaceMissed_ = false;
     trimmed_ = false;
     journal_ = {};
+    rootIndexCovered_.reset();
     unwritable_ = false;
     quotaHit_ = false;
     unreachedKB_ = 0;
@@ -668,6 +669,19 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
     }
     if (trimmed_)
         prompter.message(trimmedMessage(drive));
+    if (rootIndexCovered_) {
+        const QString said = *rootIndexCovered_
+                                 ? QStringLiteral("The unused blocks of the root folder's index on Drive %1 (NTFS) "
+                                                  "were written over, and its blocks in use as far as names of the "
+                                                  "wipe's own reach.")
+                                 : QStringLiteral("The index of the root folder of Drive %1 (NTFS) could not be "
+                                                  "written over whole without growing it: it may still hold names of "
+                                                  "files deleted before the wipe.");
+        if (!*rootIndexCovered_)
+            prompter.message(said.arg(drive.left(2).toUpper()));
+        if (record_)
+            record_->addNote(said.arg(drive.left(2).toUpper()));
+    }
     if (journal_.ran) {
         const QString said = journalMessage(drive, journal_.complete);
         prompter.message(said);
@@ -859,7 +873,10 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     if (s_.FreeSpaceKB > kUnreachedKB && !pass.records().keepsMetadataRoom() && !unwritable_)
         unreachedKB_ = std::max(unreachedKB_, s_.FreeSpaceKB);
     pass.close();
-    pass.records().fill(shared); // while the drive is full
+    // While the drive is full: once, for the names deleted before the wipe.
+    if (p == 1)
+        rootIndexCovered_ = pass.records().coverRootIndex();
+    pass.records().fill(shared);
     recordFiles_ = pass.records().filesMade();
     fillBuffers().clear();
     probe();

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <memory>
 
@@ -106,6 +107,7 @@ private:
     double unreachedKB_ = 0;   // the most a pass left free for no reason it could name
     bool trimmed_ = false;     // the device was told the free space is free
     platform::JournalChurn journal_; // the ext4 journal written over
+    std::optional<bool> rootIndexCovered_; // NTFS: the root's index written over whole
     records::Recorder* record_ = nullptr;
     std::unique_ptr<records::Recorder> ownRecord_;
     std::uint64_t bytesWritten_ = 0;

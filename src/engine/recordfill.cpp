@@ -14,8 +14,8 @@ namespace {
 // a 1 KiB record beside a 32-character name (header, times, name and data
 // headers take some 340 bytes), so no file needs a cluster of a full drive.
 constexpr RecordPolicy kPolicies[] = {
-    {"btrfs", 0, 8000, 255, false, false, true},
-    {"ntfs", 560, 0, 32, true, true, false},
+    {"btrfs", 0, 8000, 255, false, false, true, false},
+    {"ntfs", 560, 0, 32, true, true, false, true},
 };
 
 // Free records left alone while clusters are free (the index-room step): a
@@ -151,6 +151,65 @@ void RecordFill::fill(const FillBuffers& pattern)
         ++made_;
     }
     space_->flush();
+}
+
+// Long names first, 63 characters: two such entries fit in the index's part
+// of the root's record, where longer ones would push it out into a record
+// of its own. An entry that lands there changes the size the folder
+// reports: the index would grow past its blocks next, so the names stop.
+// Then short names just before each long one, until its block refuses
+// another: a block is written only as far as its entries reach, and a full
+// block's last bytes (less than a long entry) take short entries.
+std::optional<bool> RecordFill::coverRootIndex()
+{
+    if (!policy_ || !policy_->coversRootIndex)
+        return std::nullopt;
+    constexpr int kLongName = 63;
+    const QString root = drive_.left(2) + u'\\';
+    const std::int64_t size = space_->folderSize(root);
+    const QDateTime deadline = clock_.now().addSecs(kMaxRecordSeconds);
+    const qsizetype before = created_.size(); // the names join the files deleted if the wipe ends now
+    auto shortName = [&](int n) { return root + QStringLiteral("tmptxtn%1").arg(n, 7, 10, QChar(u'0')); };
+    // Made, or refused for want of room (61): the end of what the blocks take.
+    auto make = [&](const QString& path) {
+        try {
+            target_.create(path)->close();
+            created_ << path;
+            return true;
+        } catch (const platform::RunTimeError& e) {
+            if (e.number() == platform::ErrDiskFull)
+                return false;
+            if (e.number() != platform::ErrPathFileAccess || !target_.exists(path))
+                throw; // (a name that is there already is passed by)
+            return true;
+        }
+    };
+    auto unchanged = [&](int n) {
+        if (n % kCheckEvery == 0)
+            clock_.yield();
+        return clock_.now() <= deadline && space_->folderSize(root) == size;
+    };
+    bool whole = false;
+    try {
+        int longNames = 0;
+        while (longNames < kMaxRecordFiles && unchanged(longNames) &&
+               make(shortName(longNames) + QString(kLongName - 14, u'x')))
+            ++longNames;
+        whole = longNames < kMaxRecordFiles && unchanged(longNames);
+        for (int n = 0; whole && n <= longNames; ++n) {
+            for (char16_t c = u'a'; c < u'x' && make(shortName(n) + QChar(c));)
+                ++c; // the block of name n is full when one is refused
+            whole = unchanged(n);
+        }
+        whole = space_->fillFolderRecord(root) && whole;
+    } catch (const platform::RunTimeError&) {
+        whole = false; // the root takes no file of the caller's, or the drive has gone
+    }
+    while (created_.size() > before) {
+        target_.remove(created_.last());
+        created_.removeLast();
+    }
+    return whole;
 }
 
 void RecordFill::deleteFiles()

@@ -17,6 +17,19 @@
 // time it takes to delete them) low: some 2,500 fill a 110 MiB volume's
 // 32 MiB of metadata.
 //
+// NTFS keeps a folder's index blocks when their entries go: a block no
+// longer used, and the room past the last entry of one in use, hold the
+// deleted names, where no fill reaches. While the drive is full, names made
+// in the root take the free blocks one by one (a split takes the lowest free
+// block and writes it afresh, and a block splits only when full); the split
+// that would need a new block is refused for want of a cluster, which ends
+// it without the folder growing. The root's own record keeps names past its
+// end too: the largest attribute it still takes is written and removed.
+// Measured on a 256 MiB volume: 591 copies of deleted names in 20 index
+// blocks and the record, 0 after. A block in use that holds only names
+// sorting before the wipe's own ("$MFT" ... ".") takes none of them: past
+// its last entry, what it held before stays.
+//
 // NTFS would grow its table for new records once the free ones are taken,
 // and never shrink it again: the count stays within the free records the
 // table already holds. Its folder index needs clusters of its own, so room
@@ -42,6 +55,7 @@ struct RecordPolicy {
     bool makeIndexRoom;     // names go into a folder index that needs clusters
     bool boundByTable;      // stop at the table's free records (it must not grow)
     bool keepsMetadataRoom; // its free space counts room only its records may use
+    bool coversRootIndex;   // a folder's index keeps blocks with deleted names
 };
 const RecordPolicy* recordPolicy(const QString& fsType);
 
@@ -62,6 +76,10 @@ public:
     // After the data fill: files until the file system refuses one, the
     // table has no free record left, or the bound is reached; then flushed.
     void fill(const FillBuffers& pattern);
+    // While the drive is full: the root folder's index and record written
+    // over (NTFS), so that no deleted name stays in them: whether that was
+    // done whole; nothing where the file system keeps no such index.
+    std::optional<bool> coverRootIndex();
     // Deletes the files and their folder.
     void deleteFiles();
 

@@ -91,6 +91,12 @@ void writeSmallFile(const QString& nativePath, const QByteArray& data, const QBy
 // its owner alone and marked with `mark` when given, and removes an empty
 // one; both throw RunTimeError.
 void makeFolder(const QString& nativePath, const QByteArray& mark = {});
+// What the folder's stat says its size is; -1 when it cannot be read.
+std::int64_t folderSize(const QString& nativePath);
+// Sets the largest `user.tmptxt` attribute the folder takes, up to 1 KiB,
+// and removes it again: on a full NTFS volume, what its own record has room
+// for. False when none was taken (no room, or not the caller's folder).
+bool fillFolderRecord(const QString& nativePath);
 void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
 

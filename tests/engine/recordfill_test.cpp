@@ -146,7 +146,8 @@ TEST_P(DeletedDataOnImage, IsGoneAfterTheWipe)
 
 INSTANTIATE_TEST_SUITE_P(
     FillVolumes, DeletedDataOnImage,
-    ::testing::Values(ImageCase{"Ext4", Kind::Ext4, 24, "", false, 0, 0, 0, {"was also trimmed"}},
+    ::testing::Values(ImageCase{"Ext4", Kind::Ext4, 24, "", false, 0, 0, 0,
+                                {"was also trimmed", "journal of Drive T: (ext4) was written over"}},
                       ImageCase{"Ntfs", Kind::Ntfs, 24, "", false, 200, 300, 200, {}},
                       ImageCase{"BtrfsPlain", Kind::Btrfs, 110, "", true, 60, 0, 1000,
                                 {"holds snapshots: snap1", "keeps the other", "was also trimmed"}},
