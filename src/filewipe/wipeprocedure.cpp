@@ -7,6 +7,7 @@
 #include "platform/prompter.h"
 #include "records/recorder.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -464,10 +465,13 @@ void Run::removeFolder()
         TargetFolder.chop(1);
     const QString folder = native(TargetFolder);
     folderShown_ = shownFolder();
+    QList<int> nameLengths;
+    for (const Chosen& file : std::as_const(chosen_))
+        nameLengths << int(QFile::encodeName(file.path.section(u'/', -1)).size());
     if (folder == folder_->path()) {
-        folder_->destroy();
+        folder_->destroy(nameLengths);
     } else {
-        platform::WipeFolder(folder).destroy();
+        platform::WipeFolder(folder).destroy(nameLengths);
     }
     result_.folderRemoved = true;
     TargetFolder.clear();

@@ -326,26 +326,35 @@ std::int64_t folderSize(const QString& nativePath)
     return ::stat(QFile::encodeName(nativePath).constData(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
+bool fillFolderRecordOf(int folderFd)
+{
+    constexpr const char* kName = "user.tmptxt";
+    if (::fgetxattr(folderFd, kName, nullptr, 0) >= 0)
+        return false; // not ours
+    const std::vector<char> value(1024, 'x');
+    for (std::size_t size = value.size(); size > 0; size -= 8) {
+        const bool set = ::fsetxattr(folderFd, kName, value.data(), size, 0) == 0;
+        const int err = errno;
+        // ntfs-3g may leave the attribute empty when it has no room for the
+        // value.
+        ::fremovexattr(folderFd, kName);
+        if (set)
+            return true;
+        if (err != ENOSPC && err != E2BIG)
+            return false;
+    }
+    return false;
+}
+
 bool fillFolderRecord(const QString& nativePath)
 {
-    const QByteArray path = QFile::encodeName(nativePath);
     return runBlocking([&] {
-        constexpr const char* kName = "user.tmptxt";
-        if (::getxattr(path.constData(), kName, nullptr, 0) >= 0)
-            return false; // not ours
-        const std::vector<char> value(1024, 'x');
-        for (std::size_t size = value.size(); size > 0; size -= 8) {
-            const bool set = ::setxattr(path.constData(), kName, value.data(), size, 0) == 0;
-            const int err = errno;
-            // ntfs-3g may leave the attribute empty when it has no room
-            // for the value.
-            ::removexattr(path.constData(), kName);
-            if (set)
-                return true;
-            if (err != ENOSPC && err != E2BIG)
-                return false;
-        }
-        return false;
+        const int fd = ::open(QFile::encodeName(nativePath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool filled = fillFolderRecordOf(fd);
+        ::close(fd);
+        return filled;
     });
 }
 

@@ -97,6 +97,8 @@ std::int64_t folderSize(const QString& nativePath);
 // and removes it again: on a full NTFS volume, what its own record has room
 // for. False when none was taken (no room, or not the caller's folder).
 bool fillFolderRecord(const QString& nativePath);
+// The same for the folder open as `folderFd`.
+bool fillFolderRecordOf(int folderFd);
 void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
 

@@ -1,3 +1,4 @@
+#include "platform/fillfile.h"
 #include "platform/overwritefile.h"
 #include "platform/blocking.h"
 #include "platform/directio.h"
@@ -244,9 +245,9 @@ OverwriteFile WipeFolder::open(const QString& name, FileId chosen) const
     return OverwriteFile(fd, *this, name, id);
 }
 
-void WipeFolder::destroy()
+void WipeFolder::destroy(const QList<int>& nameLengths)
 {
-    runBlocking([this] {
+    runBlocking([this, &nameLengths] {
         const QString left = QStringLiteral("the folder was moved or replaced while it was wiped; it is left");
         const struct statx sx = statOf(fd_, path_);
         if (::fchmod(fd_, (sx.stx_mode & 07777) | S_IWUSR) != 0)
@@ -264,6 +265,19 @@ void WipeFolder::destroy()
             if (!empty)
                 throw errorFromErrno(ENOTEMPTY, path_, QStringLiteral("remove folder"));
         }
+        std::vector<QByteArray> made;
+        for (int i = 0; i < nameLengths.size(); ++i) {
+            QByteArray name = "tmptxt" + QByteArray::number(i).rightJustified(6, '0');
+            name += QByteArray(std::clamp(nameLengths[i], 12, 255) - 12, 'x');
+            const int fd = ::openat(fd_, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0)
+                break;
+            ::close(fd);
+            made.push_back(name);
+        }
+        fillFolderRecordOf(fd_);
+        for (const QByteArray& name : made)
+            ::unlinkat(fd_, name.constData(), 0);
         // Its blocks are freed as it goes, and a freed block keeps what its
         // last write home left there: flushed now, they hold the folder as
         // it is, its wiped files' names cleared (ext4 clears a deleted

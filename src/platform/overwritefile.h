@@ -27,6 +27,7 @@
 #include "platform/readback.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -159,9 +160,13 @@ public:
     OverwriteFile open(const QString& name, FileId chosen) const;
     // Removes the folder itself once it is empty, its name overwritten as a
     // file's is, through the folder that holds it now and only while its
-    // name there still names it. Throws RunTimeError (75 when it is not
+    // name there still names it. Before it goes, names of the wipe's own of
+    // `nameLengths` (the wiped files') are made in it and deleted, and its
+    // record takes the largest attribute it has room for: its index and its
+    // record are freed holding those, not the wiped files' names (NTFS keeps
+    // both past their last entry). Throws RunTimeError (75 when it is not
     // empty, 70 when it was moved or replaced).
-    void destroy();
+    void destroy(const QList<int>& nameLengths = {});
 
 private:
     friend class OverwriteFile;
