@@ -68,6 +68,7 @@ for kind in ext4 ntfs; do
     end=$(date +%s%N)
     [[ $kind == ext4 ]] && after_kept=$(kept $kind "$img" "$mnt")
     umount "$mnt"
+    mounts=()
     [[ $kind == ntfs ]] && after_kept=$(kept $kind "$img" "$mnt")
     echo "$kind after:  $(count_names "$img")"
     echo "$kind wipe: $(awk -v a="$start" -v b="$end" 'BEGIN {printf "%.1f", (b - a) / 1e9}') s; $before_kept before, $after_kept after"

@@ -114,16 +114,11 @@ QRegularExpression wildcardToRegex(const QString& pattern)
     // "*.*" in the classic list means every file, also those without a dot.
     if (pattern == QStringLiteral("*.*") || pattern == QStringLiteral("*"))
         return QRegularExpression(QStringLiteral("^.*$"));
-    QString rx;
-    for (const QChar c : pattern) {
-        if (c == u'*')
-            rx += QStringLiteral(".*");
-        else if (c == u'?')
-            rx += u'.';
-        else
-            rx += QRegularExpression::escape(QString(c));
-    }
-    return QRegularExpression(u'^' + rx + u'$', QRegularExpression::CaseInsensitiveOption);
+    // Only * and ? are wildcards here: a [ is a character of the name.
+    QString plain = pattern;
+    plain.replace(u'[', QStringLiteral("[[]"));
+    return QRegularExpression(QRegularExpression::wildcardToRegularExpression(plain),
+                              QRegularExpression::CaseInsensitiveOption);
 }
 
 // The patterns, made once for a whole folder.

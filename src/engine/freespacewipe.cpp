@@ -1,3 +1,21 @@
+// How a free-space wipe works, and why.
+//
+// Deleting a file frees its blocks; their contents stay until something new
+// is written there. A file system gives no way to write to free blocks as
+// such, so the wipe makes files (tmptxt1.txt, tmptxt2.txt, ... at the top of
+// the drive) and writes generated data into them until the drive refuses
+// another byte: by then every free block holds the pass's pattern. The files
+// are flushed, the last pass's ones read back from the device, and deleted;
+// the next pass does it again with the next pattern. Files grow in stages
+// (large writes while much is free, then smaller ones) so that the last
+// clusters are taken too, and a record fill takes what a data fill cannot
+// reach (NTFS's and btrfs's records of small files and names). The space a
+// file system keeps in reserve is released for the fill and put back, a
+// journal of the fill files lets the next start delete them if the program
+// is killed, and after the last pass the device is told the space is free
+// (trim) and the ext4 journal, which keeps copies of deleted names, is
+// written over. Every step that reached less than the whole is said and
+// recorded: the wipe is never called complete for space it did not write.
 #include "engine/freespacewipe.h"
 #include "platform/journalchurn.h"
 #include "platform/fillfile.h"

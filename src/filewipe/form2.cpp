@@ -1,6 +1,4 @@
 // The folder and file wipe window.
-#include "controls/screenfit.h"
-#include "controls/defaultbutton.h"
 //
 // What the file list shows is what a wipe destroys, so every way the list is
 // pointed at a folder goes through pointFileList: a folder that cannot be read
@@ -13,10 +11,13 @@
 // info database's file-type table. Cancel, the close query and the
 // destructor all end in releaseWindow.
 #include "filewipe/form2.h"
+
 #include "app/form1.h"
 #include "controls/buttoncaption.h"
+#include "controls/defaultbutton.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/screenfit.h"
 #include "controls/statusbox.h"
 #include "filewipe/filetypes.h"
 #include "filewipe/wipeprocedure.h"

@@ -1,3 +1,18 @@
+// How a file wipe works, and why.
+//
+// A file's contents are overwritten where they lie: the file is opened once,
+// through the folder opened once, and every pass writes its pattern over
+// the whole length and reaches the disk before the next begins (21 passes
+// for a large file, 41 for a small one, plus a finalizing pass that is read
+// back). Then the file is emptied, renamed to names that say nothing, and
+// deleted; a folder wipe removes the folder the same way, after making names
+// of its own in it so that it goes with those in its index. Between two
+// calls a name can come to name another file, so every step checks that the
+// descriptor still is the file the user chose, and a file that cannot be
+// reached whole (copy-on-write, shared blocks, attributes a file system may
+// move) is named with where its copies stay. Nothing is touched before the
+// user agreed to a question that names what goes, and what was not
+// destroyed is said before the run says how it ended.
 #include "filewipe/wipeprocedure.h"
 #include "platform/errors.h"
 #include "platform/files.h"

@@ -1,8 +1,8 @@
 #include "info/frmabout.h"
+
+#include "controls/bringtofront.h"
 #include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
-#include "controls/bringtofront.h"
-
 #include "info/logo.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,4 @@
 // The viewer holds a connection and a recordset on "MiscInfo" while it is
-#include "controls/screenfit.h"
-#include "controls/defaultbutton.h"
-#include "controls/bringtofront.h"
 // open and lets both go when it closes, so the next topic opens a freshly
 // loaded viewer on whatever the database holds then. A database that cannot
 // be read is reported once (the info database layer's rule) and leaves an
@@ -9,6 +6,9 @@
 #include "info/frminfo.h"
 
 #include "app/settings.h"
+#include "controls/bringtofront.h"
+#include "controls/defaultbutton.h"
+#include "controls/screenfit.h"
 #include "info/infoprint.h"
 #include "info/logo.h"
 #include "infodb/infodb.h"

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStringList>
 
 namespace platform {
 
@@ -51,15 +52,7 @@ Answer MessageBoxPrompter::askYesNoCancel(const QString& text)
 
 QString joinLines(std::initializer_list<QString> lines)
 {
-    QString out;
-    bool first = true;
-    for (const QString& l : lines) {
-        if (!first)
-            out += QStringLiteral("\r\n");
-        out += l;
-        first = false;
-    }
-    return out;
+    return QStringList(lines).join(QStringLiteral("\r\n"));
 }
 
 Prompter& systemPrompter()

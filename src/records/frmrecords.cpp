@@ -1,7 +1,7 @@
 #include "records/frmrecords.h"
+#include "controls/bringtofront.h"
 #include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
-#include "controls/bringtofront.h"
 #include "info/infoprint.h"
 #include "platform/errors.h"
 #include "platform/prompter.h"

@@ -77,3 +77,16 @@ TEST(FileListBoxTest, PatternsFiltersAndSelection)
     list.setPath(dir.filePath("gone"));
     EXPECT_EQ(list.listCount(), 0);
 }
+
+// Only * and ? are wildcards; every other character, [ and \ too, is one of
+// the name's own.
+TEST(FileListBoxTest, OnlyStarAndQuestionMarkAreWildcards)
+{
+    const struct { const char* pattern; const char* name; bool matches; } cases[] = {
+        {"a[1].txt", "a[1].txt", true}, {"a[1].txt", "a1.txt", false}, {"*.*", "README", true},
+        {"*.tx?", "b.TXT", true},       {"*.txt", "a.txt.bak", false}, {"back\\*", "back\\slash.txt", true},
+        {"*.txt;*.doc", "c.DOC", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(controls::matchesPattern(c.name, c.pattern), c.matches) << c.pattern << " " << c.name;
+}
