@@ -246,6 +246,78 @@ struct Options {
     qint64 id = 0;
 };
 
+// A flag of the command; false after a usage message.
+bool takeFlag(const Flag& flag, const QStringList& args, qsizetype& i, Options& o, QStringList& seen, int& rc)
+{
+    const QString& a = args[i];
+    if (seen.contains(a)) {
+        rc = usageError(QStringLiteral("%1 may be given once").arg(a));
+        return false;
+    }
+    seen << a;
+    if (flag.takesValue && i + 1 >= args.size()) {
+        rc = usageError(QStringLiteral("%1 needs a value").arg(a));
+        return false;
+    }
+    if (a == QStringLiteral("--short"))
+        o.shortWipe = true;
+    else if (a == QStringLiteral("--free-space"))
+        o.freeSpace = true;
+    else if (a == QStringLiteral("--yes"))
+        o.yes = true;
+    else if (a == QStringLiteral("--fs"))
+        o.fs = args[++i].toLower();
+    else if (a == QStringLiteral("--pdf"))
+        o.pdf = args[++i];
+    return true;
+}
+
+// What the command works on: a record number, a drive, or paths; false
+// after a usage message.
+bool takeOperand(const Command& command, const QString& a, Options& o, int& rc)
+{
+    const bool takesPaths = command.operand == Operand::Files || command.operand == Operand::Folder;
+    if (command.operand == Operand::Record) {
+        bool number = false;
+        const qint64 id = a.toLongLong(&number);
+        if (number && id > 0 && o.id == 0) {
+            o.id = id;
+            return true;
+        }
+    } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
+               (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
+        o.drive = a.left(2).toLower();
+        return true;
+    } else if (takesPaths && !a.startsWith(u'-') && (command.operand == Operand::Files || o.paths.isEmpty())) {
+        o.paths << a;
+        return true;
+    }
+    rc = usageError(QStringLiteral("unexpected argument: %1").arg(quoted(a)));
+    return false;
+}
+
+// What the command needs once every argument is read.
+bool checkOptions(const Command& command, const Options& o, int& rc)
+{
+    const bool takesPaths = command.operand == Operand::Files || command.operand == Operand::Folder;
+    const bool takesFs = std::any_of(command.flags.begin(), command.flags.end(),
+                                     [](const Flag& f) { return std::string_view(f.name) == "--fs"; });
+    QString missing;
+    if (o.id != 0 && o.pdf.isEmpty())
+        missing = QStringLiteral("a record number goes with --pdf FILE");
+    else if (command.operand == Operand::Drive && o.drive.isEmpty())
+        missing = QStringLiteral("a drive is needed, for example d:");
+    else if (takesPaths && o.paths.isEmpty())
+        missing = command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
+                                                     : QStringLiteral("at least one file is needed");
+    else if (takesFs && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") && o.fs != QStringLiteral("ntfs"))
+        missing = QStringLiteral("--fs fat, fat32 or ntfs is needed");
+    if (missing.isEmpty())
+        return true;
+    rc = usageError(missing);
+    return false;
+}
+
 // Reads "D:" and the command's flags; false after a usage message.
 bool parseOptions(const Command& command, const QStringList& args, Options& o, int& rc)
 {
@@ -257,7 +329,7 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
         // After "--" every argument is a path, "-h" and "--yes" too.
         if (takesPaths && optionsEnded) {
             if (command.operand == Operand::Folder && !o.paths.isEmpty()) {
-                rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
+                rc = usageError(QStringLiteral("unexpected argument: %1").arg(quoted(a)));
                 return false;
             }
             o.paths << a;
@@ -281,64 +353,12 @@ bool parseOptions(const Command& command, const QStringList& args, Options& o, i
         }
         const auto flag = std::find_if(command.flags.begin(), command.flags.end(),
                                        [&](const Flag& f) { return a == QLatin1String(f.name); });
-        if (flag != command.flags.end()) {
-            if (seen.contains(a)) {
-                rc = usageError(a + QStringLiteral(" may be given once"));
-                return false;
-            }
-            seen << a;
-            if (flag->takesValue && i + 1 >= args.size()) {
-                rc = usageError(a + QStringLiteral(" needs a value"));
-                return false;
-            }
-            if (a == QStringLiteral("--short"))
-                o.shortWipe = true;
-            else if (a == QStringLiteral("--free-space"))
-                o.freeSpace = true;
-            else if (a == QStringLiteral("--yes"))
-                o.yes = true;
-            else if (a == QStringLiteral("--fs"))
-                o.fs = args[++i].toLower();
-            else if (a == QStringLiteral("--pdf"))
-                o.pdf = args[++i];
-        } else if (command.operand == Operand::Record) {
-            bool number = false;
-            const qint64 id = a.toLongLong(&number);
-            if (!number || id <= 0 || o.id != 0) {
-                rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
-                return false;
-            }
-            o.id = id;
-        } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
-                   (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
-            o.drive = a.left(2).toLower();
-        } else if (takesPaths && !a.startsWith(u'-') && (command.operand == Operand::Files || o.paths.isEmpty())) {
-            o.paths << a;
-        } else {
-            rc = usageError(QStringLiteral("unexpected argument: ") + quoted(a));
+        const bool taken =
+            flag != command.flags.end() ? takeFlag(*flag, args, i, o, seen, rc) : takeOperand(command, a, o, rc);
+        if (!taken)
             return false;
-        }
     }
-    if (o.id != 0 && o.pdf.isEmpty()) {
-        rc = usageError(QStringLiteral("a record number goes with --pdf FILE"));
-        return false;
-    }
-    if (command.operand == Operand::Drive && o.drive.isEmpty()) {
-        rc = usageError(QStringLiteral("a drive is needed, for example d:"));
-        return false;
-    }
-    if (takesPaths && o.paths.isEmpty()) {
-        rc = usageError(command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
-                                                           : QStringLiteral("at least one file is needed"));
-        return false;
-    }
-    const bool takesFs = std::any_of(command.flags.begin(), command.flags.end(),
-                                     [](const Flag& f) { return std::string_view(f.name) == "--fs"; });
-    if (takesFs && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") && o.fs != QStringLiteral("ntfs")) {
-        rc = usageError(QStringLiteral("--fs fat, fat32 or ntfs is needed"));
-        return false;
-    }
-    return true;
+    return checkOptions(command, o, rc);
 }
 
 // The console's share of what the window does when Wipe is pressed: the

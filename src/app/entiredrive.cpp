@@ -71,103 +71,105 @@ static QString formatFailureMessage(const format::FormatResult& result, bool fir
            QStringLiteral("\r\n\r\n") + result.reason;
 }
 
-DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
+namespace {
+
+// The drive a wipe acts on, fixed when it starts: both formats act on the
+// folder the letter names now, not on whatever it may name by the second.
+struct Target {
+    QString letter; // "t:"
+    QString upper;  // "T:"
+    QString folder;
+};
+
+Target fixTarget(const EntireDriveContext& ctx)
+{
+    const QString letter = ctx.settings.SelectedDrive.left(2);
+    return {letter, letter.toUpper(), ctx.services.drives->nativePath(letter)};
+}
+
+// A CD drive, a drive that is still not ready, and the boot drive (for a
+// fixed drive) are refused before anything is written; the CD drive's
+// message was shown when Wipe was pressed.
+bool refusedDrive(EntireDriveContext& ctx, const Target& target)
+{
+    platform::Prompter& prompter = *ctx.services.prompter;
+    if (ctx.fill.DriveCategory == drives::CategoryCd)
+        return true;
+    if (!ctx.services.drives->isReady(target.letter)) {
+        prompter.message(QStringLiteral("Drive %1 is not ready, so it was not wiped.").arg(target.upper));
+        return true;
+    }
+    if (ctx.fill.DriveCategory == drives::CategoryFixed &&
+        ctx.view.selectedDriveEntry().left(2).toUpper() == ctx.settings.SystemRootPath.left(2).toUpper()) {
+        prompter.message(kBootDriveRefusal);
+        return true;
+    }
+    return false;
+}
+
+// Nothing is formatted before the user has said Yes to the drive by name;
+// then the file system is confirmed, switched between NTFS and FAT32, or it
+// is all called off (false).
+bool agreedToWipe(EntireDriveContext& ctx, const Target& target)
+{
+    ProcessSettings& s = ctx.settings;
+    platform::Prompter& prompter = *ctx.services.prompter;
+    const QString question = formatQuestion(s.FormatType);
+    const bool agreed =
+        prompter.confirm(QStringLiteral("Wipe the entire drive %1 [%2]: format it, fill it with wipe data %3 "
+                                        "times and format it again? Everything on it is destroyed.")
+                             .arg(target.upper, target.folder, QString::number(engine::driveFillPasses(s.WipeLevel))));
+    const platform::Answer format = !agreed             ? platform::Answer::Cancel
+                                    : question.isEmpty() ? platform::Answer::Yes
+                                                         : prompter.askYesNoCancel(question);
+    if (format == platform::Answer::Cancel)
+        return false;
+    if (format == platform::Answer::No) {
+        s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
+        ctx.view.showFormatType(s.FormatType);
+    }
+    return true;
+}
+
+void endRecord(records::Recorder& record, records::Outcome outcome, const QString& why = {})
+{
+    if (!why.isEmpty())
+        record.setError(0, why);
+    record.complete(outcome);
+}
+
+// A Short Wipe starts its process time here and cannot be ended from the
+// window once it is prepared.
+void prepareWipe(EntireDriveContext& ctx, const Target& target)
+{
+    ProcessSettings& s = ctx.settings;
+    if (s.WipeLevel == CompleteWipe) {
+        ctx.view.setStatus(QStringLiteral("%1\\   Preparing for Complete Disc Wipe").arg(target.upper));
+        return;
+    }
+    ctx.view.setStatus(QStringLiteral("%1\\   Preparing for Short Disc Short").arg(target.upper));
+    s.WipeStartTime = ctx.services.clock->now();
+    s.WipeNowTime = s.WipeStartTime;
+    ctx.view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
+    ctx.view.lockForShortWipe();
+}
+
+format::FormatResult formatTarget(EntireDriveContext& ctx, const Target& target)
+{
+    ProcessSettings& s = ctx.settings;
+    return format::FormatDrive(target.letter, s.FormatType, ctx.view, *ctx.services.clock, s.WipeStartTime,
+                               s.WipeNowTime, target.folder);
+}
+
+// Fills the empty file system; the window stays locked after the fill
+// gave it back, since the wipe is not over yet.
+engine::FillOutcome fillDrive(EntireDriveContext& ctx, records::Recorder& record)
 {
     ProcessSettings& s = ctx.settings;
     EntireDriveView& view = ctx.view;
-    platform::Prompter& prompter = *ctx.services.prompter;
-    platform::Clock& clock = *ctx.services.clock;
-
-    // 1. Lock the choices; the target is fixed here for both formats.
-    view.lockChoices();
-    ctx.ProcessRunning = 1;
-    const QString target = s.SelectedDrive.left(2);
-    const QString targetUpper = target.toUpper();
-    // Both formats act on the folder the letter names now, not on whatever
-    // it may name by the second format.
-    const QString targetFolder = ctx.services.drives->nativePath(target);
-
-    // A CD drive or one that is still not ready is refused before anything
-    // is written (its message was shown when Wipe was pressed).
-    if (ctx.fill.DriveCategory == drives::CategoryCd) {
-        view.unlockAfterRefusal();
-        return DriveWipeResult::Refused;
-    }
-    if (!ctx.services.drives->isReady(target)) {
-        prompter.message(QStringLiteral("Drive %1 is not ready, so it was not wiped.").arg(targetUpper));
-        view.unlockAfterRefusal();
-        return DriveWipeResult::Refused;
-    }
-
-    // 2. The boot drive, for a fixed drive.
-    if (ctx.fill.DriveCategory == drives::CategoryFixed &&
-        view.selectedDriveEntry().left(2).toUpper() == s.SystemRootPath.left(2).toUpper()) {
-        prompter.message(kBootDriveRefusal);
-        view.unlockAfterRefusal();
-        return DriveWipeResult::Refused;
-    }
-
-    // 3. Nothing is formatted before the user has said Yes to the drive by
-    // name; then confirm the file system, switch between NTFS and FAT32, or
-    // call it all off.
-    if (!ctx.unattended) {
-        const QString question = formatQuestion(s.FormatType);
-        const bool agreed =
-            prompter.confirm(QStringLiteral("Wipe the entire drive %1 [%2]: format it, fill it with wipe data %3 "
-                                            "times and format it again? Everything on it is destroyed.")
-                                 .arg(targetUpper, targetFolder)
-                                 .arg(engine::driveFillPasses(s.WipeLevel)));
-        const platform::Answer format =
-            !agreed ? platform::Answer::Cancel
-                    : question.isEmpty() ? platform::Answer::Yes : prompter.askYesNoCancel(question);
-        if (format == platform::Answer::Cancel) {
-            view.setStatus(QStringLiteral("Nothing was formatted"));
-            view.unlockAfterRefusal();
-            return DriveWipeResult::Declined;
-        }
-        if (format == platform::Answer::No) {
-            s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
-            view.showFormatType(s.FormatType);
-        }
-    }
-    view.announceWipe();
-
-    // From here the drive is written to: the wipe keeps a record.
-    records::Recorder record(records::newRecord(records::ProcessKind::EntireDrive, records::levelName(s.WipeLevel),
-                                                engine::driveFillPasses(s.WipeLevel),
-                                                records::driveFacts(target, targetFolder)),
-                             prompter);
-    auto endRecord = [&](records::Outcome outcome, const QString& why = {}) {
-        if (!why.isEmpty())
-            record.setError(0, why);
-        record.complete(outcome);
-    };
-
-    // 4. Preparation.
-    if (s.WipeLevel == CompleteWipe) {
-        view.setStatus(targetUpper + QStringLiteral("\\   Preparing for Complete Disc Wipe"));
-    } else {
-        view.setStatus(targetUpper + QStringLiteral("\\   Preparing for Short Disc Short"));
-        s.WipeStartTime = clock.now();
-        s.WipeNowTime = s.WipeStartTime;
-        view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
-        view.lockForShortWipe();
-    }
-
-    // 5. First format. A failed format stops everything: no fill after it.
-    const format::FormatResult first =
-        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime, targetFolder);
-    if (!first.ok) {
-        view.resetAfterDriveWipe();
-        prompter.message(formatFailureMessage(first, true, targetUpper, targetFolder));
-        endRecord(records::Outcome::Stopped, formatFailureMessage(first, true, targetUpper, targetFolder));
-        return DriveWipeResult::FormatFailed;
-    }
-
-    // 6. Fill the empty file system.
     view.setStatus(s.WipeLevel == CompleteWipe ? QStringLiteral("Performing Complete Drive Wipe")
                                                : QStringLiteral("Performing Short Drive Wipe"));
-    view.setDetail(QStringLiteral("Drive   ") + s.SelectedDrive);
+    view.setDetail(QStringLiteral("Drive   %1").arg(s.SelectedDrive));
     engine::FillProcedure fill(ctx.fill, view, ctx.services);
     fill.setOwnVolumeRequired(true);
     fill.setRecord(&record);
@@ -175,40 +177,89 @@ DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
         fill.setTargetFactory(ctx.fillTarget);
     const engine::FillOutcome filled = fill.run(engine::driveFillPasses(s.WipeLevel));
     view.setStatus(QStringLiteral("Finalizing Drive Wipe"));
-    // The fill gave the window back; the wipe is not over yet.
     view.setProcessControlsEnabled(false);
     view.lockChoices();
-    if (!filled.completed || filled.spaceMissed) {
-        // The fill has said why; a half-filled drive is not formatted over
-        // as if all were well.
-        view.resetAfterDriveWipe();
-        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
-        endRecord(filled.completed ? records::Outcome::Incomplete : records::Outcome::Stopped);
-        return DriveWipeResult::FillStopped;
-    }
+    return filled;
+}
 
-    // 7. Second format, of the target drive whatever the list shows now.
-    const format::FormatResult second =
-        format::FormatDrive(target, s.FormatType, view, clock, s.WipeStartTime, s.WipeNowTime, targetFolder);
-    if (!second.ok) {
-        view.resetAfterDriveWipe();
-        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
-        prompter.message(formatFailureMessage(second, false, targetUpper, targetFolder));
-        endRecord(records::Outcome::Stopped, formatFailureMessage(second, false, targetUpper, targetFolder));
-        return DriveWipeResult::FinalFormatFailed;
-    }
-
-    // 8. Completion texts, then 9. the reset.
+// The completion texts (the fill has said why it would not be safe), then
+// the reset.
+DriveWipeResult showCompletion(EntireDriveContext& ctx, const engine::FillOutcome& filled, records::Recorder& record)
+{
+    ProcessSettings& s = ctx.settings;
+    EntireDriveView& view = ctx.view;
     const bool verified = filled.verification != platform::Verification::Failed;
     view.setStatus(kDriveWipeComplete);
-    // The fill has said why it would not be safe.
     view.setDetail(verified ? kSafeToDispose : QStringLiteral("The last fill pass did not read back as written"));
     view.setPercent(QStringLiteral("DONE"));
     view.resetAfterDriveWipe();
-    s.WipeNowTime = clock.now();
+    s.WipeNowTime = ctx.services.clock->now();
     view.setProcessTime(format::ElapsedText(s.WipeStartTime, s.WipeNowTime));
-    endRecord(records::Outcome::Completed);
+    endRecord(record, records::Outcome::Completed);
     return verified ? DriveWipeResult::Completed : DriveWipeResult::NotVerified;
+}
+
+// Format, fill, format again. A failed format stops everything: no fill
+// after the first, and a half-filled drive is not formatted over as if all
+// were well (the fill has said why it stopped).
+DriveWipeResult formatFillFormat(EntireDriveContext& ctx, const Target& target, records::Recorder& record)
+{
+    EntireDriveView& view = ctx.view;
+    platform::Prompter& prompter = *ctx.services.prompter;
+    const format::FormatResult first = formatTarget(ctx, target);
+    if (!first.ok) {
+        view.resetAfterDriveWipe();
+        const QString why = formatFailureMessage(first, true, target.upper, target.folder);
+        prompter.message(why);
+        endRecord(record, records::Outcome::Stopped, why);
+        return DriveWipeResult::FormatFailed;
+    }
+    const engine::FillOutcome filled = fillDrive(ctx, record);
+    if (!filled.completed || filled.spaceMissed) {
+        view.resetAfterDriveWipe();
+        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
+        endRecord(record, filled.completed ? records::Outcome::Incomplete : records::Outcome::Stopped);
+        return DriveWipeResult::FillStopped;
+    }
+    // The target drive is formatted, whatever the list shows now.
+    const format::FormatResult second = formatTarget(ctx, target);
+    if (!second.ok) {
+        view.resetAfterDriveWipe();
+        view.setStatus(QStringLiteral("Drive Wipe did not complete"));
+        const QString why = formatFailureMessage(second, false, target.upper, target.folder);
+        prompter.message(why);
+        endRecord(record, records::Outcome::Stopped, why);
+        return DriveWipeResult::FinalFormatFailed;
+    }
+    return showCompletion(ctx, filled, record);
+}
+
+} // namespace
+
+DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
+{
+    ProcessSettings& s = ctx.settings;
+    EntireDriveView& view = ctx.view;
+    view.lockChoices();
+    ctx.ProcessRunning = 1;
+    const Target target = fixTarget(ctx);
+    if (refusedDrive(ctx, target)) {
+        view.unlockAfterRefusal();
+        return DriveWipeResult::Refused;
+    }
+    if (!ctx.unattended && !agreedToWipe(ctx, target)) {
+        view.setStatus(QStringLiteral("Nothing was formatted"));
+        view.unlockAfterRefusal();
+        return DriveWipeResult::Declined;
+    }
+    view.announceWipe();
+    // From here the drive is written to: the wipe keeps a record.
+    records::Recorder record(records::newRecord(records::ProcessKind::EntireDrive, records::levelName(s.WipeLevel),
+                                                engine::driveFillPasses(s.WipeLevel),
+                                                records::driveFacts(target.letter, target.folder)),
+                             *ctx.services.prompter);
+    prepareWipe(ctx, target);
+    return formatFillFormat(ctx, target, record);
 }
 
 } // namespace app

@@ -125,6 +125,8 @@ Form1::Form1(platform::Services services, std::function<void()> endProgram, QWid
 
 Form1::~Form1() = default;
 
+// The window as a table of contents: the choices on the left, the process
+// on the right, the NOTE below, then the menus and the handlers.
 void Form1::buildUi()
 {
     setWindowTitle(QStringLiteral("The Zarvex Drive Wiper and Quellix"));
@@ -133,14 +135,31 @@ void Form1::buildUi()
     auto* outer = new QVBoxLayout(central);
     auto* columns = new QHBoxLayout;
     outer->addLayout(columns, 1);
+    columns->addLayout(createChoiceColumn());
+    columns->addLayout(createProcessColumn(), 1);
+    outer->addWidget(createNote());
+    createMenus();
+    connectHandlers();
+    controls::resizeWithinScreen(this, QSize(780, 540));
+}
 
-    // Left column: logo, drive, wipe options, file and folder wipes, format type.
+// Left column: logo, drive, wipe options, file and folder wipes, format type.
+QVBoxLayout* Form1::createChoiceColumn()
+{
     auto* left = new QVBoxLayout;
-    columns->addLayout(left);
     Picture1 = info::makeLogo(QStringLiteral("Picture1"));
     left->addWidget(Picture1);
+    left->addWidget(createDriveGroup());
+    left->addWidget(createWipeGroup());
+    left->addWidget(createFileGroup());
+    left->addWidget(createFormatGroup());
+    left->addStretch(1);
+    return left;
+}
 
-    // Alt+S reaches the drive list, Alt+P the process type.
+// Alt+S reaches the drive list, Alt+P the process type.
+QGroupBox* Form1::createDriveGroup()
+{
     auto* driveGroup = new QGroupBox(QStringLiteral("&Select Drive"));
     auto* driveLayout = new QVBoxLayout(driveGroup);
     tighten(driveLayout);
@@ -149,8 +168,11 @@ void Form1::buildUi()
     Drive1->setToolTip(QStringLiteral("Drive to Process"));
     Drive1->setMinimumWidth(180);
     driveLayout->addWidget(Drive1);
-    left->addWidget(driveGroup);
+    return driveGroup;
+}
 
+QGroupBox* Form1::createWipeGroup()
+{
     auto* wipeGroup = new QGroupBox(QStringLiteral("Wipe Options"));
     auto* wipeLayout = new QVBoxLayout(wipeGroup);
     tighten(wipeLayout);
@@ -158,8 +180,11 @@ void Form1::buildUi()
                         QStringLiteral("This option makes a Drive COMPLETELY UNRECOVERABLE"));
     Option7 = optionRow(wipeLayout, QStringLiteral("Option7"), QStringLiteral("Short Wipe"),
                         QStringLiteral("This option MAY leave some information Recoverable"));
-    left->addWidget(wipeGroup);
+    return wipeGroup;
+}
 
+QGroupBox* Form1::createFileGroup()
+{
     auto* fileGroup = new QGroupBox(QStringLiteral("File and Folder Wipes"));
     auto* fileLayout = new QHBoxLayout(fileGroup);
     tighten(fileLayout);
@@ -168,8 +193,11 @@ void Form1::buildUi()
     auto* checkLabel = new controls::ButtonCaption(QStringLiteral("Auto Wipe Free Space"), Check1);
     fileLayout->addWidget(Check1);
     fileLayout->addWidget(checkLabel, 1);
-    left->addWidget(fileGroup);
+    return fileGroup;
+}
 
+QGroupBox* Form1::createFormatGroup()
+{
     auto* formatGroup = new QGroupBox(QStringLiteral("Format Type"));
     auto* formatLayout = new QVBoxLayout(formatGroup);
     tighten(formatLayout);
@@ -179,17 +207,32 @@ void Form1::buildUi()
                         QStringLiteral("Use this Format for Windows 95, 98 and ME"));
     Option3 = optionRow(formatLayout, QStringLiteral("Option3"), QStringLiteral("Fat - Floppy or Zip Discs"),
                         QStringLiteral("Use this Format for Removeable Media, Floppy and Zip Discs"));
-    left->addWidget(formatGroup);
-    left->addStretch(1);
+    return formatGroup;
+}
 
-    // Right side: caution, process type, status lines, progress, buttons.
+// Right side: caution, process type, status lines, progress, buttons.
+QVBoxLayout* Form1::createProcessColumn()
+{
     auto* right = new QVBoxLayout;
-    columns->addLayout(right, 1);
     Label11 = new QLabel(kCaution);
     Label11->setObjectName(QStringLiteral("Label11"));
     Label11->setWordWrap(true);
     right->addWidget(Label11);
+    right->addLayout(createTypeRow());
+    right->addLayout(createStatusRows());
+    ProgressBar1 = new QProgressBar;
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    right->addWidget(ProgressBar1);
+    right->addLayout(createButtonRow());
+    right->addStretch(1);
+    return right;
+}
 
+QHBoxLayout* Form1::createTypeRow()
+{
     auto* typeRow = new QHBoxLayout;
     auto* typeLabel = new QLabel(QStringLiteral("&PROCESS TYPE"));
     Combo1 = new QComboBox;
@@ -200,11 +243,13 @@ void Form1::buildUi()
     Combo1->addItems({QStringLiteral("Security Wipe Entire Drive"), QStringLiteral("Security Wipe Select Folder"),
                       QStringLiteral("Security Wipe File or Range of Files"),
                       QStringLiteral("Security Wipe Free Space")});
-    typeLabel->setBuddy(Combo1);
     typeRow->addWidget(typeLabel);
     typeRow->addWidget(Combo1, 1);
-    right->addLayout(typeRow);
+    return typeRow;
+}
 
+QGridLayout* Form1::createStatusRows()
+{
     auto* status = new QGridLayout;
     Text1 = controls::statusBox(QStringLiteral("Text1"));
     Text2 = controls::statusBox(QStringLiteral("Text2"));
@@ -219,15 +264,11 @@ void Form1::buildUi()
     status->addWidget(new QLabel(QStringLiteral("PROGRESS")), 0, 2);
     status->addWidget(Text4, 1, 2);
     status->setColumnStretch(0, 1);
-    right->addLayout(status);
+    return status;
+}
 
-    ProgressBar1 = new QProgressBar;
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    right->addWidget(ProgressBar1);
-
+QGridLayout* Form1::createButtonRow()
+{
     auto* buttons = new QGridLayout;
     Command1 = new QPushButton(QStringLiteral("&Wipe Routine"));
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -242,11 +283,13 @@ void Form1::buildUi()
     buttons->addWidget(Command3, 0, 1);
     buttons->addWidget(Command2, 0, 1);
     Command2->raise();
-    right->addLayout(buttons);
-    right->addStretch(1);
+    return buttons;
+}
 
-    // A read-only box as tall as its text wraps to, at any width and font:
-    // a word-wrapping label in a box's frame and colours, never cut.
+// A read-only box as tall as its text wraps to, at any width and font:
+// a word-wrapping label in a box's frame and colours, never cut.
+QLabel* Form1::createNote()
+{
     Text5 = new QLabel(kNote);
     Text5->setObjectName(QStringLiteral("Text5"));
     Text5->setWordWrap(true);
@@ -258,9 +301,12 @@ void Form1::buildUi()
     QSizePolicy asTallAsItsText(QSizePolicy::Preferred, QSizePolicy::Fixed);
     asTallAsItsText.setHeightForWidth(true);
     Text5->setSizePolicy(asTallAsItsText);
-    outer->addWidget(Text5);
+    return Text5;
+}
 
-    // Menu bar: File, then Help, Tutorials and About.
+// Menu bar: File, then Help, Tutorials and About.
+void Form1::createMenus()
+{
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     QAction* records = file->addAction(QStringLiteral("Wipe &Records..."));
     records->setObjectName(QStringLiteral("mnuRecords"));
@@ -269,7 +315,10 @@ void Form1::buildUi()
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::Main);
     info::connectHelpMenus(menuItems, info::MenuWindow::Main, this, *services_.prompter);
+}
 
+void Form1::connectHandlers()
+{
     connect(Drive1, &controls::DriveListBox::driveChanged, this, &Form1::Drive1_Change);
     connect(Combo1, &QComboBox::activated, this, [this](int) { Combo1_click(); });
     connect(Combo1, &QComboBox::currentTextChanged, this, &Form1::showWipeCaption);
@@ -282,7 +331,6 @@ void Form1::buildUi()
     connect(Option6, &QRadioButton::clicked, this, &Form1::Option6_Click);
     connect(Option7, &QRadioButton::clicked, this, &Form1::Option7_Click);
     connect(mnuClose, &QAction::triggered, this, &Form1::FileClose_Click);
-    controls::resizeWithinScreen(this, QSize(780, 540));
 }
 
 void Form1::form_load()

@@ -13,11 +13,15 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QVBoxLayout;
 
 namespace controls {
 class DriveListBox;
@@ -129,7 +133,20 @@ protected:
     void closeEvent(QCloseEvent* event) override; // the close query
 
 private:
+    // The window, built in the order it reads.
     void buildUi();
+    QVBoxLayout* createChoiceColumn();
+    QGroupBox* createDriveGroup();
+    QGroupBox* createWipeGroup();
+    QGroupBox* createFileGroup();
+    QGroupBox* createFormatGroup();
+    QVBoxLayout* createProcessColumn();
+    QHBoxLayout* createTypeRow();
+    QGridLayout* createStatusRows();
+    QGridLayout* createButtonRow();
+    QLabel* createNote();
+    void createMenus();
+    void connectHandlers();
     void form_load();
     void forceFatForRemovable();
     void showDriveInfo(const QString& drive);

@@ -118,33 +118,85 @@ FileSystemTraits fileSystemTraits(const QString& folder)
     return facts;
 }
 
-std::optional<NtfsTable> ntfsTable(const QString& source)
-{
-    Fd dev(source, O_RDONLY);
-    std::array<unsigned char, 512> boot{};
-    if (dev.fd < 0 || !readAt(dev.fd, 0, boot.data(), boot.size()) || std::memcmp(&boot[3], "NTFS    ", 8) != 0)
-        return std::nullopt;
-    const std::uint64_t sector = le<std::uint16_t>(&boot[0x0b]);
-    const unsigned perCluster = boot[0x0d];
-    const std::uint64_t cluster = sector * (perCluster > 0x80 ? (1u << (256 - perCluster)) : perCluster);
-    const auto recordSize = static_cast<std::int8_t>(boot[0x40]);
-    NtfsTable t;
-    t.recordBytes = recordSize < 0 ? (1ull << -recordSize) : recordSize * cluster;
-    if (sector < 256 || cluster == 0 || t.recordBytes < 1024 || t.recordBytes > 65536)
-        return std::nullopt;
-    const std::uint64_t tableAt = le<std::uint64_t>(&boot[0x30]) * cluster;
+namespace {
 
-    // Record 0 describes the table itself; its sectors end in the update
-    // sequence, which is put back before the record is read.
-    std::vector<unsigned char> rec(t.recordBytes);
-    if (!readAt(dev.fd, tableAt, rec.data(), rec.size()) || std::memcmp(rec.data(), "FILE", 4) != 0)
+// Where the boot sector puts the table, and its units.
+struct NtfsGeometry {
+    std::uint64_t sector = 0;
+    std::uint64_t cluster = 0;
+    std::uint64_t recordBytes = 0;
+    std::uint64_t tableAt = 0;
+};
+
+std::optional<NtfsGeometry> ntfsGeometry(int fd)
+{
+    std::array<unsigned char, 512> boot{};
+    if (!readAt(fd, 0, boot.data(), boot.size()) || std::memcmp(&boot[3], "NTFS    ", 8) != 0)
+        return std::nullopt;
+    NtfsGeometry g;
+    g.sector = le<std::uint16_t>(&boot[0x0b]);
+    const unsigned perCluster = boot[0x0d];
+    g.cluster = g.sector * (perCluster > 0x80 ? (1u << (256 - perCluster)) : perCluster);
+    const auto recordSize = static_cast<std::int8_t>(boot[0x40]);
+    g.recordBytes = recordSize < 0 ? (1ull << -recordSize) : recordSize * g.cluster;
+    if (g.sector < 256 || g.cluster == 0 || g.recordBytes < 1024 || g.recordBytes > 65536)
+        return std::nullopt;
+    g.tableAt = le<std::uint64_t>(&boot[0x30]) * g.cluster;
+    return g;
+}
+
+// Record 0 describes the table itself; its sectors end in the update
+// sequence, which is put back before the record is read.
+std::optional<std::vector<unsigned char>> tableRecord(int fd, const NtfsGeometry& g)
+{
+    std::vector<unsigned char> rec(g.recordBytes);
+    if (!readAt(fd, g.tableAt, rec.data(), rec.size()) || std::memcmp(rec.data(), "FILE", 4) != 0)
         return std::nullopt;
     const unsigned usaAt = le<std::uint16_t>(&rec[4]), usaCount = le<std::uint16_t>(&rec[6]);
-    for (unsigned i = 1; i < usaCount && usaAt + 2 * i + 1 < rec.size() && i * sector <= rec.size(); ++i) {
-        rec[i * sector - 2] = rec[usaAt + 2 * i];
-        rec[i * sector - 1] = rec[usaAt + 2 * i + 1];
+    for (unsigned i = 1; i < usaCount && usaAt + 2 * i + 1 < rec.size() && i * g.sector <= rec.size(); ++i) {
+        rec[i * g.sector - 2] = rec[usaAt + 2 * i];
+        rec[i * g.sector - 1] = rec[usaAt + 2 * i + 1];
     }
-    std::vector<unsigned char> bitmap;
+    return rec;
+}
+
+// A non-resident bitmap: runs of a header byte giving the widths of length
+// and (signed, relative) start, then the two numbers. False for a sparse or
+// unreadable bitmap: no count to trust.
+bool readBitmapRuns(int fd, const std::vector<unsigned char>& rec, std::size_t at, std::uint32_t length,
+                    std::uint64_t cluster, std::vector<unsigned char>& bitmap)
+{
+    const auto dataSize = le<std::uint64_t>(&rec[at + 0x30]);
+    std::size_t p = at + le<std::uint16_t>(&rec[at + 0x20]);
+    std::int64_t lcn = 0;
+    while (p < at + length && rec[p] != 0 && bitmap.size() < dataSize) {
+        const unsigned lenBytes = rec[p] & 0x0f, offBytes = rec[p] >> 4;
+        if (lenBytes == 0 || lenBytes > 8 || offBytes > 8 || p + 1 + lenBytes + offBytes > at + length)
+            return false;
+        std::uint64_t runLength = 0;
+        for (unsigned i = 0; i < lenBytes; ++i)
+            runLength |= std::uint64_t(rec[p + 1 + i]) << (8 * i);
+        std::int64_t delta = 0;
+        for (unsigned i = 0; i < offBytes; ++i)
+            delta |= std::int64_t(rec[p + 1 + lenBytes + i]) << (8 * i);
+        if (offBytes > 0 && (rec[p + lenBytes + offBytes] & 0x80))
+            delta -= std::int64_t(1) << (8 * offBytes); // sign-extend
+        lcn += delta;
+        p += 1 + lenBytes + offBytes;
+        const std::uint64_t take = std::min<std::uint64_t>(runLength * cluster, dataSize - bitmap.size());
+        std::vector<unsigned char> run(take);
+        if (offBytes == 0 || !readAt(fd, std::uint64_t(lcn) * cluster, run.data(), run.size()))
+            return false;
+        bitmap.insert(bitmap.end(), run.begin(), run.end());
+    }
+    return true;
+}
+
+// The table's unnamed data (its sizes) and its bitmap, from the record's
+// attributes; false when the bitmap cannot be read.
+bool readTableAttributes(int fd, const std::vector<unsigned char>& rec, std::uint64_t cluster, NtfsTable& t,
+                         std::vector<unsigned char>& bitmap)
+{
     for (std::size_t at = le<std::uint16_t>(&rec[0x14]); at + 0x40 <= rec.size();) {
         const auto type = le<std::uint32_t>(&rec[at]);
         const auto length = le<std::uint32_t>(&rec[at + 4]);
@@ -159,35 +211,28 @@ std::optional<NtfsTable> ntfsTable(const QString& source)
             const auto offset = le<std::uint16_t>(&rec[at + 0x14]);
             if (at + offset + size <= rec.size())
                 bitmap.assign(rec.begin() + long(at + offset), rec.begin() + long(at + offset + size));
-        } else if (type == 0xb0) {
-            // Runs: a header byte giving the widths of length and (signed,
-            // relative) start, then the two numbers.
-            const auto dataSize = le<std::uint64_t>(&rec[at + 0x30]);
-            std::size_t p = at + le<std::uint16_t>(&rec[at + 0x20]);
-            std::int64_t lcn = 0;
-            while (p < at + length && rec[p] != 0 && bitmap.size() < dataSize) {
-                const unsigned lenBytes = rec[p] & 0x0f, offBytes = rec[p] >> 4;
-                if (lenBytes == 0 || lenBytes > 8 || offBytes > 8 || p + 1 + lenBytes + offBytes > at + length)
-                    return std::nullopt;
-                std::uint64_t runLength = 0;
-                for (unsigned i = 0; i < lenBytes; ++i)
-                    runLength |= std::uint64_t(rec[p + 1 + i]) << (8 * i);
-                std::int64_t delta = 0;
-                for (unsigned i = 0; i < offBytes; ++i)
-                    delta |= std::int64_t(rec[p + 1 + lenBytes + i]) << (8 * i);
-                if (offBytes > 0 && (rec[p + lenBytes + offBytes] & 0x80))
-                    delta -= std::int64_t(1) << (8 * offBytes); // sign-extend
-                lcn += delta;
-                p += 1 + lenBytes + offBytes;
-                const std::uint64_t take = std::min<std::uint64_t>(runLength * cluster, dataSize - bitmap.size());
-                std::vector<unsigned char> run(take);
-                if (offBytes == 0 || !readAt(dev.fd, std::uint64_t(lcn) * cluster, run.data(), run.size()))
-                    return std::nullopt; // a sparse or unreadable bitmap: no count to trust
-                bitmap.insert(bitmap.end(), run.begin(), run.end());
-            }
+        } else if (type == 0xb0 && !readBitmapRuns(fd, rec, at, length, cluster, bitmap)) {
+            return false;
         }
         at += length;
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<NtfsTable> ntfsTable(const QString& source)
+{
+    Fd dev(source, O_RDONLY);
+    const auto geometry = dev.fd < 0 ? std::nullopt : ntfsGeometry(dev.fd);
+    if (!geometry)
+        return std::nullopt;
+    const auto rec = tableRecord(dev.fd, *geometry);
+    NtfsTable t;
+    t.recordBytes = geometry->recordBytes;
+    std::vector<unsigned char> bitmap;
+    if (!rec || !readTableAttributes(dev.fd, *rec, geometry->cluster, t, bitmap))
+        return std::nullopt;
     if (t.allocatedBytes == 0 || bitmap.empty())
         return std::nullopt;
     // The first 64 records are the file system's own: the first 24 by the

@@ -209,6 +209,107 @@ QString JournalEntry::problem()
     return g_problem;
 }
 
+namespace {
+
+// A run the journal holds: a wipe still running, or one that was stopped
+// before it could clean up.
+struct JournalRun {
+    qint64 id, device;
+    QString process, folder;
+    QByteArray mark;
+};
+
+std::vector<JournalRun> journalRuns(QSqlDatabase& db)
+{
+    std::vector<JournalRun> found;
+    QSqlQuery runs(db);
+    runs.exec(QStringLiteral("SELECT id, process, folder, device, mark FROM runs"));
+    while (runs.next())
+        found.push_back({runs.value(0).toLongLong(), runs.value(3).toLongLong(), runs.value(1).toString(),
+                         runs.value(2).toString(), runs.value(4).toString().toLatin1()});
+    return found;
+}
+
+bool stillRunning(const JournalRun& r)
+{
+    return !r.process.isEmpty() && processKey(r.process.section(u':', 0, 0).toLongLong()) == r.process;
+}
+
+// What the repair of one run did.
+struct Repair {
+    QStringList deleted, left, restored;
+    bool settingsBack = true;
+};
+
+// Deletes only what a wipe makes, where it makes it, and only when proven
+// the fill's by its mark, or by its identity and birth time (a file system
+// hands a freed inode to the next new file at once).
+void deleteFillFiles(QSqlDatabase& db, const JournalRun& r, Repair& repair)
+{
+    QSqlQuery files(db);
+    files.prepare(QStringLiteral("SELECT path, device, inode, birth, folder FROM files WHERE run = ?"));
+    files.addBindValue(r.id);
+    files.exec();
+    while (files.next()) {
+        const QString path = files.value(0).toString();
+        const bool isFolder = files.value(4).toInt() == 1;
+        qint64 d = 0, i = 0;
+        if (!identity(path, d, i))
+            continue; // gone already, or never made
+        const QString birth = files.value(3).toString();
+        const bool recorded =
+            !files.value(2).isNull() && d == files.value(1).toLongLong() && i == files.value(2).toLongLong();
+        const bool proven = carriesFillMark(path, r.mark) || (recorded && !birth.isEmpty() && birthOf(path) == birth);
+        const bool removed = isFillFileOf(path, r.folder) && proven &&
+                             (isFolder ? removeMarkedFolder(path, r.mark) : ::unlink(QFile::encodeName(path).constData()) == 0);
+        (removed ? repair.deleted : repair.left) << QFileInfo(path).fileName();
+    }
+}
+
+void restoreSettings(QSqlDatabase& db, const JournalRun& r, Repair& repair)
+{
+    QSqlQuery settings(db);
+    settings.prepare(QStringLiteral("SELECT path, old FROM settings WHERE run = ?"));
+    settings.addBindValue(r.id);
+    settings.exec();
+    while (settings.next()) {
+        const QString path = settings.value(0).toString();
+        const QString old = settings.value(1).toString();
+        if (!isReserveSetting(path, old))
+            continue; // not what a wipe changes: never written
+        if (writeSetting(path, old))
+            repair.restored << path;
+        else
+            repair.settingsBack = false;
+    }
+}
+
+// "folder: deleted the fill files a, b; put back ...".
+QString repairLine(const QString& folder, const Repair& repair)
+{
+    QStringList done;
+    if (!repair.deleted.isEmpty())
+        done << QStringLiteral(" deleted the fill files %1").arg(repair.deleted.join(QStringLiteral(", ")));
+    if (!repair.left.isEmpty())
+        done << QStringLiteral(" left alone %1, not certainly the files the wipe made (delete them if they are)")
+                    .arg(repair.left.join(QStringLiteral(", ")));
+    if (!repair.restored.isEmpty())
+        done << QStringLiteral(" put back the space the file system keeps in reserve");
+    if (!repair.settingsBack)
+        done << QStringLiteral(" could not put back the file system's reserve (run the program as root)");
+    const QString what = done.isEmpty() ? QStringLiteral(" nothing was left to repair") : done.join(u';');
+    return QStringLiteral("%1:%2.").arg(folder, what);
+}
+
+void forgetRun(qint64 id)
+{
+    run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id});
+    run(QStringLiteral("DELETE FROM settings WHERE run = ?"), {id});
+    run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id});
+}
+
+} // namespace
+
 QString repairInterruptedWipes()
 {
     // Nothing to repair without a journal file: do not make one.
@@ -217,89 +318,27 @@ QString repairInterruptedWipes()
     QSqlDatabase db = journal();
     if (!db.isOpen())
         return {};
-    struct Run {
-        qint64 id, device;
-        QString process, folder;
-        QByteArray mark;
-    };
-    std::vector<Run> found;
-    QSqlQuery runs(db);
-    runs.exec(QStringLiteral("SELECT id, process, folder, device, mark FROM runs"));
-    while (runs.next())
-        found.push_back({runs.value(0).toLongLong(), runs.value(3).toLongLong(), runs.value(1).toString(),
-                         runs.value(2).toString(), runs.value(4).toString().toLatin1()});
-    runs.finish();
-
     QStringList report;
-    for (const Run& r : found) {
-        const qint64 id = r.id;
-        const QString& folder = r.folder;
-        if (!r.process.isEmpty() && processKey(r.process.section(u':', 0, 0).toLongLong()) == r.process)
-            continue; // still running
+    for (const JournalRun& r : journalRuns(db)) {
+        if (stillRunning(r))
+            continue;
         qint64 device = 0, inode = 0;
-        if (!identity(folder, device, inode) || device != r.device) {
-            report << QStringLiteral("%1: its drive is not there now; it will be repaired at a later start.").arg(folder);
+        if (!identity(r.folder, device, inode) || device != r.device) {
+            report << QStringLiteral("%1: its drive is not there now; it will be repaired at a later start.").arg(r.folder);
             continue;
         }
-        QStringList deleted, left, restored;
-        QSqlQuery files(db);
-        files.prepare(QStringLiteral("SELECT path, device, inode, birth, folder FROM files WHERE run = ?"));
-        files.addBindValue(id);
-        files.exec();
-        while (files.next()) {
-            const QString path = files.value(0).toString();
-            const bool isFolder = files.value(4).toInt() == 1;
-            qint64 d = 0, i = 0;
-            if (!identity(path, d, i))
-                continue; // gone already, or never made
-            // Only what a wipe makes, where it makes it; then proven the
-            // fill's by its mark, or by its identity and birth time (a file
-            // system hands a freed inode to the next new file at once).
-            const QString birth = files.value(3).toString();
-            const bool recorded = !files.value(2).isNull() && d == files.value(1).toLongLong() &&
-                                  i == files.value(2).toLongLong();
-            const bool proven = carriesFillMark(path, r.mark) || (recorded && !birth.isEmpty() && birthOf(path) == birth);
-            const bool removed = isFillFileOf(path, folder) && proven &&
-                                 (isFolder ? removeMarkedFolder(path, r.mark) : ::unlink(QFile::encodeName(path).constData()) == 0);
-            (removed ? deleted : left) << QFileInfo(path).fileName();
-        }
-        QSqlQuery settings(db);
-        settings.prepare(QStringLiteral("SELECT path, old FROM settings WHERE run = ?"));
-        settings.addBindValue(id);
-        settings.exec();
-        bool settingsBack = true;
-        while (settings.next()) {
-            if (!isReserveSetting(settings.value(0).toString(), settings.value(1).toString()))
-                continue; // not what a wipe changes: never written
-            if (writeSetting(settings.value(0).toString(), settings.value(1).toString()))
-                restored << settings.value(0).toString();
-            else
-                settingsBack = false;
-        }
-        QString line = folder + QStringLiteral(":");
-        if (!deleted.isEmpty())
-            line += QStringLiteral(" deleted the fill files %1;").arg(deleted.join(QStringLiteral(", ")));
-        if (!left.isEmpty())
-            line += QStringLiteral(" left alone %1, not certainly the files the wipe made (delete them if they are);").arg(left.join(QStringLiteral(", ")));
-        if (!restored.isEmpty())
-            line += QStringLiteral(" put back the space the file system keeps in reserve;");
-        if (!settingsBack)
-            line += QStringLiteral(" could not put back the file system's reserve (run the program as root);");
-        if (line.endsWith(u';'))
-            line.chop(1);
-        else
-            line += QStringLiteral(" nothing was left to repair");
-        report << line + u'.';
-        if (settingsBack) {
-            run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id});
-            run(QStringLiteral("DELETE FROM settings WHERE run = ?"), {id});
-            run(QStringLiteral("DELETE FROM runs WHERE id = ?"), {id});
-        }
+        Repair repair;
+        deleteFillFiles(db, r, repair);
+        restoreSettings(db, r, repair);
+        report << repairLine(r.folder, repair);
+        // A reserve not put back is tried again at the next start.
+        if (repair.settingsBack)
+            forgetRun(r.id);
     }
     if (report.isEmpty())
         return {};
-    return QStringLiteral("A wipe that was stopped before it could clean up has been repaired:\r\n\r\n") +
-           report.join(QStringLiteral("\r\n"));
+    return QStringLiteral("A wipe that was stopped before it could clean up has been repaired:\r\n\r\n%1")
+        .arg(report.join(QStringLiteral("\r\n")));
 }
 
 } // namespace platform
