@@ -97,6 +97,18 @@ QString processCodeOf(const QString& comboText)
     return comboText.mid(14, 3);
 }
 
+const std::vector<ProcessType>& Form1::processTypes()
+{
+    using records::ProcessKind;
+    static const std::vector<ProcessType> table = {
+        {QStringLiteral("Ent"), ProcessKind::EntireDrive, QStringLiteral("&Wipe Drive"), true, &Form1::startEntireDriveWipe},
+        {QStringLiteral("Sel"), ProcessKind::Folder, QStringLiteral("&Wipe Folders"), false, &Form1::startFileWipe},
+        {QStringLiteral("Fil"), ProcessKind::Files, QStringLiteral("&Wipe Files"), false, &Form1::startFileWipe},
+        {QStringLiteral("Fre"), ProcessKind::FreeSpace, QStringLiteral("&Wipe Free Space"), true, &Form1::startFreeSpaceWipe},
+    };
+    return table;
+}
+
 QString withRootBackslash(const QString& drive)
 {
     return drive.endsWith(u':') ? drive + u'\\' : drive;
@@ -240,9 +252,8 @@ QHBoxLayout* Form1::createTypeRow()
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setEditable(true);
     Combo1->setInsertPolicy(QComboBox::NoInsert);
-    Combo1->addItems({QStringLiteral("Security Wipe Entire Drive"), QStringLiteral("Security Wipe Select Folder"),
-                      QStringLiteral("Security Wipe File or Range of Files"),
-                      QStringLiteral("Security Wipe Free Space")});
+    for (const ProcessType& type : processTypes())
+        Combo1->addItem(type.listText());
     typeRow->addWidget(typeLabel);
     typeRow->addWidget(Combo1, 1);
     return typeRow;
@@ -432,52 +443,83 @@ void Form1::Combo1_click()
 // The Wipe button says what it starts, however the process type was set.
 void Form1::showWipeCaption()
 {
-    static const QMap<QString, QString> captions{{QStringLiteral("Ent"), QStringLiteral("&Wipe Drive")},
-                                                 {QStringLiteral("Sel"), QStringLiteral("&Wipe Folders")},
-                                                 {QStringLiteral("Fil"), QStringLiteral("&Wipe Files")},
-                                                 {QStringLiteral("Fre"), QStringLiteral("&Wipe Free Space")}};
-    Command1->setText(captions.value(processCodeOf(Combo1->currentText()), QStringLiteral("&Wipe Routine")));
+    const ProcessType* type = chosenProcessType();
+    Command1->setText(type ? type->caption : QStringLiteral("&Wipe Routine"));
+}
+
+// The process type the list's text names, if any.
+const ProcessType* Form1::chosenProcessType() const
+{
+    const QString code = processCodeOf(Combo1->currentText());
+    const auto& types = processTypes();
+    const auto type = std::find_if(types.begin(), types.end(), [&](const ProcessType& t) { return t.code == code; });
+    return type != types.end() ? &*type : nullptr;
 }
 
 void Form1::wipeSteps()
 {
     s_.ProcessCode = processCodeOf(Combo1->currentText());
     showDriveInfo(s_.SelectedDrive);
-    const QString& code = s_.ProcessCode;
-    if ((code == QStringLiteral("Fre") || code == QStringLiteral("Ent")) &&
-        !platform::driveEntryIsCurrent(s_.SelectedDrive, services_.drives->table())) {
-        // The letter now means another mount than the one the user chose.
-        services_.prompter->message(
-            QStringLiteral("The drives have changed since the list was read: %1 no longer names %2. "
-                           "Nothing was wiped; choose the drive again.")
-                .arg(s_.SelectedDrive.left(2).toUpper(), s_.SelectedDrive.mid(3)));
-        Drive1->refresh();
+    const ProcessType* type = chosenProcessType();
+    if (!type) {
+        typeStillToChoose();
         return;
     }
-    if (code == QStringLiteral("Fre")) {
-        if (!std::exchange(FreeSpaceAgreed, false) &&
-            !services_.prompter->confirm(QStringLiteral("Wipe %1?")
-                                             .arg(freeSpaceWipeText(services_, Drive1->drive(), s_.WipeLevel)))) {
-            setStatus(QStringLiteral("Nothing was wiped"));
-            return;
-        }
-        ProcessRunning = 1;
-        runFreeSpace();
-        Combo1->setFocus();
+    if (type->actsOnDrive && !driveStillNamesItsMount())
+        return;
+    (this->*type->start)();
+}
+
+// False, said, when the letter now means another mount than the one the
+// user chose.
+bool Form1::driveStillNamesItsMount()
+{
+    if (platform::driveEntryIsCurrent(s_.SelectedDrive, services_.drives->table()))
+        return true;
+    services_.prompter->message(
+        QStringLiteral("The drives have changed since the list was read: %1 no longer names %2. "
+                       "Nothing was wiped; choose the drive again.")
+            .arg(s_.SelectedDrive.left(2).toUpper(), s_.SelectedDrive.mid(3)));
+    Drive1->refresh();
+    return false;
+}
+
+// The list still shows its prompt (or a text typed over it): that is said.
+bool Form1::typeStillToChoose()
+{
+    if (Combo1->currentText().left(6) != QStringLiteral("SELECT"))
+        return false;
+    services_.prompter->message(kMustSelect);
+    Combo1->setFocus();
+    return true;
+}
+
+// The free-space wipe is asked for by name, unless the window that handed
+// it over has asked already.
+void Form1::startFreeSpaceWipe()
+{
+    if (!std::exchange(FreeSpaceAgreed, false) &&
+        !services_.prompter->confirm(
+            QStringLiteral("Wipe %1?").arg(freeSpaceWipeText(services_, Drive1->drive(), s_.WipeLevel)))) {
+        setStatus(QStringLiteral("Nothing was wiped"));
         return;
     }
+    ProcessRunning = 1;
+    runFreeSpace();
+    Combo1->setFocus();
+}
+
+void Form1::startEntireDriveWipe()
+{
     forceFatForRemovable();
-    if (Combo1->currentText().left(6) == QStringLiteral("SELECT")) {
-        services_.prompter->message(kMustSelect);
-        Combo1->setFocus();
-        return;
-    }
-    if (code == QStringLiteral("Sel") || code == QStringLiteral("Fil")) {
-        openFileWipeWindow(code);
-        return;
-    }
-    if (code == QStringLiteral("Ent"))
+    if (!typeStillToChoose())
         runEntireDrive();
+}
+
+void Form1::startFileWipe()
+{
+    if (!typeStillToChoose())
+        openFileWipeWindow(s_.ProcessCode);
 }
 
 void Form1::Command1_Click()

@@ -6,9 +6,11 @@
 #include "engine/fillview.h"
 #include "engine/freespacewipe.h"
 #include "platform/services.h"
+#include "records/wiperecord.h"
 
 #include <QMainWindow>
 #include <functional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -31,6 +33,21 @@ namespace app {
 
 inline const QString kSelectProcessType = QStringLiteral("SELECT ONE PROCESS TYPE");
 
+class Form1;
+
+// One process the main window runs, as a row of its process list: the code
+// the window tells it by (characters 15 to 17 of its list text), the list
+// text (the name wipe records keep too), the Wipe button's caption for it,
+// whether it acts on the drive itself, and the handler that starts it.
+struct ProcessType {
+    QString code;
+    records::ProcessKind kind;
+    QString caption;
+    bool actsOnDrive; // so the letter must still name the mount it named when chosen
+    void (Form1::*start)();
+    QString listText() const { return records::processName(kind); }
+};
+
 // Characters 15 to 17 of the process list text: "Ent", "Sel", "Fil", "Fre".
 QString processCodeOf(const QString& comboText);
 // A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
@@ -47,6 +64,9 @@ public:
     explicit Form1(platform::Services services, std::function<void()> endProgram = {},
                    QWidget* parent = nullptr);
     ~Form1() override;
+
+    // The process list, in its order.
+    static const std::vector<ProcessType>& processTypes();
 
     // Handlers, named as the window's events.
     void Drive1_Change();
@@ -151,9 +171,15 @@ private:
     void forceFatForRemovable();
     void showDriveInfo(const QString& drive);
     void wipeSteps();
+    const ProcessType* chosenProcessType() const;
+    bool driveStillNamesItsMount();
+    bool typeStillToChoose();
     void endProgram();
 
-    // The process branches. Each later subsystem fills its own.
+    // The process types' handlers, then the process branches.
+    void startEntireDriveWipe();
+    void startFileWipe();
+    void startFreeSpaceWipe();
     void runEntireDrive();
     void runFreeSpace();
     void openFileWipeWindow(const QString& code);
