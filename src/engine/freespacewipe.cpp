@@ -34,6 +34,7 @@
 
 #include <QScopeGuard>
 #include <QStringList>
+#include <algorithm>
 #include <vector>
 
 namespace engine {
@@ -59,6 +60,8 @@ QByteArray record(const QByteArray& block)
 {
     return block + QByteArrayLiteral("\r\n");
 }
+
+} // namespace
 
 // The disk, with the file system's reserve released while the fill runs.
 class ReleasedDiskTarget : public DiskFillTarget {
@@ -101,8 +104,6 @@ private:
     platform::ReservedSpaceRelease release_;
     platform::EndOfProgramGuard guard_;
 };
-
-} // namespace
 
 int freeSpacePasses(std::int16_t wipeLevel)
 {
@@ -347,7 +348,39 @@ void FillProcedure::displayUpdate()
 
 FillOutcome FillProcedure::run(int passes)
 {
-    // Every wipe starts its patterns afresh and speaks only of its own errors.
+    startAfresh();
+    const QString drive = s_.SelectedDrive.left(2);
+    folder_ = services_.drives->nativePath(drive);
+
+    view_.setProcessControlsEnabled(false);
+    view_.offerStop(true);
+    const auto stopOffered = qScopeGuard([this] { view_.offerStop(false); });
+    view_.selectWipeOption(s_.WipeLevel == 1);
+    // The process time goes on counting while a flush takes seconds.
+    const platform::WhileBlocked ticking([this] { tickProcessTime(); });
+
+    DriveHold hold; // the lock outlives the target and its clean-up
+    try {
+        if (std::optional<FillOutcome> refused = takeDrive(drive, hold))
+            return *refused;
+        if (target_->freeBytes() == 0)
+            return noFreeSpace(drive);
+        runPasses(passes, drive);
+    } catch (const std::bad_alloc&) {
+        return endEarly(platform::RunTimeError(platform::ErrOutOfMemory), drive, std::move(hold.target));
+    } catch (const platform::RunTimeError& e) {
+        return endEarly(e, drive, std::move(hold.target));
+    }
+    target_ = nullptr;
+    const QString reserveLeft = hold.released ? hold.released->putBack() : QString();
+    hold.target.reset();
+    afterLastPass(drive);
+    return finish(drive, hold.outOfReach, reserveLeft);
+}
+
+// Every wipe starts its patterns afresh and speaks only of its own errors.
+void FillProcedure::startAfresh()
+{
     s_.DriveErrorFlag = 0;
     s_.PatternCallCount = 0;
     spaceMissed_ = false;
@@ -362,87 +395,75 @@ FillOutcome FillProcedure::run(int passes)
     leftBehind_.clear();
     bytesWritten_ = 0;
     verified_ = {};
-    const QString drive = s_.SelectedDrive.left(2);
-    folder_ = services_.drives->nativePath(drive);
+}
 
-    view_.setProcessControlsEnabled(false);
-    view_.offerStop(true);
-    const auto stopOffered = qScopeGuard([this] { view_.offerStop(false); });
-    view_.selectWipeOption(s_.WipeLevel == 1);
-    // The process time goes on counting while a flush takes seconds.
-    const platform::WhileBlocked ticking([this] { tickProcessTime(); });
-
-    std::unique_ptr<platform::VolumeLock> lock; // outlives the target and its clean-up
-    std::unique_ptr<FillTarget> target;
-    ReleasedDiskTarget* released = nullptr;
-    bool outOfReach = false;
-    try {
-        if (!factory_ && !confirmVolume(drive))
-            return notWiped(QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
+// The drive as the passes write it: confirmed, locked against a second
+// wipe, cleared of an earlier wipe's files, its reserve released. What
+// stops the wipe before anything is written is returned.
+std::optional<FillOutcome> FillProcedure::takeDrive(const QString& drive, DriveHold& hold)
+{
+    const QString nothingWritten = QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
+                                       .arg(drive.toUpper());
+    if (!factory_ && !confirmVolume(drive))
+        return notWiped(nothingWritten);
+    if (factory_) {
+        hold.target = factory_(drive);
+    } else {
+        QString busy;
+        hold.lock = platform::VolumeLock::take(folder_, &busy);
+        if (!hold.lock)
+            return notWiped(QStringLiteral("The free space of drive %1 was not wiped: %2. Nothing was written.")
+                                .arg(drive.toUpper(), busy));
+        if (!clearLeftovers(drive))
+            return notWiped(QStringLiteral("The free space of drive %1 was not wiped: the fill files of an "
+                                           "earlier wipe hold part of it. Nothing was written.")
                                 .arg(drive.toUpper()));
-        if (!factory_) {
-            QString busy;
-            lock = platform::VolumeLock::take(folder_, &busy);
-            if (!lock)
-                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: %2. Nothing was written.")
-                                    .arg(drive.toUpper(), busy));
-            if (!clearLeftovers(drive))
-                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: the fill files of an "
-                                               "earlier wipe hold part of it. Nothing was written.")
-                                    .arg(drive.toUpper()));
-        }
-        if (factory_) {
-            target = factory_(drive);
-        } else {
-            auto disk = std::make_unique<ReleasedDiskTarget>(*services_.drives, drive);
-            outOfReach = disk->outOfReach();
-            // Said before anything is written, and the user chooses.
-            if (!disk->releaseFailure().isEmpty() &&
-                !services_.prompter->confirm(
-                    QStringLiteral("The space the file system of drive %1 keeps in reserve could not be released "
-                                   "for the wipe: %2\r\n\r\nWipe the rest of the free space without it? The reserve "
-                                   "then keeps what it holds, and the wipe is recorded as incomplete.")
-                        .arg(drive.toUpper(), disk->releaseFailure())))
-                return notWiped(QStringLiteral("The free space of drive %1 was not wiped: nothing was written.")
-                                    .arg(drive.toUpper()));
-            released = disk.get();
-            target = std::move(disk);
-        }
-        facts_ = target->facts();
-        if (!facts_.compression.isEmpty())
-            target = incompressible(std::move(target));
-        target_ = target.get();
-
-        if (target_->freeBytes() == 0)
-            return noFreeSpace(drive);
-        warnAboutSnapshots(drive);
-        probe();
-        freeAtStartKB_ = s_.FreeSpaceKB;
-        const auto f0 = static_cast<std::int64_t>(s_.FreeSpaceKB);
-        view_.setStatus(kWipingFreeSpace);
-        view_.setDetail(QStringLiteral("Drive   ") + s_.SelectedDrive.left(1).toUpper());
-        maximum_ = passes * f0;
-        progress_ = 0;
-        view_.setProgress(0, maximum_);
-        s_.WipeStartTime = services_.clock->now();
-        beginRecord(passes, drive);
-        probe();
-        passesRun_ = 0;
-        for (int p = 1; p <= passes; ++p) {
-            runPass(p, passes, drive);
-            passesRun_ = p;
-            record_->record().passesDone = p;
-            record_->record().bytesWritten = bytesWritten_;
-            record_->save();
-        }
-    } catch (const std::bad_alloc&) {
-        return endEarly(platform::RunTimeError(platform::ErrOutOfMemory), drive, std::move(target));
-    } catch (const platform::RunTimeError& e) {
-        return endEarly(e, drive, std::move(target));
+        auto disk = std::make_unique<ReleasedDiskTarget>(*services_.drives, drive);
+        hold.outOfReach = disk->outOfReach();
+        // Said before anything is written, and the user chooses.
+        if (!disk->releaseFailure().isEmpty() &&
+            !services_.prompter->confirm(
+                QStringLiteral("The space the file system of drive %1 keeps in reserve could not be released "
+                               "for the wipe: %2\r\n\r\nWipe the rest of the free space without it? The reserve "
+                               "then keeps what it holds, and the wipe is recorded as incomplete.")
+                    .arg(drive.toUpper(), disk->releaseFailure())))
+            return notWiped(nothingWritten);
+        hold.released = disk.get();
+        hold.target = std::move(disk);
     }
-    target_ = nullptr;
-    const QString reserveLeft = released ? released->putBack() : QString();
-    target.reset();
+    facts_ = hold.target->facts();
+    if (!facts_.compression.isEmpty())
+        hold.target = incompressible(std::move(hold.target));
+    target_ = hold.target.get();
+    return std::nullopt;
+}
+
+void FillProcedure::runPasses(int passes, const QString& drive)
+{
+    warnAboutSnapshots(drive);
+    probe();
+    freeAtStartKB_ = s_.FreeSpaceKB;
+    const auto f0 = static_cast<std::int64_t>(s_.FreeSpaceKB);
+    view_.setStatus(kWipingFreeSpace);
+    view_.setDetail(QStringLiteral("Drive   ") + s_.SelectedDrive.left(1).toUpper());
+    maximum_ = passes * f0;
+    progress_ = 0;
+    view_.setProgress(0, maximum_);
+    s_.WipeStartTime = services_.clock->now();
+    beginRecord(passes, drive);
+    probe();
+    passesRun_ = 0;
+    for (int p = 1; p <= passes; ++p) {
+        runPass(p, passes, drive);
+        passesRun_ = p;
+        record_->record().passesDone = p;
+        record_->record().bytesWritten = bytesWritten_;
+        record_->save();
+    }
+}
+
+void FillProcedure::afterLastPass(const QString& drive)
+{
     // Flash and thin storage keep what the fill wrote, and older copies,
     // until told the space is free.
     trimmed_ = !factory_ && platform::trimFreeSpace(folder_);
@@ -452,7 +473,6 @@ FillOutcome FillProcedure::run(int passes)
         view_.setStatus(QStringLiteral("Overwriting the journal of drive %1").arg(drive.left(2).toUpper()));
         journal_ = platform::churnJournal(folder_, platform::kJournalChurnMs);
     }
-    return finish(drive, outOfReach, reserveLeft);
 }
 
 // Fill files that an earlier wipe left (stopped, and not repaired: another
@@ -609,15 +629,10 @@ FillOutcome FillProcedure::endEarly(const platform::RunTimeError& e, const QStri
     }
 }
 
-FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const QString& reserveLeft)
+// What the fill met: a failing drive, compression, room kept for records.
+void FillProcedure::sayHowItFilled(FillOutcome& outcome, const QString& drive)
 {
-    FillOutcome outcome;
     auto& prompter = *services_.prompter;
-    view_.setPercent(QStringLiteral("100 %"));
-    services_.clock->pause(1000);
-    view_.setStatus(kWipeCompleted);
-    view_.resetAfterFill();
-    outcome.completed = true;
     outcome.driveErrors = s_.DriveErrorFlag == 1;
     if (outcome.driveErrors) {
         outcome.message = failingDriveWarning(drive);
@@ -645,6 +660,11 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
                 .arg(recordFiles_);
         prompter.message(outcome.message);
     }
+}
+
+void FillProcedure::sayWhatItMissed(FillOutcome& outcome, const QString& drive, bool outOfReach)
+{
+    auto& prompter = *services_.prompter;
     // Space the fill could not reach is never passed over in silence.
     auto missed = [&](bool happened, const QString& what) {
         if (!happened)
@@ -671,6 +691,13 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
     // The status line and the record say the same.
     if (outcome.spaceMissed)
         view_.setStatus(kWipeIncomplete);
+}
+
+// What was done beside the fill, or left: names, the reserve, the trim,
+// the NTFS root index, the ext4 journal.
+void FillProcedure::sayWhatElseItDid(FillOutcome& outcome, const QString& drive, const QString& reserveLeft)
+{
+    auto& prompter = *services_.prompter;
     // Said where it is so (measured: every name of 199 deleted files was
     // left on XFS after a fill).
     if (facts_.fsType == QStringLiteral("xfs"))
@@ -706,6 +733,20 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
         if (record_)
             record_->addNote(said);
     }
+}
+
+FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const QString& reserveLeft)
+{
+    FillOutcome outcome;
+    auto& prompter = *services_.prompter;
+    view_.setPercent(QStringLiteral("100 %"));
+    services_.clock->pause(1000);
+    view_.setStatus(kWipeCompleted);
+    view_.resetAfterFill();
+    outcome.completed = true;
+    sayHowItFilled(outcome, drive);
+    sayWhatItMissed(outcome, drive, outOfReach);
+    sayWhatElseItDid(outcome, drive, reserveLeft);
     // Said last: what the user must act on.
     outcome.verification = verified_.result;
     if (verified_.result == platform::Verification::Failed) {
@@ -759,131 +800,156 @@ void FillProcedure::verifyLastPass(Pass& pass)
     }
 }
 
+// The records of one pass and how far it may write: the free space it
+// started with, and a little more.
+struct FillProcedure::PassWrites {
+    Pass& pass;
+    bool lastPass;
+    QByteArray large, medium, small;
+    std::uint64_t limit = 0;
+    std::uint64_t written = 0;
+    // How the pass has met a full drive so far.
+    bool diskFullBefore = false;
+    double freeAtDiskFull = 0;
+    int ioErrors = 0;
+    int file = 1; // the fill file being written
+};
+
 void FillProcedure::runPass(int p, int passes, const QString& drive)
 {
-    auto& clock = *services_.clock;
-    const bool lastPass = p == passes;
-    int c = 1;
-    Pass pass(*target_, drive, leftBehind_, bytesWritten_, facts_, clock);
-
+    Pass pass(*target_, drive, leftBehind_, bytesWritten_, facts_, *services_.clock);
     probe();
     Get_Char(s_.PatternCallCount);
     probe();
     const FillBuffers& shared = fillBuffers();
-    const QByteArray large = record(shared.FillBlock5K);
-    const QByteArray medium = record(shared.FillBlock25K);
-    const QByteArray small = record(shared.FillBlock1K);
-    const std::uint64_t limit = static_cast<std::uint64_t>(s_.FreeSpaceKB) * 1024 + kOverrunBytes;
-    std::uint64_t written = 0;
-    pass.openNext(c);
+    PassWrites w{pass, p == passes, record(shared.FillBlock5K), record(shared.FillBlock25K),
+                 record(shared.FillBlock1K), static_cast<std::uint64_t>(s_.FreeSpaceKB) * 1024 + kOverrunBytes};
+    pass.openNext(w.file);
+    for (;;) {
+        try {
+            writeStages(w);
+            break;
+        } catch (const platform::RunTimeError& e) {
+            if (!goesOnAfter(e, w))
+                break;
+        }
+    }
+    endPass(pass, p, w.lastPass, shared);
+}
 
+// Large records while much is free, in batches sized by the free space
+// (measured once a batch); then medium and small ones, each shown in the
+// free space at once, until the drive is all but full. Each stage also
+// takes what the one before left: a stage skipped would leave old data in
+// those blocks on every pass.
+void FillProcedure::writeStages(PassWrites& w)
+{
+    // Free space from which a batch is this large: records, and progress.
+    static constexpr struct {
+        double minKB;
+        int records;
+        int stepKB;
+    } kLargeBatches[] = {{6400, 1280, 6400}, {3200, 640, 3200}, {1600, 320, 1600}, {0, 160, 800}};
     auto write = [&](const QByteArray& rec, int count) {
-        pass.write(rec, count);
-        written += static_cast<std::uint64_t>(rec.size()) * static_cast<std::uint64_t>(count);
+        w.pass.write(rec, count);
+        w.written += static_cast<std::uint64_t>(rec.size()) * static_cast<std::uint64_t>(count);
     };
     auto overrun = [&] {
-        if (written <= limit)
+        if (w.written <= w.limit)
             return false;
         spaceMissed_ = true;
         return true;
     };
+    if (s_.FreeSpaceKB >= kLargeStageKB) {
+        do {
+            const auto& batch = *std::find_if(std::begin(kLargeBatches), std::end(kLargeBatches),
+                                              [&](const auto& row) { return s_.FreeSpaceKB >= row.minKB; });
+            write(w.large, batch.records);
+            progress_ += batch.stepKB;
+            displayUpdate();
+            probe();
+        } while (s_.FreeSpaceKB > kLargeStageKB && !overrun());
+    }
+    w.pass.writer().endDirect();
+    probe();
+    // Exactly 800 KiB left after the large stage is written here too.
+    if (s_.FreeSpaceKB <= kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB && !overrun()) {
+        do {
+            write(w.medium, 1);
+            if (w.lastPass)
+                view_.setStatus(kCompletingWipe);
+            progress_ += 25;
+            displayUpdate();
+            probe();
+        } while (s_.FreeSpaceKB > kMediumEndKB && !overrun());
+    }
+    probe();
+    // 27 to 50 KiB left after the large stage are taken here.
+    if (s_.FreeSpaceKB <= kMediumStageKB && !overrun()) {
+        do {
+            write(w.small, 1);
+            progress_ += 1;
+            if (w.lastPass)
+                view_.setStatus(kFinalizingWipe);
+            displayUpdate();
+            probe();
+        } while (s_.FreeSpaceKB > kSmallEndKB && !overrun());
+    }
+}
 
-    bool diskFullBefore = false;
-    double freeAtDiskFull = 0;
-    int ioErrors = 0;
-    for (;;) {
-        try {
-            // Large stage: batches sized by the free space, measured once a batch.
-            if (s_.FreeSpaceKB >= kLargeStageKB) {
-                do {
-                    int records = 160, step = 800;
-                    if (s_.FreeSpaceKB >= 6400)
-                        records = 1280, step = 6400;
-                    else if (s_.FreeSpaceKB >= 3200)
-                        records = 640, step = 3200;
-                    else if (s_.FreeSpaceKB >= 1600)
-                        records = 320, step = 1600;
-                    write(large, records);
-                    progress_ += step;
-                    displayUpdate();
-                    probe();
-                } while (s_.FreeSpaceKB > kLargeStageKB && !overrun());
-            }
-            // From here every record shows in the free space at once.
-            pass.writer().endDirect();
-            probe();
-            // Exactly 800 KiB left after the large stage is written here too,
-            // not skipped by both stages.
-            if (s_.FreeSpaceKB <= kLargeStageKB && s_.FreeSpaceKB > kMediumStageKB && !overrun()) {
-                do {
-                    write(medium, 1);
-                    if (lastPass)
-                        view_.setStatus(kCompletingWipe);
-                    progress_ += 25;
-                    displayUpdate();
-                    probe();
-                } while (s_.FreeSpaceKB > kMediumEndKB && !overrun());
-            }
-            probe();
-            // Small records also take whatever the medium stage did not (27 to
-            // 50 KiB left after the large stage): skipping it would leave old
-            // data in those blocks on every pass.
-            if (s_.FreeSpaceKB <= kMediumStageKB && !overrun()) {
-                do {
-                    write(small, 1);
-                    progress_ += 1;
-                    if (lastPass)
-                        view_.setStatus(kFinalizingWipe);
-                    displayUpdate();
-                    probe();
-                } while (s_.FreeSpaceKB > kSmallEndKB && !overrun());
-            }
-            break;
-        } catch (const platform::RunTimeError& e) {
-            const bool ioError = e.number() == platform::ErrDeviceIO;
-            if (e.number() != platform::ErrDiskFull && !ioError)
-                throw;
-            pass.abandon();
-            probe();
-            if (e.isQuotaLimit()) {
-                // The user may write no more, whatever the drive has: the
-                // pass ends here, and the end says how far it got.
-                quotaHit_ = true;
-                break;
-            }
-            // Only a write the drive itself failed may say it is failing: a
-            // disk-full error can be another program taking the last room
-            // between the look and the write.
-            if (ioError && ++ioErrors > kIoErrorsPerPass)
-                throw;
-            if (ioError)
-                s_.DriveErrorFlag = 1;
-            if (!e.isFileSizeLimit()) {
-                // The drive reports space it cannot write: take it as full.
-                const bool noneGone = diskFullBefore && s_.FreeSpaceKB >= freeAtDiskFull;
-                diskFullBefore = true;
-                freeAtDiskFull = s_.FreeSpaceKB;
-                if (noneGone) {
-                    // What it still reports free was not written: say so.
-                    if (pass.records().keepsMetadataRoom())
-                        keptKB_ = std::max(keptKB_, s_.FreeSpaceKB);
-                    else
-                        unwritable_ = unwritable_ || s_.FreeSpaceKB > kSmallEndKB;
-                    break;
-                }
-            }
-            ++c;
-            try {
-                pass.openNext(c);
-            } catch (const platform::RunTimeError& full) {
-                // Too full even for a new, empty file: the drive is full.
-                if (full.number() != platform::ErrDiskFull)
-                    throw;
-                break;
-            }
+// A write refused for want of room (or failed by the device) ends the fill
+// file; the pass goes on in the next one while the drive takes anything at
+// all. False when the pass has reached all it can; rethrows what is no full
+// drive.
+bool FillProcedure::goesOnAfter(const platform::RunTimeError& e, PassWrites& w)
+{
+    const bool ioError = e.number() == platform::ErrDeviceIO;
+    if (e.number() != platform::ErrDiskFull && !ioError)
+        throw; // (called from the handler: what it caught goes on)
+    w.pass.abandon();
+    probe();
+    if (e.isQuotaLimit()) {
+        // The user may write no more, whatever the drive has: the pass ends
+        // here, and the end says how far it got.
+        quotaHit_ = true;
+        return false;
+    }
+    // Only a write the drive itself failed may say it is failing: a
+    // disk-full error can be another program taking the last room between
+    // the look and the write.
+    if (ioError && ++w.ioErrors > kIoErrorsPerPass)
+        throw;
+    if (ioError)
+        s_.DriveErrorFlag = 1;
+    if (!e.isFileSizeLimit()) {
+        // The drive reports space it cannot write: take it as full.
+        const bool noneGone = w.diskFullBefore && s_.FreeSpaceKB >= w.freeAtDiskFull;
+        w.diskFullBefore = true;
+        w.freeAtDiskFull = s_.FreeSpaceKB;
+        if (noneGone) {
+            // What it still reports free was not written: say so.
+            if (w.pass.records().keepsMetadataRoom())
+                keptKB_ = std::max(keptKB_, s_.FreeSpaceKB);
+            else
+                unwritable_ = unwritable_ || s_.FreeSpaceKB > kSmallEndKB;
+            return false;
         }
     }
+    try {
+        w.pass.openNext(++w.file);
+    } catch (const platform::RunTimeError& full) {
+        // Too full even for a new, empty file: the drive is full.
+        if (full.number() != platform::ErrDiskFull)
+            throw;
+        return false;
+    }
+    return true;
+}
 
+// The drive is full: what it still keeps is filled and said, the last pass
+// is read back, and the pass's files go.
+void FillProcedure::endPass(Pass& pass, int p, bool lastPass, const FillBuffers& shared)
+{
     // More than a little left free that no reason above explains (not the
     // room a file system keeps for its records, not space it reports but
     // refuses): the pass did not reach it, whatever stopped it.
@@ -898,19 +964,21 @@ void FillProcedure::runPass(int p, int passes, const QString& drive)
     recordFiles_ = pass.records().filesMade();
     fillBuffers().clear();
     probe();
-    for (int i = 0; i < 4 && pauses_; ++i) {
-        clock.pause(1000);
-        tickProcessTime();
-    }
+    pauseSeconds(4);
     stopIfAsked();
     if (lastPass)
         verifyLastPass(pass);
     pass.deleteFiles();
-    for (int i = 0; i < 3 && pauses_; ++i) {
-        clock.pause(1000);
+    pauseSeconds(3);
+    probe();
+}
+
+void FillProcedure::pauseSeconds(int seconds)
+{
+    for (int i = 0; i < seconds && pauses_; ++i) {
+        services_.clock->pause(1000);
         tickProcessTime();
     }
-    probe();
 }
 
 } // namespace engine

@@ -2,6 +2,7 @@
 // The free-space wipe and the drive fill after a format: pass after pass,
 // fill files of generated data fill the drive's free space and are deleted
 // again. One procedure, two pass counts.
+#include "engine/filldata.h"
 #include "engine/filltarget.h"
 #include "engine/fillview.h"
 #include "platform/journalchurn.h"
@@ -17,7 +18,13 @@
 #include <functional>
 #include <memory>
 
+namespace platform {
+class VolumeLock;
+}
+
 namespace engine {
+
+class ReleasedDiskTarget;
 
 // The window and process state a fill reads and writes.
 struct FillState {
@@ -78,7 +85,23 @@ private:
     void stopIfAsked();
     int passesRun_ = 0; // passes of this run that have ended, for the time left
     void tickProcessTime();
+    // What a wipe holds of its drive while it runs.
+    struct DriveHold {
+        std::unique_ptr<platform::VolumeLock> lock;
+        std::unique_ptr<FillTarget> target;
+        ReleasedDiskTarget* released = nullptr; // the target, when it released a reserve
+        bool outOfReach = false;
+    };
+    void startAfresh();
+    std::optional<FillOutcome> takeDrive(const QString& drive, DriveHold& hold);
+    void runPasses(int passes, const QString& drive);
+    void afterLastPass(const QString& drive);
     void runPass(int p, int passes, const QString& drive);
+    struct PassWrites;
+    void writeStages(PassWrites& w);
+    bool goesOnAfter(const platform::RunTimeError& e, PassWrites& w);
+    void endPass(Pass& pass, int p, bool lastPass, const FillBuffers& shared);
+    void pauseSeconds(int seconds);
     bool confirmVolume(const QString& drive);
     void warnAboutSnapshots(const QString& drive);
     FillOutcome notWiped(const QString& message);
@@ -86,6 +109,9 @@ private:
     FillOutcome endEarly(const platform::RunTimeError& e, const QString& drive, std::unique_ptr<FillTarget> target);
     bool clearLeftovers(const QString& drive);
     FillOutcome finish(const QString& drive, bool outOfReach, const QString& reserveLeft);
+    void sayHowItFilled(FillOutcome& outcome, const QString& drive);
+    void sayWhatItMissed(FillOutcome& outcome, const QString& drive, bool outOfReach);
+    void sayWhatElseItDid(FillOutcome& outcome, const QString& drive, const QString& reserveLeft);
     void beginRecord(int passes, const QString& drive);
     void endRecord(const FillOutcome& outcome);
     void verifyLastPass(Pass& pass);
