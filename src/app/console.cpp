@@ -5,6 +5,7 @@
 #include "drives/driveinfo.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
+#include "format/filesystems.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/mounts.h"
@@ -38,7 +39,7 @@ enum class Operand { Drive, Files, Folder, Record };
 
 struct Command {
     const char* name;
-    const char* synopsis;
+    QString synopsis;
     std::vector<Flag> flags;
     QString (*summary)();
     Operand operand = Operand::Drive;
@@ -77,26 +78,26 @@ QString folderSummary()
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> table = {
-        {"free-space", "D: [--short] [--yes]",
+        {"free-space", QStringLiteral("D: [--short] [--yes]"),
          {{"--short", false, "a Short Wipe"},
           {"--yes", false, "go ahead when D: is only a folder on another drive, whose free space is then wiped"}},
          freeSpaceSummary},
-        {"drive", "D: --fs fat|fat32|ntfs [--short] --yes",
+        {"drive", QStringLiteral("D: --fs %1 [--short] --yes").arg(format::fileSystemSwitchNames().join(u'|')),
          {{"--fs", true, "the file system to format with"},
           {"--short", false, "a Short Wipe"},
           {"--yes", false, "do it; without it nothing is done"}},
          driveSummary},
-        {"files", "PATH... --yes [--free-space [--short]]",
+        {"files", QStringLiteral("PATH... --yes [--free-space [--short]]"),
          {{"--yes", false, "do it; without it nothing is done"},
           {"--free-space", false, "then wipe the free space of the drive, where copy-on-write leaves old copies"},
           {"--short", false, "with --free-space: a Short Wipe"}},
          filesSummary, Operand::Files},
-        {"folder", "PATH --yes [--free-space [--short]]",
+        {"folder", QStringLiteral("PATH --yes [--free-space [--short]]"),
          {{"--yes", false, "do it; without it nothing is done"},
           {"--free-space", false, "then wipe the free space of the drive, where copy-on-write leaves old copies"},
           {"--short", false, "with --free-space: a Short Wipe"}},
          folderSummary, Operand::Folder},
-        {"records", "[--pdf FILE [ID]]",
+        {"records", QStringLiteral("[--pdf FILE [ID]]"),
          {{"--pdf", true, "write the certificate of record ID (the newest without it) to FILE"}},
          [] {
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
@@ -108,7 +109,7 @@ const std::vector<Command>& commands()
 
 QString commandHelp(const Command& c)
 {
-    QString text = QStringLiteral("Usage: zarvexwipe %1 %2\n%3\n").arg(QLatin1String(c.name), QLatin1String(c.synopsis), c.summary());
+    QString text = QStringLiteral("Usage: zarvexwipe %1 %2\n%3\n").arg(QLatin1String(c.name), c.synopsis, c.summary());
     for (const Flag& f : c.flags)
         text += QStringLiteral("  %1  %2\n").arg(QLatin1String(f.name), -8).arg(QLatin1String(f.help));
     return text;
@@ -118,7 +119,7 @@ QString usage()
 {
     QString text = QStringLiteral("Usage:\n  zarvexwipe                 open the window\n");
     for (const Command& c : commands())
-        text += QStringLiteral("  zarvexwipe %1 %2\n").arg(QLatin1String(c.name), QLatin1String(c.synopsis));
+        text += QStringLiteral("  zarvexwipe %1 %2\n").arg(QLatin1String(c.name), c.synopsis);
     text += QStringLiteral("  zarvexwipe COMMAND --help  what a command does\n"
                            "  zarvexwipe --version       the program's version\n"
                            "\n"
@@ -296,6 +297,14 @@ bool takeOperand(const Command& command, const QString& a, Options& o, int& rc)
     return false;
 }
 
+// "fat, fat32 or ntfs".
+QString fileSystemChoices()
+{
+    QStringList names = format::fileSystemSwitchNames();
+    const QString last = names.takeLast();
+    return QStringLiteral("%1 or %2").arg(names.join(QStringLiteral(", ")), last);
+}
+
 // What the command needs once every argument is read.
 bool checkOptions(const Command& command, const Options& o, int& rc)
 {
@@ -310,8 +319,8 @@ bool checkOptions(const Command& command, const Options& o, int& rc)
     else if (takesPaths && o.paths.isEmpty())
         missing = command.operand == Operand::Folder ? QStringLiteral("a folder is needed")
                                                      : QStringLiteral("at least one file is needed");
-    else if (takesFs && o.fs != QStringLiteral("fat") && o.fs != QStringLiteral("fat32") && o.fs != QStringLiteral("ntfs"))
-        missing = QStringLiteral("--fs fat, fat32 or ntfs is needed");
+    else if (takesFs && !format::fileSystemOfSwitch(o.fs))
+        missing = QStringLiteral("--fs %1 is needed").arg(fileSystemChoices());
     if (missing.isEmpty())
         return true;
     rc = usageError(missing);
@@ -431,11 +440,11 @@ int entireDrive(const QStringList& args)
     if (!begin("drive", args, o, run, rc))
         return rc;
     ProcessSettings& s = settings();
-    s.FormatType = o.fs == QStringLiteral("fat") ? FormatFat : o.fs == QStringLiteral("fat32") ? FormatFat32 : FormatNtfs;
+    // --fs named a row of the table when the arguments were read.
+    s.FormatType = static_cast<std::int16_t>(format::fileSystemOfSwitch(o.fs)->code);
     if (forceFatForRemovable(run.category, s.FormatType))
         printLine(removableFatMessage());
-    const QString fsName = s.FormatType == FormatFat ? QStringLiteral("FAT")
-                           : s.FormatType == FormatFat32 ? QStringLiteral("FAT32") : QStringLiteral("NTFS");
+    const QString fsName = QLatin1String(format::fileSystemOfCode(s.FormatType).name);
     const QString plan = QStringLiteral("drive %1 [%2]: format as %3, fill %4 passes, format again")
                              .arg(o.drive.toUpper(), run.folder, fsName)
                              .arg(engine::driveFillPasses(s.WipeLevel));

@@ -1,6 +1,7 @@
 #include "app/entiredrive.h"
 #include "drives/driveinfo.h"
 #include "format/elapsed.h"
+#include "format/filesystems.h"
 #include "format/formatrunner.h"
 #include "platform/prompter.h"
 #include "records/recorder.h"
@@ -9,19 +10,28 @@
 
 namespace app {
 
+// The settings keep the format type as the file-system table's code.
+static_assert(format::fileSystemRow(format::FileSystem::Fat).code == FormatFat &&
+              format::fileSystemRow(format::FileSystem::Fat32).code == FormatFat32 &&
+              format::fileSystemRow(format::FileSystem::Ntfs).code == FormatNtfs);
+
+// The file system a No to the format question chooses instead.
+static std::int16_t otherFormatType(int formatType)
+{
+    return static_cast<std::int16_t>(format::fileSystemOfCode(formatType).otherCode);
+}
+
 QString formatQuestion(int formatType)
 {
-    if (formatType == FormatNtfs)
-        return platform::joinLines({QStringLiteral("Press YES to continue with Formatting the drive in NTFS Format"),
-                                    QStringLiteral("for Windows NT, 2000, XP or 2003"), QString(),
-                                    QStringLiteral("Press NO to change the Format to FAT32"),
-                                    QStringLiteral("for Windows 95, 98, 98SE, or ME")});
-    if (formatType == FormatFat32)
-        return platform::joinLines({QStringLiteral("Press YES to continue with Formatting the drive in FAT32 Format"),
-                                    QStringLiteral("for Windows 95, 98, 98SE, or ME"), QString(),
-                                    QStringLiteral("Press NO to change the Format to NTFS"),
-                                    QStringLiteral("for Windows NT, 2000, XP or 2003")});
-    return {};
+    const format::FileSystemRow* fs = format::findFileSystemOfCode(formatType);
+    if (!fs || *fs->forWindows == '\0')
+        return {};
+    const format::FileSystemRow& other = format::fileSystemOfCode(fs->otherCode);
+    return platform::joinLines(
+        {QStringLiteral("Press YES to continue with Formatting the drive in %1 Format").arg(QLatin1String(fs->name)),
+         QLatin1String(fs->forWindows), QString(),
+         QStringLiteral("Press NO to change the Format to %1").arg(QLatin1String(other.name)),
+         QLatin1String(other.forWindows)});
 }
 
 bool forceFatForRemovable(std::int16_t driveCategory, std::int16_t& formatType)
@@ -125,7 +135,7 @@ bool agreedToWipe(EntireDriveContext& ctx, const Target& target)
     if (format == platform::Answer::Cancel)
         return false;
     if (format == platform::Answer::No) {
-        s.FormatType = s.FormatType == FormatNtfs ? FormatFat32 : FormatNtfs;
+        s.FormatType = otherFormatType(s.FormatType);
         ctx.view.showFormatType(s.FormatType);
     }
     return true;

@@ -57,17 +57,7 @@ struct Owner {
 
 QStringList mkfsArguments(FileSystem fs, const QString& target)
 {
-    switch (fs) {
-    case FileSystem::Fat:
-        // The file system was mounted right off this device, so the whole of
-        // it is the volume: -I lets mkfs.fat take a device without partitions.
-        return {QStringLiteral("-I"), target};
-    case FileSystem::Fat32:
-        return {QStringLiteral("-F"), QStringLiteral("32"), QStringLiteral("-I"), target};
-    case FileSystem::Ntfs:
-        return {QStringLiteral("--quick"), QStringLiteral("--force"), target};
-    }
-    return {};
+    return QString::fromLatin1(fileSystemRow(fs).mkfsOptions).split(u' ', Qt::SkipEmptyParts) << target;
 }
 
 // Ways to mount the new file system, best first; empty when this system has
@@ -131,12 +121,7 @@ bool waitUntil(Released released)
 
 QString fileSystemName(FileSystem fileSystem)
 {
-    switch (fileSystem) {
-    case FileSystem::Fat: return QStringLiteral("FAT");
-    case FileSystem::Fat32: return QStringLiteral("FAT32");
-    case FileSystem::Ntfs: return QStringLiteral("NTFS");
-    }
-    return {};
+    return QLatin1String(fileSystemRow(fileSystem).name);
 }
 
 bool takeCallerSwitches(QStringList& args, QString& folder, QString& about)
@@ -184,15 +169,10 @@ std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
         else if (p == u'q')
             seen = &haveQ;
         else if (p.startsWith(QStringLiteral("fs:"))) {
-            const QString name = p.mid(3);
-            if (name == QStringLiteral("fat"))
-                request.fileSystem = FileSystem::Fat;
-            else if (name == QStringLiteral("fat32"))
-                request.fileSystem = FileSystem::Fat32;
-            else if (name == QStringLiteral("ntfs"))
-                request.fileSystem = FileSystem::Ntfs;
-            else
+            const FileSystemRow* fs = fileSystemOfSwitch(p.mid(3));
+            if (!fs)
                 return std::nullopt;
+            request.fileSystem = fs->fileSystem;
             seen = &haveFs;
         } else {
             return std::nullopt;
@@ -208,8 +188,9 @@ std::optional<FormatRequest> parseFormatArguments(const QStringList& arguments)
 
 QString formatUsage()
 {
-    return QStringLiteral("usage: zarvexformat [--about <volume>] [--folder <folder>] <letter>: /fs:<fat|fat32|ntfs>/x/y/q\n"
-                          "       zarvexformat --release-reserve [--about <volume>] [--folder <folder>] <letter>:");
+    return QStringLiteral("usage: zarvexformat [--about <volume>] [--folder <folder>] <letter>: /fs:<%1>/x/y/q\n"
+                          "       zarvexformat --release-reserve [--about <volume>] [--folder <folder>] <letter>:")
+        .arg(fileSystemSwitchNames().join(u'|'));
 }
 
 // ntfs-3g mounts an image as "fuse" or "fuseblk"; the image starts with the
@@ -396,8 +377,7 @@ std::optional<HelperOutcome> checkNotInUse(const Volume& v)
 std::optional<HelperOutcome> findTools(const FormatRequest& request, const Volume& v, Tools& tools)
 {
     const QString fsName = fileSystemName(request.fileSystem);
-    tools.mkfs = platform::findTool(request.fileSystem == FileSystem::Ntfs ? QStringLiteral("mkfs.ntfs")
-                                                                           : QStringLiteral("mkfs.fat"));
+    tools.mkfs = platform::findTool(QLatin1String(fileSystemRow(request.fileSystem).mkfsTool));
     if (tools.mkfs.isEmpty())
         return refusal(v.drive, QStringLiteral("the tool to make a ") + fsName + QStringLiteral(" file system is not installed"));
     tools.mounts = mountAttempts(request.fileSystem, v.target, v.targetIsImage, v.mountPoint, v.owner);

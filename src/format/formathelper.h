@@ -5,6 +5,7 @@
 // file system on the device or image behind it and mounts that at the same
 // place. The one-line reason for any refusal or failure goes to standard
 // error, which the program shows to the user.
+#include "format/filesystems.h"
 #include "platform/mounts.h"
 
 #include <QChar>
@@ -14,8 +15,6 @@
 #include <vector>
 
 namespace format {
-
-enum class FileSystem { Fat, Fat32, Ntfs };
 
 // "FAT", "FAT32", "NTFS".
 QString fileSystemName(FileSystem fileSystem);

@@ -1,6 +1,7 @@
 #include "format/formatrunner.h"
 #include "platform/mounts.h"
 #include "format/elapsed.h"
+#include "format/filesystems.h"
 #include "format/formathelper.h"
 #include "platform/errors.h"
 #include "platform/process.h"
@@ -21,8 +22,8 @@ static FormatEnd endOfExit(int code)
 
 QString formatCommandLine(const QString& drive, int formatType)
 {
-    const char* fs = formatType == 1 ? " /fs:fat/x/y/q" : formatType == 2 ? " /fs:fat32/x/y/q" : " /fs:ntfs/x/y/q";
-    return QStringLiteral("format.com ") + drive.left(2) + QLatin1String(fs);
+    return QStringLiteral("format.com %1 /fs:%2/x/y/q")
+        .arg(drive.left(2), QLatin1String(fileSystemOfCode(formatType).switchName));
 }
 
 FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& view,

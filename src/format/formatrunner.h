@@ -16,7 +16,7 @@ public:
 };
 
 // "format.com e: /fs:fat32/x/y/q"; only the first two characters of the
-// drive count. formatType: 1 FAT, 2 FAT32, 3 NTFS.
+// drive count. formatType: a code of format/filesystems.h (NTFS for others).
 QString formatCommandLine(const QString& drive, int formatType);
 
 // What a format left of the drive; the words for a failure depend on it.

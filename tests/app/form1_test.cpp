@@ -526,3 +526,22 @@ TEST_F(Form1Test, FitsA1280By1024ScreenAtScale2)
     EXPECT_LE(least.width(), 640 - 10) << least.width() << "x" << least.height();
     EXPECT_LE(least.height(), 512 - 40) << least.width() << "x" << least.height();
 }
+
+// The question before the first format, word for word: NTFS and FAT32 offer
+// each other; FAT (and a type that names none) is not asked about.
+TEST(FormatQuestion, OffersTheOtherFileSystemWordForWord)
+{
+    const struct { int type; QString question; } cases[] = {
+        {app::FormatNtfs, "Press YES to continue with Formatting the drive in NTFS Format\r\n"
+                          "for Windows NT, 2000, XP or 2003\r\n\r\n"
+                          "Press NO to change the Format to FAT32\r\n"
+                          "for Windows 95, 98, 98SE, or ME"},
+        {app::FormatFat32, "Press YES to continue with Formatting the drive in FAT32 Format\r\n"
+                           "for Windows 95, 98, 98SE, or ME\r\n\r\n"
+                           "Press NO to change the Format to NTFS\r\n"
+                           "for Windows NT, 2000, XP or 2003"},
+        {app::FormatFat, {}},
+        {0, {}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(app::formatQuestion(c.type), c.question) << c.type;
+}

@@ -1,6 +1,7 @@
 // The format helper run as the program runs it: a separate process given the
 // classic command line, on small real volumes mapped to a letter.
 #include "format/formathelper.h"
+#include "format/formatrunner.h"
 #include "format/reservehelper.h"
 #include "platform/mounts.h"
 #include "platform/process.h"
@@ -78,6 +79,25 @@ protected:
 };
 
 } // namespace
+
+// The runner's command line for each format type, and the file system the
+// helper makes of it: the two ends agree; a type that names none is NTFS.
+TEST(FormatHelperArguments, TheRunnersCommandLineNamesTheFileSystemOfItsType)
+{
+    const struct { int type; QString line; QString made; } cases[] = {
+        {1, "format.com t: /fs:fat/x/y/q", "FAT"},
+        {2, "format.com t: /fs:fat32/x/y/q", "FAT32"},
+        {3, "format.com t: /fs:ntfs/x/y/q", "NTFS"},
+        {0, "format.com t: /fs:ntfs/x/y/q", "NTFS"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const QString line = format::formatCommandLine("t:\\x", c.type);
+        EXPECT_EQ(line, c.line);
+        const auto request = format::parseFormatArguments(line.split(u' ').mid(1));
+        ASSERT_TRUE(request);
+        EXPECT_EQ(format::fileSystemName(request->fileSystem), c.made);
+    }
+}
 
 TEST(FormatHelperArguments, TakesTheRunnerCommandLinesInAnyCaseOrderAndNothingElse)
 {
