@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,42 +106,63 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, std::uint6
     if (!direct)
         dropCachedPages(fd);
 
+    // Two buffers: the next read runs on the worker while this thread
+    // compares the last one, so the device is kept busy (a read at a time,
+    // each waited for and then compared, read at half the device's speed).
     chunk = std::max(kAlign, chunk / kAlign * kAlign);
-    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::aligned_alloc(kAlign, chunk)));
-    if (!buffer)
+    std::unique_ptr<char, FreeDeleter> buffers[2] = {
+        std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk))),
+        std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk)))};
+    if (!buffers[0] || !buffers[1])
         return fail(QStringLiteral("no memory for the read buffer"));
-
-    for (std::uint64_t offset = 0; offset < expectedSize;) {
+    struct Read {
+        ssize_t n = 0;
+        int err = 0;
+    };
+    auto readAt = [&](char* into, std::uint64_t offset) {
         const std::uint64_t left = expectedSize - offset;
         // A direct read takes whole blocks; past the end it returns less.
         const auto want = static_cast<std::size_t>(
             std::min<std::uint64_t>(chunk, direct ? (left + kAlign - 1) / kAlign * kAlign : left));
-        // Each read is one blocking call off the window's thread: a slow
-        // drive holds the worker, not the window (363 ms seen on it).
-        const auto [n, err] = runBlocking([&] {
-            const ssize_t got = ::pread(fd, buffer.get(), want, static_cast<off_t>(offset));
-            return std::pair<ssize_t, int>(got, got < 0 ? errno : 0);
-        });
-        if (n < 0) {
-            if (err == EINTR)
-                continue;
-            if (err == EINVAL && direct) {
+        const ssize_t got = ::pread(fd, into, want, static_cast<off_t>(offset));
+        return Read{got, got < 0 ? errno : 0};
+    };
+
+    int current = 0;
+    // Each read is a blocking call off the window's thread: a slow drive
+    // holds the worker, not the window (363 ms seen on it).
+    Read read = runBlocking([&] { return readAt(buffers[current].get(), 0); });
+    for (std::uint64_t offset = 0; offset < expectedSize;) {
+        if (read.n < 0) {
+            if (read.err == EINVAL && direct) {
                 // Took the flag but not this read: go through the file
                 // system's cache, emptied first.
                 direct = false;
                 setDirectIo(fd, false);
                 dropCachedPages(fd);
-                continue;
+            } else if (read.err != EINTR) {
+                return readError(read.err, "read back");
             }
-            return readError(err, "read back");
+            read = runBlocking([&] { return readAt(buffers[current].get(), offset); });
+            continue;
         }
-        if (n == 0)
+        if (read.n == 0)
             return fail(QStringLiteral("ended after %1 bytes, but %2 were written").arg(offset).arg(expectedSize));
-        const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(n), left));
-        const std::int64_t at = firstDifference(offset, buffer.get(), got);
+        const auto got = static_cast<std::size_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(read.n), expectedSize - offset));
+        const std::uint64_t nextOffset = offset + got;
+        Read next;
+        std::optional<PendingCall> reading;
+        if (nextOffset < expectedSize)
+            reading.emplace([&, into = buffers[1 - current].get(), nextOffset] { next = readAt(into, nextOffset); });
+        const std::int64_t at = firstDifference(offset, buffers[current].get(), got);
         if (at >= 0)
             return fail(QStringLiteral("byte %1 of %2 differs from what was written").arg(at).arg(expectedSize));
-        offset += got;
+        if (reading)
+            reading->wait();
+        offset = nextOffset;
+        current = 1 - current;
+        read = next;
     }
     r.result = Verification::Passed;
     return r;
