@@ -4,6 +4,7 @@
 #include "controls/buttoncaption.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/progressbar.h"
 #include "controls/statusbox.h"
 #include "drives/driveinfo.h"
 #include "filewipe/form2.h"
@@ -728,16 +729,7 @@ void Form1::setProcessTime(const QString& text) { showNow(Text7, text); }
 
 void Form1::setProgress(std::int64_t value, std::int64_t maximum)
 {
-    // The bar counts in int: scale large drives down, keeping the ratio.
-    constexpr std::int64_t kMaxBar = 1'000'000'000;
-    int barMax = static_cast<int>(maximum);
-    int barValue = static_cast<int>(value);
-    if (maximum > kMaxBar) {
-        barMax = static_cast<int>(kMaxBar);
-        barValue = static_cast<int>(value * kMaxBar / maximum);
-    }
-    ProgressBar1->setRange(0, std::max(barMax, 0));
-    ProgressBar1->setValue(std::clamp(barValue, 0, std::max(barMax, 0)));
+    controls::setScaledProgress(ProgressBar1, value, maximum);
 }
 
 void Form1::setProcessControlsEnabled(bool enabled)

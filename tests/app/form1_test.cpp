@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -544,4 +545,18 @@ TEST(FormatQuestion, OffersTheOtherFileSystemWordForWord)
         {0, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(app::formatQuestion(c.type), c.question) << c.type;
+}
+
+// The bar shows the share of the work done, up to the largest drives: a
+// complete wipe of a 1 TB drive counts 12,000,000,000 KB.
+TEST_F(Form1Test, ProgressBarShowsTheShareDoneOfAnyCount)
+{
+    auto w = makeWindow();
+    const struct { std::int64_t value, maximum; double shown; } cases[] = {
+        {50, 100, 0.5}, {150, 100, 1.0}, {-5, 100, 0.0},
+        {1'500'000'000, 3'000'000'000, 0.5}, {11'000'000'000, 12'000'000'000, 11.0 / 12.0}};
+    for (const auto& c : cases) {
+        w->setProgress(c.value, c.maximum);
+        EXPECT_NEAR(double(w->ProgressBar1->value()) / w->ProgressBar1->maximum(), c.shown, 1e-6) << c.value;
+    }
 }
