@@ -213,7 +213,13 @@ TEST_F(FileWipe, FileModeWipesOnlyTheSelectedFile)
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(path("docs")).constData(), IN_MOVED_FROM | IN_DELETE), 0);
 
+    QFile holder(path("docs/b.txt")); // another program's, open through the wipe
+    ASSERT_TRUE(holder.open(QIODevice::ReadOnly));
+
     const filewipe::FileWipeResult r = wipe("docs", {"b.txt"});
+    // The file it holds was emptied before it went: nothing of it is read.
+    EXPECT_EQ(holder.size(), 0);
+    EXPECT_TRUE(holder.readAll().isEmpty());
     QStringList renamed, deleted;
     alignas(inotify_event) char events[4096];
     for (ssize_t n = ::read(watch, events, sizeof events), at = 0; n > 0 && at < n;) {
@@ -669,6 +675,37 @@ TEST_F(Form2Test, AttributeFiltersApplyAtTheNextTreeClick)
     EXPECT_TRUE(files->TreeFolder == "t:\\sub\\" && files->File1->path() == dir.filePath("sub"));
     files->Command2->click();
     EXPECT_EQ(files->File1->selectedCount(), 2);
+}
+
+// Opened with no drive chosen, the window opens on the system drive's root.
+// A click in the tree forgets the type chosen before; in folder mode it
+// leaves the list's pattern and the type list as they are (every file goes).
+TEST_F(Form2Test, NoDriveChosenAndATreeClickInEitherMode)
+{
+    app::settings().SelectedDrive.clear();
+    EXPECT_EQ(open("Fil")->File1->path(), "/");
+    EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
+    app::settings().SelectedDrive = "t: [" + dir.path() + "]";
+
+    put({"sub/a.txt", "sub/b.doc"});
+    for (const QString code : {"Sel", "Fil"}) {
+        SCOPED_TRACE(code.toStdString());
+        auto w = open(code);
+        click(*w, "sub");
+        if (code == "Fil") {
+            choose(*w, "TXT");
+            EXPECT_EQ(w->FileTypeChoice, "TXT");
+        }
+        const QString pattern = w->File1->pattern();
+        const QStringList types = offered(*w);
+        click(*w, "sub");
+        EXPECT_TRUE(w->FileTypeChoice.isEmpty());
+        if (code == "Sel") {
+            EXPECT_EQ(w->File1->pattern(), pattern);
+            EXPECT_EQ(offered(*w), types);
+            EXPECT_EQ(listed(*w), (QStringList{"a.txt", "b.doc"}));
+        }
+    }
 }
 
 TEST_F(Form2Test, TypeSelectorOffersTheEndingsFoundAndListsByThemWithoutRegardToCase)
