@@ -571,6 +571,7 @@ void Form1::Command1_Click()
     Command3->setEnabled(true);
 }
 
+// Cancel: the Stop of a running fill, else the same as Close.
 void Form1::Command2_Click()
 {
     if (StopOffered) {
@@ -579,11 +580,16 @@ void Form1::Command2_Click()
         setStatus(QStringLiteral("Stopping: the fill files are being deleted"));
         return;
     }
-    CloseRequested = 1;
-    close();
+    closeAsAsked();
 }
 
 void Form1::Command3_Click()
+{
+    closeAsAsked();
+}
+
+// The user asked to close: the close query does not ask again.
+void Form1::closeAsAsked()
 {
     CloseRequested = 1;
     close();
@@ -688,15 +694,12 @@ void Form1::returnToSystemDrive()
     s_.LastSelectedDrive = s_.SelectedDrive;
 }
 
+// The reset after a fill, then the format type and wipe options as a new
+// window starts them.
 void Form1::resetAfterDriveWipe()
 {
-    returnToSystemDrive();
-    Check1->setChecked(false);
-    Check1->setEnabled(true);
-    Combo1->setEnabled(true);
-    Combo1->setEditText(kSelectProcessType);
-    for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Command1, Command2, Command3, Option6, Option7, Option3,
-                                                      Option4, Option5, Check1})
+    resetAfterFill();
+    for (QWidget* w : std::initializer_list<QWidget*>{Option3, Option4, Option5})
         w->setEnabled(true);
     Set_Opts();
 }
@@ -752,6 +755,9 @@ void Form1::offerStop(bool offered)
         Command2->setEnabled(true);
 }
 
+// The one reset at the end of a process: back on the system drive, "Auto
+// Wipe Free Space" cleared, the process list asking for a type, the process
+// controls usable again.
 void Form1::resetAfterFill()
 {
     returnToSystemDrive();

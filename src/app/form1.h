@@ -175,6 +175,7 @@ private:
     bool driveStillNamesItsMount();
     bool typeStillToChoose();
     void endProgram();
+    void closeAsAsked();
 
     // The process types' handlers, then the process branches.
     void startEntireDriveWipe();
