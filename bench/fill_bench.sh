@@ -10,8 +10,10 @@
 #
 # Methods:
 #   engine       zarvexfillbench: one engine pass, no pauses; bytes are the
-#                fill files' sizes, time runs until every fill file has been
-#                written and fsync'ed (the deletion is not timed).
+#                fill files' sizes, time is the data fill alone, until every
+#                fill file has been written and fsync'ed (the record fill,
+#                the read-back and the deletion come after and are printed
+#                to stderr on their own).
 #   dd-direct    dd if=/dev/zero bs=1M oflag=direct conv=fsync, until full
 #   dd-buffered  dd if=/dev/zero bs=1M conv=fsync, until full
 # dd stops at ENOSPC before its own fsync, so every dd run is followed by

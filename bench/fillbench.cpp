@@ -18,22 +18,46 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 
 namespace {
 
-// What the bench learns from the fill files as the pass deletes them.
+// The stages of a pass in the order they run; each lasts from its first
+// call to the first call of a later one.
+enum Stage { DataFill, RecordFill, ReadBack, Deletion, kStages };
+const char* const kStageNames[kStages] = {"data fill", "record fill", "read-back", "deletion and end"};
+
+// What the bench learns from the calls the pass makes on the disk.
 struct Measurement {
-    std::uint64_t bytes = 0;   // summed sizes of the fill files
-    qint64 flushedAtNs = -1;   // when the first one was deleted
+    std::uint64_t bytes = 0; // summed sizes of the fill files
+    qint64 startNs[kStages] = {-1, -1, -1, -1};
     bool reserveReleased = false;
+
+    // Seconds of a stage, to the next stage that ran (or `endNs`).
+    double seconds(Stage stage, qint64 endNs) const
+    {
+        if (startNs[stage] < 0)
+            return 0;
+        for (int next = stage + 1; next < kStages; ++next)
+            if (startNs[next] >= 0)
+                return static_cast<double>(startNs[next] - startNs[stage]) / 1e9;
+        return static_cast<double>(endNs - startNs[stage]) / 1e9;
+    }
 };
 
+// A fill file's name: tmptxt1.txt, tmptxt2.txt, ... at the drive's root.
+bool isFillFile(const QString& drivePath)
+{
+    static const QRegularExpression fill(QStringLiteral("^[a-z]:\\\\tmptxt[0-9]+\\.txt$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return fill.match(drivePath).hasMatch();
+}
+
 // The disk as the engine fills it, with the file system's reserve released
-// as the engine does for itself, plus the size of each fill file when it
-// goes and the moment the first one goes (the pass has written and flushed
-// them all by then).
+// as the engine does for itself, plus when each stage of the pass begins
+// and the size of each fill file when it goes.
 class MeasuredDiskTarget : public engine::DiskFillTarget {
 public:
     MeasuredDiskTarget(platform::DriveServices& drives, const QString& drive, const QElapsedTimer& timer,
@@ -44,15 +68,40 @@ public:
         m_.reserveReleased = release_.released();
     }
 
+    std::unique_ptr<engine::FillWriter> create(const QString& drivePath) override
+    {
+        // Names the record fill makes at the root come after the data.
+        mark(isFillFile(drivePath) ? DataFill : RecordFill);
+        return DiskFillTarget::create(drivePath);
+    }
+    void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) override
+    {
+        mark(RecordFill);
+        DiskFillTarget::writeSmall(drivePath, data, attribute);
+    }
+    platform::ReadBack verify(const QString& drivePath, const platform::WrittenContent& expected) override
+    {
+        mark(ReadBack);
+        return DiskFillTarget::verify(drivePath, expected);
+    }
     void remove(const QString& drivePath) override
     {
-        if (m_.flushedAtNs < 0)
-            m_.flushedAtNs = timer_.nsecsElapsed();
-        m_.bytes += static_cast<std::uint64_t>(QFileInfo(drives_.nativePath(drivePath)).size());
+        // The record fill's first names go before the data fill: only the
+        // fill files' deletion counts.
+        if (isFillFile(drivePath)) {
+            mark(Deletion);
+            m_.bytes += static_cast<std::uint64_t>(QFileInfo(drives_.nativePath(drivePath)).size());
+        }
         DiskFillTarget::remove(drivePath);
     }
 
 private:
+    void mark(Stage stage)
+    {
+        if (m_.startNs[stage] < 0 && (stage == DataFill || m_.startNs[DataFill] >= 0))
+            m_.startNs[stage] = timer_.nsecsElapsed();
+    }
+
     platform::DriveServices& drives_;
     const QElapsedTimer& timer_;
     Measurement& m_;
@@ -77,7 +126,7 @@ int main(int argc, char** argv)
     if (drive.isEmpty()) {
         std::fprintf(stderr, "usage: zarvexfillbench <drive letter>\n"
                              "  fills the drive's free space once (ZARVEX_DRIVES maps letters to folders)\n"
-                             "  and prints: engine <bytes> <seconds> <MBps>\n");
+                             "  and prints: engine <bytes> <seconds> <MBps> (the data fill alone; the stages to stderr)\n");
         return 2;
     }
     platform::cleanUpOnTerminationSignals();
@@ -121,15 +170,18 @@ int main(int argc, char** argv)
     for (QString m : std::as_const(prompter.messages))
         std::fprintf(stderr, "zarvexfillbench: message: %s\n",
                      qPrintable(m.replace(QStringLiteral("\r\n"), QStringLiteral(" | "))));
-    const qint64 ns = measured.flushedAtNs >= 0 ? measured.flushedAtNs : endNs;
     std::fprintf(stderr, "zarvexfillbench: drive %s: %llu bytes free before (reserve %s), whole run %.3f s\n",
                  qPrintable(drive), static_cast<unsigned long long>(freeBefore),
                  measured.reserveReleased ? "released" : "not released", static_cast<double>(endNs) / 1e9);
-    if (!outcome.completed || measured.bytes == 0 || ns <= 0) {
+    for (int stage = 0; stage < kStages; ++stage)
+        std::fprintf(stderr, "zarvexfillbench: %-11s %8.3f s\n", kStageNames[stage],
+                     measured.seconds(Stage(stage), endNs));
+    const double seconds = measured.seconds(DataFill, endNs);
+    if (!outcome.completed || measured.bytes == 0 || seconds <= 0) {
         std::fprintf(stderr, "zarvexfillbench: the fill did not complete\n");
         return 1;
     }
-    const double seconds = static_cast<double>(ns) / 1e9;
+    // The data fill alone: what dd does.
     std::printf("engine %llu %.6f %.1f\n", static_cast<unsigned long long>(measured.bytes), seconds,
                 static_cast<double>(measured.bytes) / 1e6 / seconds);
     return 0;
