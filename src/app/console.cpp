@@ -72,7 +72,7 @@ QString filesSummary()
 
 QString folderSummary()
 {
-    return filesSummary() + QStringLiteral("\nEvery file of the folder goes (not its subfolders), then the folder.");
+    return QStringLiteral("%1\nEvery file of the folder goes (not its subfolders), then the folder.").arg(filesSummary());
 }
 
 const std::vector<Command>& commands()
@@ -145,8 +145,8 @@ public:
     void message(const QString& text) override { printLine(text); }
     bool askYesNo(const QString& text) override
     {
-        printLine(text + (yes ? QStringLiteral(" [answered Yes: --yes]")
-                              : QStringLiteral(" [answered No: give --yes to answer Yes]")));
+        printLine(QStringLiteral("%1 [%2]").arg(text, yes ? QStringLiteral("answered Yes: --yes")
+                                                          : QStringLiteral("answered No: give --yes to answer Yes")));
         return yes;
     }
 };
@@ -226,7 +226,7 @@ private:
 QString quoted(const QString& argument)
 {
     constexpr qsizetype kMax = 60;
-    return argument.size() <= kMax ? argument : argument.left(kMax) + QStringLiteral("...");
+    return argument.size() <= kMax ? argument : QStringLiteral("%1...").arg(argument.left(kMax));
 }
 
 int usageError(const QString& why)
@@ -446,16 +446,17 @@ int entireDrive(const QStringList& args)
         printLine(removableFatMessage());
     const QString fsName = QLatin1String(format::fileSystemOfCode(s.FormatType).name);
     const QString plan = QStringLiteral("drive %1 [%2]: format as %3, fill %4 passes, format again")
-                             .arg(o.drive.toUpper(), run.folder, fsName)
-                             .arg(engine::driveFillPasses(s.WipeLevel));
+                             .arg(o.drive.toUpper(), run.folder, fsName,
+                                  QString::number(engine::driveFillPasses(s.WipeLevel)));
     if (!o.yes) {
-        printLine(QStringLiteral("This destroys everything on ") + plan +
-                  QStringLiteral(".\nNothing was done. Run the command again with --yes to do it."));
+        printLine(QStringLiteral("This destroys everything on %1.\nNothing was done. Run the command again with --yes "
+                                 "to do it.")
+                      .arg(plan));
         return 1;
     }
     s.SystemRootPath = platform::systemRootValue(run.services.drives->table());
     // Said once the wipe's own refusals (boot drive, CD, not ready) have passed.
-    ConsoleView view(platform::driveEntryText({o.drive[0], run.folder}), QStringLiteral("Wiping ") + plan + u'.');
+    ConsoleView view(platform::driveEntryText({o.drive[0], run.folder}), QStringLiteral("Wiping %1.").arg(plan));
     EntireDriveContext ctx{run.fillState(), s, run.running, view, run.services, {}, true};
     const DriveWipeResult result = runEntireDriveWipe(ctx);
     return result == DriveWipeResult::Completed ? 0 : 1;
@@ -470,8 +471,7 @@ int freeSpace(const QStringList& args)
         return rc;
     const ProcessSettings& s = settings();
     printLine(QStringLiteral("Wiping the free space of drive %1 [%2], %3 passes.")
-                  .arg(o.drive.toUpper(), run.folder)
-                  .arg(engine::freeSpacePasses(s.WipeLevel)));
+                  .arg(o.drive.toUpper(), run.folder, QString::number(engine::freeSpacePasses(s.WipeLevel))));
     ConsoleView view;
     engine::FillProcedure fill(run.fillState(), view, run.services);
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(s.WipeLevel));
@@ -643,7 +643,7 @@ int runConsole(const QStringList& args, const platform::Services& services)
         return runCommand(args);
     } catch (const std::exception& e) {
         // Unwinding has deleted the running pass's fill files by now.
-        printLine(QStringLiteral("The process stopped: ") + QString::fromLocal8Bit(e.what()));
+        printLine(QStringLiteral("The process stopped: %1").arg(QString::fromLocal8Bit(e.what())));
         return 1;
     }
 }
@@ -673,7 +673,7 @@ static int runCommand(const QStringList& args)
         return fileOrFolderWipe("folder", args.mid(1), true);
     if (command == QStringLiteral("records"))
         return recordsCommand(args.mid(1));
-    return usageError(QStringLiteral("unknown command: ") + quoted(command));
+    return usageError(QStringLiteral("unknown command: %1").arg(quoted(command)));
 }
 
 } // namespace app

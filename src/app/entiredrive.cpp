@@ -64,21 +64,21 @@ static QString formatFailureText(const format::FormatResult& result, bool firstF
         {FormatEnd::Unknown,
          "The format of drive %1 did not finish: the drive may have been changed and may not be mounted at %2 now."},
     };
-    const char* unmounted = " It is not mounted at %2 now.";
     if (firstFormat)
         return QString::fromUtf8(firstFormatTexts.at(result.end));
-    QString text = QStringLiteral("The data area of drive %1 was overwritten, but the final format failed.");
-    if (result.end != FormatEnd::Untouched)
-        text += QLatin1String(unmounted);
-    return text;
+    if (result.end == FormatEnd::Untouched)
+        return QStringLiteral("The data area of drive %1 was overwritten, but the final format failed.");
+    return QStringLiteral("The data area of drive %1 was overwritten, but the final format failed. It is not mounted "
+                          "at %2 now.");
 }
 
 static QString formatFailureMessage(const format::FormatResult& result, bool firstFormat, const QString& drive,
                                     const QString& folder)
 {
     // Not every text names the folder, so no arg(): it would warn of a missing %2.
-    return formatFailureText(result, firstFormat).replace(QLatin1String("%1"), drive).replace(QLatin1String("%2"), folder) +
-           QStringLiteral("\r\n\r\n") + result.reason;
+    const QString what =
+        formatFailureText(result, firstFormat).replace(QLatin1String("%1"), drive).replace(QLatin1String("%2"), folder);
+    return QStringLiteral("%1\r\n\r\n%2").arg(what, result.reason);
 }
 
 namespace {

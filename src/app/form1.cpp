@@ -122,8 +122,8 @@ QString freeSpaceWipeText(const platform::Services& services, const QString& dri
         QLocale::c().formattedDataSize(static_cast<qint64>(services.drives->freeBytes(letter)), 1,
                                        QLocale::DataSizeSIFormat);
     return QStringLiteral("the free space of %1 [%2] (%3 free), %4 passes")
-        .arg(letter.toUpper(), services.drives->nativePath(letter), size)
-        .arg(engine::freeSpacePasses(wipeLevel));
+        .arg(letter.toUpper(), services.drives->nativePath(letter), size,
+             QString::number(engine::freeSpacePasses(wipeLevel)));
 }
 
 Form1::Form1(platform::Services services, std::function<void()> endProgram, QWidget* parent)
@@ -555,12 +555,14 @@ void Form1::Command1_Click()
                 services_.prompter->message(kFolderAccess);
             } else {
                 // A failure must never pass in silence.
-                services_.prompter->message(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
+                services_.prompter->message(
+                    QStringLiteral("Error %1: %2").arg(QString::number(e.number()), e.description()));
             }
         } catch (const std::bad_alloc&) {
-            services_.prompter->message(QStringLiteral("Error 7: ") + platform::describeError(platform::ErrOutOfMemory));
+            services_.prompter->message(QStringLiteral("Error %1: %2").arg(QString::number(platform::ErrOutOfMemory),
+                                                                           platform::describeError(platform::ErrOutOfMemory)));
         } catch (const std::exception& e) {
-            services_.prompter->message(QStringLiteral("The process stopped: ") + QString::fromLocal8Bit(e.what()));
+            services_.prompter->message(QStringLiteral("The process stopped: %1").arg(QString::fromLocal8Bit(e.what())));
         }
         break;
     }

@@ -37,7 +37,7 @@ QString oneLine(const QString& toolOutput)
     QString text = kept.join(QStringLiteral("; "));
     constexpr qsizetype kMax = 400;
     if (text.size() > kMax)
-        text = QStringLiteral("...") + text.right(kMax);
+        text = QStringLiteral("...%1").arg(text.right(kMax));
     return text.isEmpty() ? QStringLiteral("no reason given") : text;
 }
 
@@ -250,7 +250,7 @@ struct Tools {
 
 HelperOutcome refusal(const QString& drive, const QString& why)
 {
-    return {ExitRefused, drive + QStringLiteral(" was not formatted: ") + why};
+    return {ExitRefused, QStringLiteral("%1 was not formatted: %2").arg(drive, why)};
 }
 
 bool runUntilOne(const std::vector<MountAttempt>& attempts, QString* output)
@@ -280,7 +280,7 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
         return refuse(QStringLiteral("there is no drive with this letter"));
     const auto mountPoint = platform::canonicalFolder(*folder);
     if (!mountPoint)
-        return refuse(*folder + QStringLiteral(" does not exist"));
+        return refuse(QStringLiteral("%1 does not exist").arg(*folder));
     if (*mountPoint == QStringLiteral("/"))
         return refuse(QStringLiteral("it is the drive that holds the system (/)"));
     v.mountPoint = *mountPoint;
@@ -288,28 +288,28 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
     const std::vector<platform::MountEntry> mounts = platform::allMounts();
     const platform::MountEntry* volume = platform::visibleMountAt(mounts, v.mountPoint);
     if (!volume)
-        return refuse(v.mountPoint + QStringLiteral(" is not a mount point; only a whole mounted volume can be formatted"));
+        return refuse(QStringLiteral("%1 is not a mount point; only a whole mounted volume can be formatted").arg(v.mountPoint));
     v.mount = *volume;
     // Formatting works on the whole device: a mount that shows only part of
     // it (a bind mount of a folder, a btrfs subvolume) would take the rest
     // with it unseen.
     if (volume->root != QStringLiteral("/"))
-        return refuse(v.mountPoint + QStringLiteral(" shows only ") + volume->root +
-                      QStringLiteral(" of its volume; only a whole volume can be formatted"));
+        return refuse(QStringLiteral("%1 shows only %2 of its volume; only a whole volume can be formatted")
+                          .arg(v.mountPoint, volume->root));
     static const QStringList systemFolders = {"/boot", "/boot/efi", "/efi", "/usr", "/var"};
     if (systemFolders.contains(v.mountPoint))
-        return refuse(v.mountPoint + QStringLiteral(" is a part of the running system"));
+        return refuse(QStringLiteral("%1 is a part of the running system").arg(v.mountPoint));
     const platform::MountEntry* root = platform::visibleMountAt(mounts, QStringLiteral("/"));
     if (root && root->major == volume->major && root->minor == volume->minor)
-        return refuse(v.mountPoint + QStringLiteral(" is on the volume that holds the system (/)"));
+        return refuse(QStringLiteral("%1 is on the volume that holds the system (/)").arg(v.mountPoint));
 
     const QString& source = volume->source;
     // A file behind a mount is an image only for ntfs-3g, the one image-backed
     // FUSE driver formatted here; other FUSE drivers (archives and the like)
     // name files that are no volume at all.
     if (platform::nodeKind(source) == platform::NodeKind::RegularFile && !hasNtfsImageSignature(*volume))
-        return refuse(v.mountPoint + QStringLiteral(" is a ") + volume->fsType + QStringLiteral(" view of the file ") +
-                      source + QStringLiteral(", which is not a disk image"));
+        return refuse(QStringLiteral("%1 is a %2 view of the file %3, which is not a disk image")
+                          .arg(v.mountPoint, volume->fsType, source));
 
     // What the mount is really on, held from here to the end. A self-clearing
     // loop device is gone after the unmount: its image is held, formatted,
@@ -325,7 +325,7 @@ std::optional<HelperOutcome> findVolume(const FormatRequest& request, Volume& v)
         if (m.mountPoint == v.mountPoint)
             continue;
         if ((m.major == volume->major && m.minor == volume->minor) || m.source == source)
-            return refuse(QStringLiteral("its volume is also mounted at ") + m.mountPoint);
+            return refuse(QStringLiteral("its volume is also mounted at %1").arg(m.mountPoint));
     }
 
     v.target = v.held->path();
@@ -359,17 +359,17 @@ std::optional<HelperOutcome> checkNotInUse(const Volume& v)
     for (const QString& path : held) {
         const std::vector<int> pids = platform::processesHolding(path, driver);
         if (!pids.empty())
-            return refusal(v.drive, path + QStringLiteral(" is held open by process ") + joinPids(pids) +
-                                        QStringLiteral("; close it and try again"));
+            return refusal(v.drive,
+                           QStringLiteral("%1 is held open by process %2; close it and try again").arg(path, joinPids(pids)));
     }
     const QStringList users = platform::kernelUsersOf(v.mount.source);
     if (!users.isEmpty())
-        return refusal(v.drive, v.mount.source + QStringLiteral(" is in use by ") + users.join(QStringLiteral(", ")));
+        return refusal(v.drive, QStringLiteral("%1 is in use by %2").arg(v.mount.source, users.join(QStringLiteral(", "))));
     // A whole disk takes its partitions with it, and their tables.
     const QStringList partitions = platform::partitionsInUse(v.mount.source);
     if (!partitions.isEmpty())
-        return refusal(v.drive, v.mount.source + QStringLiteral(" is a whole disk whose partitions are in use: ") +
-                                    partitions.join(QStringLiteral(", ")));
+        return refusal(v.drive, QStringLiteral("%1 is a whole disk whose partitions are in use: %2")
+                                    .arg(v.mount.source, partitions.join(QStringLiteral(", "))));
     return std::nullopt;
 }
 
@@ -379,7 +379,7 @@ std::optional<HelperOutcome> findTools(const FormatRequest& request, const Volum
     const QString fsName = fileSystemName(request.fileSystem);
     tools.mkfs = platform::findTool(QLatin1String(fileSystemRow(request.fileSystem).mkfsTool));
     if (tools.mkfs.isEmpty())
-        return refusal(v.drive, QStringLiteral("the tool to make a ") + fsName + QStringLiteral(" file system is not installed"));
+        return refusal(v.drive, QStringLiteral("the tool to make a %1 file system is not installed").arg(fsName));
     tools.mounts = mountAttempts(request.fileSystem, v.target, v.targetIsImage, v.mountPoint, v.owner);
     if (tools.mounts.empty())
         return refusal(v.drive, cannotMountReason(request.fileSystem));
@@ -392,10 +392,10 @@ HelperOutcome mountOriginalAgain(const Volume& v, const QString& why)
 {
     QString output;
     if (runUntilOne(remountAttempts(v.mount, v.loop), &output))
-        return refusal(v.drive, why + QStringLiteral("; it is mounted again at ") + v.mountPoint);
-    return {ExitUnmounted, v.drive + QStringLiteral(" was not formatted: ") + why +
-                               QStringLiteral("; it could not be mounted again at ") + v.mountPoint +
-                               QStringLiteral(" and is not mounted now: ") + output};
+        return refusal(v.drive, QStringLiteral("%1; it is mounted again at %2").arg(why, v.mountPoint));
+    return {ExitUnmounted,
+            QStringLiteral("%1 was not formatted: %2; it could not be mounted again at %3 and is not mounted now: %4")
+                .arg(v.drive, why, v.mountPoint, output)};
 }
 
 // Waits until the device or image is free after the unmount; the reason
@@ -407,10 +407,10 @@ std::optional<QString> waitForRelease(const Volume& v)
             const auto now = platform::loopDeviceInfo(v.mount.source);
             return !now || now->backingFile != v.loop->backingFile;
         }))
-        return v.mount.source + QStringLiteral(" did not let go of ") + v.target;
+        return QStringLiteral("%1 did not let go of %2").arg(v.mount.source, v.target);
     std::vector<int> holders;
     if (!waitUntil([&] { return (holders = platform::processesHolding(v.target)).empty(); }))
-        return v.target + QStringLiteral(" is still held open by process ") + joinPids(holders);
+        return QStringLiteral("%1 is still held open by process %2").arg(v.target, joinPids(holders));
     return std::nullopt;
 }
 
@@ -421,10 +421,10 @@ HelperOutcome unmountAndFormat(const FormatRequest& request, const Volume& v, co
     case platform::UnmountResult::Done:
         break;
     case platform::UnmountResult::Busy:
-        return refusal(v.drive, v.mountPoint +
-                                    QStringLiteral(" is in use; close the files and folders open on it and try again"));
+        return refusal(v.drive,
+                       QStringLiteral("%1 is in use; close the files and folders open on it and try again").arg(v.mountPoint));
     case platform::UnmountResult::Failed:
-        return refusal(v.drive, QStringLiteral("cannot unmount ") + v.mountPoint + QStringLiteral(": ") + why);
+        return refusal(v.drive, QStringLiteral("cannot unmount %1: %2").arg(v.mountPoint, why));
     }
     if (const auto held = waitForRelease(v))
         return mountOriginalAgain(v, *held);
@@ -433,31 +433,29 @@ HelperOutcome unmountAndFormat(const FormatRequest& request, const Volume& v, co
     // drive changed and unmounted, and says so.
     const QString fsName = fileSystemName(request.fileSystem);
     auto changed = [&](const QString& what) {
-        return HelperOutcome{ExitChanged, what + QStringLiteral("; it is not mounted at ") + v.mountPoint};
+        return HelperOutcome{ExitChanged, QStringLiteral("%1; it is not mounted at %2").arg(what, v.mountPoint)};
     };
     constexpr std::uint64_t kEndBytes = 1u << 20;
     if (!v.held->overwriteEnds(kEndBytes, &why))
-        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but not formatted: ") + why);
+        return changed(QStringLiteral("%1 was unmounted and partly overwritten, but not formatted: %2").arg(v.drive, why));
     const platform::ToolResult made =
         platform::runTool(tools.mkfs, mkfsArguments(request.fileSystem, v.held->handlePath()), kMkfsTimeoutMs);
     if (made.timedOut)
-        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten; making the ") + fsName +
-                       QStringLiteral(" file system did not end within %1 minutes and was stopped, so the drive "
-                                      "holds no usable file system")
-                           .arg(kMkfsTimeoutMs / 60000));
+        return changed(QStringLiteral("%1 was unmounted and partly overwritten; making the %2 file system did not end "
+                                      "within %3 minutes and was stopped, so the drive holds no usable file system")
+                           .arg(v.drive, fsName, QString::number(kMkfsTimeoutMs / 60000)));
     if (!made.started || made.exitCode != 0)
-        return changed(v.drive + QStringLiteral(" was unmounted and partly overwritten, but could not be formatted as ") +
-                       fsName + QStringLiteral(": ") + oneLine(made.output));
+        return changed(QStringLiteral("%1 was unmounted and partly overwritten, but could not be formatted as %2: %3")
+                           .arg(v.drive, fsName, oneLine(made.output)));
     // It is mounted by name: the name must still lead to what was formatted.
     if (!v.held->pathStillNamesIt())
-        return changed(QStringLiteral("formatted ") + v.drive + QStringLiteral(" as ") + fsName + QStringLiteral(", but ") +
-                       v.target + QStringLiteral(" no longer names it, so it was not mounted"));
+        return changed(QStringLiteral("formatted %1 as %2, but %3 no longer names it, so it was not mounted")
+                           .arg(v.drive, fsName, v.target));
     QString output;
     if (runUntilOne(tools.mounts, &output))
         return {ExitFormatted, {}};
-    return {ExitChanged, QStringLiteral("formatted ") + v.drive + QStringLiteral(" as ") + fsName +
-                             QStringLiteral(" but could not mount it at ") + v.mountPoint + QStringLiteral(": ") +
-                             output};
+    return {ExitChanged, QStringLiteral("formatted %1 as %2 but could not mount it at %3: %4")
+                             .arg(v.drive, fsName, v.mountPoint, output)};
 }
 
 } // namespace

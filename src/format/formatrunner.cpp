@@ -45,7 +45,7 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
     try {
         process = platform::startProcess(command);
     } catch (const platform::RunTimeError& e) {
-        return {false, QStringLiteral("The format command could not be started: ") + e.description(),
+        return {false, QStringLiteral("The format command could not be started: %1").arg(e.description()),
                 FormatEnd::Untouched};
     }
     for (;;) {
