@@ -12,7 +12,7 @@
 // 50 ms goal with where the wipe stood) to standard error. Only
 // reports; the goal (longest delay under 50 ms) is read by the person.
 #include "app/form1.h"
-#include "app/settings.h"
+#include "session/settings.h"
 #include "controls/drivelistbox.h"
 #include "platform/prompter.h"
 #include "quietfill.h"

@@ -1,7 +1,7 @@
 #include "app/console.h"
 #include "app/entiredrive.h"
 #include "app/paths.h"
-#include "app/settings.h"
+#include "session/settings.h"
 #include "drives/driveinfo.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
@@ -48,8 +48,8 @@ struct Command {
 QString freeSpaceSummary()
 {
     return QStringLiteral("Wipes the free space of drive D: with fill files: %1 passes (%2 with --short).")
-        .arg(engine::freeSpacePasses(CompleteWipe))
-        .arg(engine::freeSpacePasses(ShortWipe));
+        .arg(engine::freeSpacePasses(session::CompleteWipe))
+        .arg(engine::freeSpacePasses(session::ShortWipe));
 }
 
 QString driveSummary()
@@ -57,8 +57,8 @@ QString driveSummary()
     return QStringLiteral("Destroys everything on drive D: formats it, fills it (%1 passes; %2 with --short) and\n"
                           "formats it again; needs root or an administrator's password. Without --yes it only\n"
                           "says what it would destroy.")
-        .arg(engine::driveFillPasses(CompleteWipe))
-        .arg(engine::driveFillPasses(ShortWipe));
+        .arg(engine::driveFillPasses(session::CompleteWipe))
+        .arg(engine::driveFillPasses(session::ShortWipe));
 }
 
 QString filesSummary()
@@ -395,15 +395,15 @@ struct ConsoleRun {
             return false;
         }
         folder = *f;
-        ProcessSettings& s = settings();
+        session::ProcessSettings& s = session::settings();
         s.SelectedDrive = o.drive + u'\\';
-        s.WipeLevel = o.shortWipe ? ShortWipe : CompleteWipe;
+        s.WipeLevel = o.shortWipe ? session::ShortWipe : session::CompleteWipe;
         drives::ShowDriveInfo(s.SelectedDrive, {category, s.DriveCategoryKnown}, *services.drives, prompter);
         return category != drives::CategoryCd && services.drives->isReady(s.SelectedDrive);
     }
     engine::FillState fillState()
     {
-        ProcessSettings& s = settings();
+        session::ProcessSettings& s = session::settings();
         return {s.SelectedDrive, s.WipeLevel, s.FreeSpaceKB, s.WipeStartTime, s.WipeNowTime,
                 errorFlag,       patterns,    category,      s.DriveCategoryKnown};
     }
@@ -439,7 +439,7 @@ int entireDrive(const QStringList& args)
     int rc = 0;
     if (!begin("drive", args, o, run, rc))
         return rc;
-    ProcessSettings& s = settings();
+    session::ProcessSettings& s = session::settings();
     // --fs named a row of the table when the arguments were read.
     s.FormatType = static_cast<std::int16_t>(format::fileSystemOfSwitch(o.fs)->code);
     if (forceFatForRemovable(run.category, s.FormatType))
@@ -469,7 +469,7 @@ int freeSpace(const QStringList& args)
     int rc = 0;
     if (!begin("free-space", args, o, run, rc))
         return rc;
-    const ProcessSettings& s = settings();
+    const session::ProcessSettings& s = session::settings();
     printLine(QStringLiteral("Wiping the free space of drive %1 [%2], %3 passes.")
                   .arg(o.drive.toUpper(), run.folder, QString::number(engine::freeSpacePasses(s.WipeLevel))));
     ConsoleView view;
@@ -582,7 +582,7 @@ int fileOrFolderWipe(const char* name, const QStringList& args, bool folderMode)
         return 1;
     }
 
-    ProcessSettings& s = settings();
+    session::ProcessSettings& s = session::settings();
     std::int16_t wipeInProgress = 0;
     bool allWiped = true;
     for (const FolderChoice& c : choices) {

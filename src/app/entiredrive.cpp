@@ -11,9 +11,9 @@
 namespace app {
 
 // The settings keep the format type as the file-system table's code.
-static_assert(format::fileSystemRow(format::FileSystem::Fat).code == FormatFat &&
-              format::fileSystemRow(format::FileSystem::Fat32).code == FormatFat32 &&
-              format::fileSystemRow(format::FileSystem::Ntfs).code == FormatNtfs);
+static_assert(format::fileSystemRow(format::FileSystem::Fat).code == session::FormatFat &&
+              format::fileSystemRow(format::FileSystem::Fat32).code == session::FormatFat32 &&
+              format::fileSystemRow(format::FileSystem::Ntfs).code == session::FormatNtfs);
 
 // The file system a No to the format question chooses instead.
 static std::int16_t otherFormatType(int formatType)
@@ -36,9 +36,9 @@ QString formatQuestion(int formatType)
 
 bool forceFatForRemovable(std::int16_t driveCategory, std::int16_t& formatType)
 {
-    if (driveCategory != drives::CategoryRemovable || formatType == FormatFat)
+    if (driveCategory != drives::CategoryRemovable || formatType == session::FormatFat)
         return false;
-    formatType = FormatFat;
+    formatType = session::FormatFat;
     return true;
 }
 
@@ -122,7 +122,7 @@ bool refusedDrive(EntireDriveContext& ctx, const Target& target)
 // is all called off (false).
 bool agreedToWipe(EntireDriveContext& ctx, const Target& target)
 {
-    ProcessSettings& s = ctx.settings;
+    session::ProcessSettings& s = ctx.settings;
     platform::Prompter& prompter = *ctx.services.prompter;
     const QString question = formatQuestion(s.FormatType);
     const bool agreed =
@@ -152,8 +152,8 @@ void endRecord(records::Recorder& record, records::Outcome outcome, const QStrin
 // window once it is prepared.
 void prepareWipe(EntireDriveContext& ctx, const Target& target)
 {
-    ProcessSettings& s = ctx.settings;
-    if (s.WipeLevel == CompleteWipe) {
+    session::ProcessSettings& s = ctx.settings;
+    if (s.WipeLevel == session::CompleteWipe) {
         ctx.view.setStatus(QStringLiteral("%1\\   Preparing for Complete Disc Wipe").arg(target.upper));
         return;
     }
@@ -166,7 +166,7 @@ void prepareWipe(EntireDriveContext& ctx, const Target& target)
 
 format::FormatResult formatTarget(EntireDriveContext& ctx, const Target& target)
 {
-    ProcessSettings& s = ctx.settings;
+    session::ProcessSettings& s = ctx.settings;
     return format::FormatDrive(target.letter, s.FormatType, ctx.view, *ctx.services.clock, s.WipeStartTime,
                                s.WipeNowTime, target.folder);
 }
@@ -175,9 +175,9 @@ format::FormatResult formatTarget(EntireDriveContext& ctx, const Target& target)
 // gave it back, since the wipe is not over yet.
 engine::FillOutcome fillDrive(EntireDriveContext& ctx, records::Recorder& record)
 {
-    ProcessSettings& s = ctx.settings;
+    session::ProcessSettings& s = ctx.settings;
     EntireDriveView& view = ctx.view;
-    view.setStatus(s.WipeLevel == CompleteWipe ? QStringLiteral("Performing Complete Drive Wipe")
+    view.setStatus(s.WipeLevel == session::CompleteWipe ? QStringLiteral("Performing Complete Drive Wipe")
                                                : QStringLiteral("Performing Short Drive Wipe"));
     view.setDetail(QStringLiteral("Drive   %1").arg(s.SelectedDrive));
     engine::FillProcedure fill(ctx.fill, view, ctx.services);
@@ -196,7 +196,7 @@ engine::FillOutcome fillDrive(EntireDriveContext& ctx, records::Recorder& record
 // the reset.
 DriveWipeResult showCompletion(EntireDriveContext& ctx, const engine::FillOutcome& filled, records::Recorder& record)
 {
-    ProcessSettings& s = ctx.settings;
+    session::ProcessSettings& s = ctx.settings;
     EntireDriveView& view = ctx.view;
     const bool verified = filled.verification != platform::Verification::Failed;
     view.setStatus(kDriveWipeComplete);
@@ -248,7 +248,7 @@ DriveWipeResult formatFillFormat(EntireDriveContext& ctx, const Target& target, 
 
 DriveWipeResult runEntireDriveWipe(EntireDriveContext& ctx)
 {
-    ProcessSettings& s = ctx.settings;
+    session::ProcessSettings& s = ctx.settings;
     EntireDriveView& view = ctx.view;
     view.lockChoices();
     ctx.ProcessRunning = 1;

@@ -2,7 +2,7 @@
 // The entire-drive wipe: format, fill the empty file system pass after
 // pass, format again. "You may safely Reuse or Dispose of the Drive" is shown
 // only when all of that worked.
-#include "app/settings.h"
+#include "session/settings.h"
 #include "engine/freespacewipe.h"
 
 namespace app {
@@ -28,7 +28,7 @@ public:
 
 struct EntireDriveContext {
     engine::FillState fill;
-    ProcessSettings& settings;
+    session::ProcessSettings& settings;
     std::int16_t& ProcessRunning;
     EntireDriveView& view;
     platform::Services services;

@@ -115,19 +115,9 @@ QString withRootBackslash(const QString& drive)
     return drive.endsWith(u':') ? drive + u'\\' : drive;
 }
 
-QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel)
-{
-    const QString letter = driveEntry.left(2);
-    const QString size =
-        QLocale::c().formattedDataSize(static_cast<qint64>(services.drives->freeBytes(letter)), 1,
-                                       QLocale::DataSizeSIFormat);
-    return QStringLiteral("the free space of %1 [%2] (%3 free), %4 passes")
-        .arg(letter.toUpper(), services.drives->nativePath(letter), size,
-             QString::number(engine::freeSpacePasses(wipeLevel)));
-}
 
 Form1::Form1(platform::Services services, std::function<void()> endProgram, QWidget* parent)
-    : QMainWindow(parent), services_(services), endProgram_(std::move(endProgram)), s_(settings())
+    : QMainWindow(parent), services_(services), endProgram_(std::move(endProgram)), s_(session::settings())
 {
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -369,8 +359,8 @@ void Form1::form_load()
     ProgramDrive = platform::programFolder(table).left(2);
     s_.SystemDrive = s_.SystemRootPath.left(2);
 
-    if (s_.WipeLevel == ShortWipe) {
-        s_.FormatType = FormatNtfs;
+    if (s_.WipeLevel == session::ShortWipe) {
+        s_.FormatType = session::FormatNtfs;
         Option5->setChecked(true);
         Option7->setChecked(true);
     } else {
@@ -393,16 +383,16 @@ void Form1::form_load()
 void Form1::Set_Opts()
 {
     Option5->setChecked(true);
-    s_.FormatType = FormatNtfs;
+    s_.FormatType = session::FormatNtfs;
     Option6->setChecked(true);
-    s_.WipeLevel = CompleteWipe;
+    s_.WipeLevel = session::CompleteWipe;
 }
 
-void Form1::Option3_Click() { s_.FormatType = FormatFat; }
-void Form1::Option4_Click() { s_.FormatType = FormatFat32; }
-void Form1::Option5_Click() { s_.FormatType = FormatNtfs; }
-void Form1::Option6_Click() { s_.WipeLevel = CompleteWipe; }
-void Form1::Option7_Click() { s_.WipeLevel = ShortWipe; }
+void Form1::Option3_Click() { s_.FormatType = session::FormatFat; }
+void Form1::Option4_Click() { s_.FormatType = session::FormatFat32; }
+void Form1::Option5_Click() { s_.FormatType = session::FormatNtfs; }
+void Form1::Option6_Click() { s_.WipeLevel = session::CompleteWipe; }
+void Form1::Option7_Click() { s_.WipeLevel = session::ShortWipe; }
 
 void Form1::showDriveInfo(const QString& drive)
 {
@@ -501,7 +491,7 @@ void Form1::startFreeSpaceWipe()
 {
     if (!std::exchange(FreeSpaceAgreed, false) &&
         !services_.prompter->confirm(
-            QStringLiteral("Wipe %1?").arg(freeSpaceWipeText(services_, Drive1->drive(), s_.WipeLevel)))) {
+            QStringLiteral("Wipe %1?").arg(engine::freeSpaceWipeText(services_, Drive1->drive(), s_.WipeLevel)))) {
         setStatus(QStringLiteral("Nothing was wiped"));
         return;
     }
@@ -669,7 +659,7 @@ void Form1::unlockAfterRefusal()
 
 void Form1::showFormatType(int formatType)
 {
-    (formatType == FormatFat ? Option3 : formatType == FormatFat32 ? Option4 : Option5)->setChecked(true);
+    (formatType == session::FormatFat ? Option3 : formatType == session::FormatFat32 ? Option4 : Option5)->setChecked(true);
 }
 
 void Form1::lockForShortWipe()
@@ -793,6 +783,34 @@ void Form1::openFileWipeWindow(const QString& code)
     const bool fileMode = code == QStringLiteral("Fil");
     form2->File1->setChoosable(fileMode);
     form2->Command2->setEnabled(fileMode);
+}
+
+void Form1::showWindow()
+{
+    show();
+}
+
+bool Form1::showDrive(const QString& driveEntry)
+{
+    return Drive1->setDrive(driveEntry);
+}
+
+// The hand-over of the file wipe window's Cancel with Auto Wipe Free Space:
+// the level it kept, the free-space wipe chosen and locked, agreed already.
+void Form1::wipeFreeSpaceAgreed(std::int16_t wipeLevel)
+{
+    QRadioButton* option = wipeLevel == session::ShortWipe ? Option7 : Option6;
+    option->setChecked(true);
+    wipeLevel == session::ShortWipe ? Option7_Click() : Option6_Click();
+    Drive1->setEnabled(false);
+    Combo1->setCurrentIndex(Combo1->findText(records::processName(records::ProcessKind::FreeSpace)));
+    Combo1->setEnabled(false);
+    Option6->setEnabled(false);
+    Option7->setEnabled(false);
+    Check1->setChecked(true);
+    Check1->setEnabled(false);
+    FreeSpaceAgreed = true;
+    Command1_Click();
 }
 
 } // namespace app

@@ -2,9 +2,10 @@
 // The main window: drive, process type and options; starts the chosen
 // process and owns the rules for closing while one runs.
 #include "app/entiredrive.h"
-#include "app/settings.h"
+#include "session/settings.h"
 #include "engine/fillview.h"
 #include "engine/freespacewipe.h"
+#include "filewipe/form2.h"
 #include "platform/services.h"
 #include "records/wiperecord.h"
 
@@ -52,12 +53,7 @@ struct ProcessType {
 QString processCodeOf(const QString& comboText);
 // A bare drive ("c:") becomes a root path ("c:\"); other texts stay whole.
 QString withRootBackslash(const QString& drive);
-// What a free-space wipe of `driveEntry` ("t: [/mnt/t]") at `wipeLevel` is,
-// as the question before it says it: "the free space of T: [/mnt/t]
-// (1.2 GB free), 12 passes".
-QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel);
-
-class Form1 : public QMainWindow, public EntireDriveView {
+class Form1 : public QMainWindow, public EntireDriveView, public filewipe::MainWindow {
     Q_OBJECT
 public:
     // `endProgram` ends the program at once (tests record it instead).
@@ -131,6 +127,10 @@ public:
 
     // What a fill shows here.
     void setStatus(const QString& text) override;
+    // The way back from the file wipe window.
+    void showWindow() override;
+    bool showDrive(const QString& driveEntry) override;
+    void wipeFreeSpaceAgreed(std::int16_t wipeLevel) override;
     void setDetail(const QString& text) override;
     void setPercent(const QString& text) override;
     void setProcessTime(const QString& text) override;
@@ -187,7 +187,7 @@ private:
 
     platform::Services services_;
     std::function<void()> endProgram_;
-    ProcessSettings& s_;
+    session::ProcessSettings& s_;
 };
 
 } // namespace app

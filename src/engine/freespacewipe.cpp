@@ -33,6 +33,7 @@
 #include "platform/shutdown.h"
 
 #include <QScopeGuard>
+#include <QLocale>
 #include <QStringList>
 #include <algorithm>
 #include <vector>
@@ -113,6 +114,17 @@ int freeSpacePasses(std::int16_t wipeLevel)
 int driveFillPasses(std::int16_t wipeLevel)
 {
     return wipeLevel == 1 ? 10 : 5;
+}
+
+QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel)
+{
+    const QString letter = driveEntry.left(2);
+    const QString size =
+        QLocale::c().formattedDataSize(static_cast<qint64>(services.drives->freeBytes(letter)), 1,
+                                       QLocale::DataSizeSIFormat);
+    return QStringLiteral("the free space of %1 [%2] (%3 free), %4 passes")
+        .arg(letter.toUpper(), services.drives->nativePath(letter), size,
+             QString::number(engine::freeSpacePasses(wipeLevel)));
 }
 
 QString trimmedMessage(const QString& drive)

@@ -154,6 +154,10 @@ int driveFillPasses(std::int16_t wipeLevel);
 QString failingDriveWarning(const QString& drive);
 // Said after a wipe whose drive took the trim of its free space.
 QString trimmedMessage(const QString& drive);
+// What a free-space wipe of `driveEntry` ("t: [/mnt/t]") at `wipeLevel` is,
+// as the question before it says it: "the free space of T: [/mnt/t]
+// (1.2 GB free), 12 passes".
+QString freeSpaceWipeText(const platform::Services& services, const QString& driveEntry, std::int16_t wipeLevel);
 // What was done about the ext4 journal, said only where it has one.
 QString journalMessage(const QString& drive, bool complete);
 

@@ -12,13 +12,14 @@
 // destructor all end in releaseWindow.
 #include "filewipe/form2.h"
 
-#include "app/form1.h"
 #include "controls/buttoncaption.h"
 #include "controls/defaultbutton.h"
 #include "controls/drivelistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/progressbar.h"
 #include "controls/screenfit.h"
 #include "controls/statusbox.h"
+#include "engine/freespacewipe.h"
 #include "filewipe/filetypes.h"
 #include "filewipe/wipeprocedure.h"
 #include "info/logo.h"
@@ -54,7 +55,6 @@ namespace filewipe {
 
 namespace {
 
-const QString kFreeSpaceType = QStringLiteral("Security Wipe Free Space");
 
 const QString kDriveNotListed =
     QStringLiteral("The drive %1 is not in the drive list any more.\r\n\r\nThe window shows %2 instead.");
@@ -117,15 +117,8 @@ Form2::Form2(platform::Services services, MainWindowFactory newMainWindow, std::
       services_(services),
       newMainWindow_(std::move(newMainWindow)),
       endProgram_(std::move(endProgram)),
-      s_(app::settings())
+      s_(session::settings())
 {
-    if (!newMainWindow_) {
-        newMainWindow_ = [services] {
-            auto* w = new app::Form1(services);
-            w->setAttribute(Qt::WA_DeleteOnClose);
-            return w;
-        };
-    }
     setObjectName(QStringLiteral("Form2"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildUi();
@@ -304,7 +297,7 @@ void Form2::guarded(const QString& what, const std::function<void()>& handler)
 void Form2::form_load()
 {
     ClosingByCancel = 0;
-    shortWipeChosen_ = s_.WipeLevel == app::ShortWipe;
+    shortWipeChosen_ = s_.WipeLevel == session::ShortWipe;
     openDatabase();
     if (s_.SelectedDrive.isEmpty())
         s_.SelectedDrive = rootPathOf(s_.SystemRootPath);
@@ -541,12 +534,8 @@ void Form2::setTime(const QString& text)
 
 void Form2::setProgress(std::int64_t value, std::int64_t maximum)
 {
-    // The bar counts in int: large counts are scaled to fit.
-    int shift = 0;
-    while ((maximum >> shift) > std::numeric_limits<int>::max())
-        ++shift;
-    ProgressBar1->setMaximum(static_cast<int>(std::max<std::int64_t>(maximum, 1) >> shift));
-    ProgressBar1->setValue(static_cast<int>(value >> shift));
+    // An empty bar at the end, not a busy one.
+    controls::setScaledProgress(ProgressBar1, value, std::max<std::int64_t>(maximum, 1));
 }
 
 void Form2::closingSteps()
@@ -592,21 +581,21 @@ void Form2::Command3_Click()
         handOverToFreeSpaceWipe();
 }
 
-app::Form1* Form2::replaceWithMainWindow()
+MainWindow* Form2::replaceWithMainWindow()
 {
     releaseWindow();
     // Between this window and the next there is none: the program must not
     // take that moment for its end.
     const QEventLoopLocker keepRunning;
     close();
-    app::Form1* main = newMainWindow_();
-    main->show();
+    MainWindow* main = newMainWindow_();
+    main->showWindow();
     return main;
 }
 
 void Form2::showMainWindow()
 {
-    replaceWithMainWindow()->Drive1->setDrive(s_.SystemDrive);
+    replaceWithMainWindow()->showDrive(s_.SystemDrive);
 }
 
 void Form2::handOverToFreeSpaceWipe()
@@ -614,34 +603,23 @@ void Form2::handOverToFreeSpaceWipe()
     // Read before the new main window's start-up: its move to the system
     // drive counts as a drive change.
     const QString drive = s_.LastSelectedDrive;
-    const std::int16_t level = shortWipeChosen_ ? app::ShortWipe : app::CompleteWipe;
+    const std::int16_t level = shortWipeChosen_ ? session::ShortWipe : session::CompleteWipe;
     // Never the free space of another volume than the one chosen; and never
     // without a Yes to the question that says which.
     const bool current = platform::driveEntryIsCurrent(drive, services_.drives->table());
     const bool agreed =
         current && services_.prompter->confirm(
-                       QStringLiteral("Cancel, then wipe %1?").arg(app::freeSpaceWipeText(services_, drive, level)));
-    app::Form1* main = replaceWithMainWindow();
+                       QStringLiteral("Cancel, then wipe %1?").arg(engine::freeSpaceWipeText(services_, drive, level)));
+    MainWindow* main = replaceWithMainWindow();
     if (current && !agreed) {
         main->setStatus(QStringLiteral("The free space was not wiped"));
         return;
     }
-    if (!current || !main->Drive1->setDrive(drive)) {
+    if (!current || !main->showDrive(drive)) {
         services_.prompter->message(kAutoWipeRefused.arg(drive.left(2).toUpper()));
         return;
     }
-    QRadioButton* option = level == app::ShortWipe ? main->Option7 : main->Option6;
-    option->setChecked(true);
-    level == app::ShortWipe ? main->Option7_Click() : main->Option6_Click();
-    main->Drive1->setEnabled(false);
-    main->Combo1->setCurrentIndex(main->Combo1->findText(kFreeSpaceType));
-    main->Combo1->setEnabled(false);
-    main->Option6->setEnabled(false);
-    main->Option7->setEnabled(false);
-    main->Check1->setChecked(true);
-    main->Check1->setEnabled(false);
-    main->FreeSpaceAgreed = true;
-    main->Command1_Click();
+    main->wipeFreeSpaceAgreed(level);
 }
 
 void Form2::releaseWindow()

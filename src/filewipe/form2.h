@@ -5,7 +5,7 @@
 // (folder mode: every listed file goes, then the folder) and "Fil" (file
 // mode: only the files the user selects). Cancel goes back to a new main
 // window, which can take over with a free-space wipe of the same drive.
-#include "app/settings.h"
+#include "session/settings.h"
 #include "filewipe/wipeprocedure.h"
 #include "infodb/recordset.h"
 #include "platform/services.h"
@@ -25,9 +25,6 @@ class QProgressBar;
 class QPushButton;
 class QTreeWidgetItem;
 
-namespace app {
-class Form1;
-}
 namespace controls {
 class DriveListBox;
 class FileListBox;
@@ -38,16 +35,29 @@ class FolderTree;
 
 namespace filewipe {
 
+// The main window as this one hands back to it: the program's first window
+// sits above this room, which knows it only through these.
+class MainWindow {
+public:
+    virtual ~MainWindow() = default;
+    virtual void showWindow() = 0;
+    // Shows the drive list entry; false when the list has no such drive.
+    virtual bool showDrive(const QString& driveEntry) = 0;
+    virtual void setStatus(const QString& text) = 0;
+    // Wipes the free space of the drive shown at `wipeLevel`, its choices
+    // locked, after the user agreed here.
+    virtual void wipeFreeSpaceAgreed(std::int16_t wipeLevel) = 0;
+};
+
 // Makes the main window this window goes back to (a new one each time).
-using MainWindowFactory = std::function<app::Form1*()>;
+using MainWindowFactory = std::function<MainWindow*()>;
 
 class Form2 : public QMainWindow, public FileWipeView {
     Q_OBJECT
 public:
-    // `newMainWindow` makes the main window that Cancel shows (by default a
-    // program window that deletes itself on close); `endProgram` ends the
-    // program at once (tests record it instead).
-    explicit Form2(platform::Services services, MainWindowFactory newMainWindow = {},
+    // `newMainWindow` makes the main window that Cancel shows; `endProgram`
+    // ends the program at once (tests record it instead).
+    explicit Form2(platform::Services services, MainWindowFactory newMainWindow,
                    std::function<void()> endProgram = {}, QWidget* parent = nullptr);
     ~Form2() override;
 
@@ -144,7 +154,7 @@ private:
     bool pointFileList(const QString& drivePath, bool quiet = false);
     void releaseWindow();
     // Closes this window and shows a new main window in its place.
-    app::Form1* replaceWithMainWindow();
+    MainWindow* replaceWithMainWindow();
     void showMainWindow();
     void handOverToFreeSpaceWipe();
     void endProgram();
@@ -155,7 +165,7 @@ private:
     platform::Services services_;
     MainWindowFactory newMainWindow_;
     std::function<void()> endProgram_;
-    app::ProcessSettings& s_;
+    session::ProcessSettings& s_;
     bool folderMode_ = false;
     // The wipe level the main window showed: a file wipe counts its passes
     // in the same setting, and the free-space wipe handed over keeps it.

@@ -133,7 +133,7 @@ private:
 
     FileWipeContext& ctx_;
     FileWipeView& view_;
-    app::ProcessSettings& s_;
+    session::ProcessSettings& s_;
     QString TargetFolder;
     std::int32_t FilesLeft = 0;
     FileWipeResult result_;

@@ -3,7 +3,7 @@
 // wipe window: every selected file of the list is overwritten 21 or 41
 // times, emptied and deleted with its name; a folder wipe then removes the
 // folder. Procedure only: the window (or the console) implements the view.
-#include "app/settings.h"
+#include "session/settings.h"
 #include "filewipe/overwrite.h"
 #include "platform/files.h"
 #include "platform/services.h"
@@ -51,7 +51,7 @@ public:
 struct FileWipeContext {
     bool folderMode = false;
     QString TreeFolder;                // the tree's folder with its backslash; empty when none
-    app::ProcessSettings& settings;    // SelectedDrive, WipeLevel
+    session::ProcessSettings& settings;    // SelectedDrive, WipeLevel
     std::int16_t& WipeInProgress;
     FileWipeView& view;
     platform::Services services;

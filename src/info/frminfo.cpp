@@ -5,7 +5,7 @@
 // empty text under the topic's heading: the window stays usable.
 #include "info/frminfo.h"
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "controls/bringtofront.h"
 #include "controls/defaultbutton.h"
 #include "controls/screenfit.h"
@@ -120,7 +120,7 @@ void frmInfo::buildUi()
 
 void frmInfo::form_load()
 {
-    const InfoTopicRow* topic = findInfoTopic(app::settings().InfoTopic);
+    const InfoTopicRow* topic = findInfoTopic(session::settings().InfoTopic);
     if (topic) {
         Label1->setText(topic->heading);
         setWindowTitle(topic->title);

@@ -1,6 +1,6 @@
 #include "info/menus.h"
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "info/frmabout.h"
 #include "info/frminfo.h"
 #include "platform/prompter.h"
@@ -115,7 +115,7 @@ std::function<void()> actionOf(const MenuEntry& entry, platform::Prompter* promp
     switch (entry.action) {
     case MenuAction::Topic:
         return [key = entry.topic, prompter] {
-            app::settings().InfoTopic = key;
+            session::settings().InfoTopic = key;
             showInfoWindow(*prompter);
         };
     case MenuAction::Tutorial:

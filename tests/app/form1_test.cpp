@@ -63,7 +63,7 @@ protected:
     void SetUp() override
     {
         mapT(targetDir.path());
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
         drives.types[u'r'] = platform::DriveRemovable;
         drives.types[u'd'] = platform::DriveFixed;
     }
@@ -103,20 +103,20 @@ TEST_F(Form1Test, StartsWithCompleteWipeOrTheShortOneKeptFromTheLastWindow)
     {
         auto w = makeWindow();
         EXPECT_TRUE(w->Option5->isChecked() && w->Option6->isChecked());
-        EXPECT_TRUE(app::settings().FormatType == 3 && app::settings().WipeLevel == 1);
-        EXPECT_EQ(app::settings().SystemDrive, "D:");
-        EXPECT_EQ(app::settings().SelectedDrive.left(2), "d:");
+        EXPECT_TRUE(session::settings().FormatType == 3 && session::settings().WipeLevel == 1);
+        EXPECT_EQ(session::settings().SystemDrive, "D:");
+        EXPECT_EQ(session::settings().SelectedDrive.left(2), "d:");
         EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join("|").toStdString();
         w->Option4->click();
         w->Option7->click();
     }
     auto w = makeWindow();
     EXPECT_TRUE(w->Option7->isChecked() && w->Option5->isChecked());
-    EXPECT_TRUE(app::settings().FormatType == 3 && app::settings().WipeLevel == 2);
-    app::settings().WipeLevel = 40;
+    EXPECT_TRUE(session::settings().FormatType == 3 && session::settings().WipeLevel == 2);
+    session::settings().WipeLevel = 40;
     auto w2 = makeWindow();
     EXPECT_TRUE(w2->Option6->isChecked());
-    EXPECT_EQ(app::settings().WipeLevel, 1);
+    EXPECT_EQ(session::settings().WipeLevel, 1);
 }
 
 TEST_F(Form1Test, EmptySystemRootMeansOldSystemOncePerRun)
@@ -142,7 +142,7 @@ TEST_F(Form1Test, RemovableDriveForcesFatAndTheProgramsDriveIsWarnedOf)
     w->Drive1->setDrive("r:");
     EXPECT_EQ(prompter.texts, QStringList({app::removableFatMessage()}));
     EXPECT_TRUE(w->Option3->isChecked());
-    EXPECT_EQ(app::settings().FormatType, 1);
+    EXPECT_EQ(session::settings().FormatType, 1);
     w->Drive1->setDrive("d:");
     w->Drive1->setDrive("r:");
     w->Option5->click();
@@ -152,7 +152,7 @@ TEST_F(Form1Test, RemovableDriveForcesFatAndTheProgramsDriveIsWarnedOf)
     w->Drive1->setDrive("r:");
     EXPECT_EQ(prompter.texts,
               QStringList({app::removableFatMessage(), "You CAN NOT FORMAT the drive this program is installed on"}));
-    EXPECT_EQ(app::settings().FormatType, 3);
+    EXPECT_EQ(session::settings().FormatType, 3);
 }
 
 // What Wipe says when it has nothing to do; the window is usable after.
@@ -174,7 +174,7 @@ TEST_F(Form1Test, WipeWithoutAProcessTypeOrAReadyDriveSaysSo)
             w->Combo1->setEditText(c.typed);
         w->Command1_Click();
         EXPECT_EQ(prompter.texts, c.said);
-        EXPECT_EQ(app::settings().AutoWipeFree, c.typed.isEmpty() ? 0 : 1);
+        EXPECT_EQ(session::settings().AutoWipeFree, c.typed.isEmpty() ? 0 : 1);
         EXPECT_TRUE(w->Command1->isEnabled() && w->Command3->isEnabled() && w->Command3->isVisibleTo(w.get()) &&
                     w->ProcessRunning == 0);
     }
@@ -448,12 +448,12 @@ TEST_F(EntireDrive, BootCdAndNotReadyDrivesAreRefusedBeforeAnything)
         {"t:", platform::DriveFixed, false, "Drive T: is not ready, so it was not wiped."}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said.toStdString());
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
         prompter.texts.clear();
         auto w = entireDriveOn(targetDir.path(), c.drive);
         drives.types = {{c.drive[0], c.type}};
         drives.ready = {{c.drive[0], c.ready}};
-        app::settings().SystemRootPath = "d:\\windows";
+        session::settings().SystemRootPath = "d:\\windows";
         w->Command1_Click();
         EXPECT_EQ(w->lastDriveWipe, DriveWipeResult::Refused);
         EXPECT_EQ(prompter.texts.last(), c.said);
@@ -479,7 +479,7 @@ TEST_F(EntireDrive, RemovableDriveGoesOnInFatAndAShortWipeLocksTheEndButton)
     clock.onPause = [&] {
         statuses << w->Text1->text();
         times << w->Text7->text();
-        formatType = app::settings().FormatType;
+        formatType = session::settings().FormatType;
         lockedSeen = lockedSeen || (w->Command2->text() == "Close" && !w->Command2->isEnabled() &&
                                     !w->Command1->isEnabled() && !w->Combo1->isEnabled());
     };
@@ -488,7 +488,7 @@ TEST_F(EntireDrive, RemovableDriveGoesOnInFatAndAShortWipeLocksTheEndButton)
     EXPECT_EQ(prompter.texts.first(), app::removableFatMessage());
     EXPECT_FALSE(prompter.texts.contains(app::kBootDriveRefusal));
     EXPECT_TRUE(prompter.questions.isEmpty());
-    EXPECT_EQ(formatType, app::FormatFat);
+    EXPECT_EQ(formatType, session::FormatFat);
     ASSERT_FALSE(statuses.isEmpty());
     EXPECT_EQ(statuses.first(), "D:\\   Preparing for Short Disc Short");
     EXPECT_EQ(times.first(), "0:00:00"); // restarted at zero, not an hour on
@@ -533,15 +533,15 @@ TEST_F(Form1Test, FitsA1280By1024ScreenAtScale2)
 TEST(FormatQuestion, OffersTheOtherFileSystemWordForWord)
 {
     const struct { int type; QString question; } cases[] = {
-        {app::FormatNtfs, "Press YES to continue with Formatting the drive in NTFS Format\r\n"
+        {session::FormatNtfs, "Press YES to continue with Formatting the drive in NTFS Format\r\n"
                           "for Windows NT, 2000, XP or 2003\r\n\r\n"
                           "Press NO to change the Format to FAT32\r\n"
                           "for Windows 95, 98, 98SE, or ME"},
-        {app::FormatFat32, "Press YES to continue with Formatting the drive in FAT32 Format\r\n"
+        {session::FormatFat32, "Press YES to continue with Formatting the drive in FAT32 Format\r\n"
                            "for Windows 95, 98, 98SE, or ME\r\n\r\n"
                            "Press NO to change the Format to NTFS\r\n"
                            "for Windows NT, 2000, XP or 2003"},
-        {app::FormatFat, {}},
+        {session::FormatFat, {}},
         {0, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(app::formatQuestion(c.type), c.question) << c.type;

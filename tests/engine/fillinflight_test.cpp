@@ -3,7 +3,7 @@
 // window's state goes on updating. A real tmpfs, with the first call of one
 // kind held on the worker by a stand-in.
 #include "app/form1.h"
-#include "app/settings.h"
+#include "session/settings.h"
 #include "controls/drivelistbox.h"
 #include "platform/blocking.h"
 #include "support/fillfakes.h"
@@ -105,7 +105,7 @@ protected:
     // A Short free-space wipe of t: through the main window, slow at `kind`.
     void wipe(Slow kind, std::function<bool(Held)> hold, std::function<void()> meanwhile)
     {
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
         ended = 0;
         window = std::make_unique<app::Form1>(platform::Services{&drives, &prompter, &clock}, [this] {
             ++ended;

@@ -3,7 +3,7 @@
 // full, so t: is always a scratch volume of a few MiB and no fill targets c:.
 #include "app/console.h"
 #include "app/form1.h"
-#include "app/settings.h"
+#include "session/settings.h"
 #include "controls/drivelistbox.h"
 #include "platform/fillfile.h"
 #include "platform/reservedspace.h"
@@ -62,7 +62,7 @@ TEST(FreeSpaceWindow, WipesEachPassToTheEndAndRestoresTheWindow)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.passes);
         EnvGuard root("SYSTEMROOT", c.systemRoot);
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
         h.prompter.texts.clear();
         app::Form1 w({&h.drives, &h.prompter, &h.clock}, [] {});
         ASSERT_FALSE(w.fillTargetFactory); // the real disk, not a stand-in
@@ -122,7 +122,7 @@ TEST(FreeSpaceWindow, WipesEachPassToTheEndAndRestoresTheWindow)
         EXPECT_EQ(w.Combo1->currentText(), "SELECT ONE PROCESS TYPE");
         EXPECT_TRUE(w.Check1->isEnabled());
         EXPECT_FALSE(w.Check1->isChecked());
-        EXPECT_EQ(w.Drive1->drive().left(2), app::settings().SystemDrive.left(2).toLower());
+        EXPECT_EQ(w.Drive1->drive().left(2), session::settings().SystemDrive.left(2).toLower());
         EXPECT_EQ(w.ProcessRunning, 0);
     }
 }
@@ -324,7 +324,7 @@ TEST(FillVolumeChecks, SubfolderLetterNamesTheRealVolumeAndNoWritesNothing)
     const QString question = "T: [" + sub + "] is not a drive of its own: it is a folder on D: [" + volume.folder() +
                              "]. Wipe the free space of D:?";
 
-    app::settings() = app::ProcessSettings{};
+    session::settings() = session::ProcessSettings{};
     FillHarness no;
     app::Form1 w({&no.drives, &no.prompter, &no.clock}, [] {});
     const std::uint64_t freeBefore = no.drives.freeBytes("d:\\");

@@ -82,7 +82,7 @@ protected:
         if (!volume->ok())
             GTEST_SKIP() << volume->skipReason().toStdString();
         drives.emplace("ZARVEX_DRIVES", "c=/;t=" + volume->folder());
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
     }
     QString path(const QString& relative) const { return volume->folder() + '/' + relative; }
     bool put(const QString& relative, const QByteArray& data)
@@ -106,7 +106,7 @@ protected:
             listed();
         std::int16_t inProgress = 0;
         testsupport::FakeDrives fake;
-        filewipe::FileWipeContext ctx{folderMode, folderMode ? drivePath + '\\' : QString(), app::settings(),
+        filewipe::FileWipeContext ctx{folderMode, folderMode ? drivePath + '\\' : QString(), session::settings(),
                                       inProgress, list, {&fake, &prompter, &clock}};
         const filewipe::FileWipeResult result = filewipe::runFileWipe(ctx);
         EXPECT_EQ(inProgress, 0);
@@ -235,7 +235,7 @@ TEST_F(FileWipe, FileModeWipesOnlyTheSelectedFile)
     EXPECT_EQ(QDir(path("docs")).entryList(QDir::Files), (QStringList{"a.txt", "c.jpg"}));
     EXPECT_EQ(readAll(path("docs/a.txt")) + readAll(path("docs/c.jpg")), "a.txtc.jpg");
     EXPECT_FALSE(QFileInfo(path("docs/a.txt")).permissions() & QFile::WriteOwner);
-    EXPECT_EQ(app::settings().WipeLevel, 20); // 20 numbered passes and the finalizing one
+    EXPECT_EQ(session::settings().WipeLevel, 20); // 20 numbered passes and the finalizing one
     EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
 }
 
@@ -556,7 +556,7 @@ protected:
     void SetUp() override
     {
         mapDrives("");
-        app::ProcessSettings& s = app::settings() = app::ProcessSettings{};
+        session::ProcessSettings& s = session::settings() = session::ProcessSettings{};
         s.SystemRootRead = true;
         s.SystemRootPath = "C:\\windows";
         s.SystemDrive = "C:";
@@ -577,7 +577,7 @@ protected:
     }
     std::unique_ptr<Form2> open(const QString& code)
     {
-        app::settings().ProcessCode = code;
+        session::settings().ProcessCode = code;
         return std::make_unique<Form2>(
             services(), [this] { return mains.emplace_back(newMain()); }, [this] { ++ended; });
     }
@@ -638,7 +638,7 @@ TEST_F(Form2Test, OpensFromTheMainWindowInFolderOrFileModeOnTheDrivesRoot)
         EXPECT_TRUE(w->File1->isEnabled() && w->File1->choosable() == !folder && w->Command2->isEnabled() == !folder);
         // The list entry with its mount point opened the drive's root, and
         // the first level came through the window's hook.
-        EXPECT_EQ(app::settings().SelectedDrive, "t:\\");
+        EXPECT_EQ(session::settings().SelectedDrive, "t:\\");
         EXPECT_TRUE(node(*w, "sub") && w->TreeView1->imageList() && hooked(w->TreeView1) && hooked(w));
         EXPECT_EQ(listed(*w), QStringList{"a.txt"});
         // No folder chosen: a folder wipe is refused; no file selected: a
@@ -682,10 +682,10 @@ TEST_F(Form2Test, AttributeFiltersApplyAtTheNextTreeClick)
 // leaves the list's pattern and the type list as they are (every file goes).
 TEST_F(Form2Test, NoDriveChosenAndATreeClickInEitherMode)
 {
-    app::settings().SelectedDrive.clear();
+    session::settings().SelectedDrive.clear();
     EXPECT_EQ(open("Fil")->File1->path(), "/");
     EXPECT_TRUE(prompter.texts.isEmpty()) << prompter.texts.join('|').toStdString();
-    app::settings().SelectedDrive = "t: [" + dir.path() + "]";
+    session::settings().SelectedDrive = "t: [" + dir.path() + "]";
 
     put({"sub/a.txt", "sub/b.doc"});
     for (const QString code : {"Sel", "Fil"}) {
@@ -791,9 +791,9 @@ TEST_F(Form2Test, CancelWithAutoWipeAsksThenWipesTheFreeSpaceAtTheChosenLevel)
     drivesEnv.emplace("ZARVEX_DRIVES", "c=" + dir.filePath("none") + ";v=" + volume.folder());
     memoryFills = false;
     struct Row { std::int16_t level; bool yes; int passes; };
-    for (const Row r : {Row{app::CompleteWipe, true, 12}, Row{app::ShortWipe, true, 6}, Row{app::CompleteWipe, false, 0}}) {
+    for (const Row r : {Row{session::CompleteWipe, true, 12}, Row{session::ShortWipe, true, 6}, Row{session::CompleteWipe, false, 0}}) {
         SCOPED_TRACE(r.level * 10 + r.yes);
-        app::ProcessSettings& s = app::settings();
+        session::ProcessSettings& s = session::settings();
         s.SelectedDrive = s.LastSelectedDrive = "v: [" + volume.folder() + "]";
         s.AutoWipeFree = 1;
         s.WipeLevel = r.level;
@@ -808,7 +808,7 @@ TEST_F(Form2Test, CancelWithAutoWipeAsksThenWipesTheFreeSpaceAtTheChosenLevel)
             ++pauses;
             lockedPauses += m.Drive1->drive().startsWith("v:") && !m.Drive1->isEnabled() &&
                             m.Combo1->currentText() == "Security Wipe Free Space" && !m.Combo1->isEnabled() &&
-                            (r.level == app::ShortWipe ? m.Option7 : m.Option6)->isChecked() &&
+                            (r.level == session::ShortWipe ? m.Option7 : m.Option6)->isChecked() &&
                             !m.Option6->isEnabled() && !m.Option7->isEnabled() && m.Check1->isChecked() &&
                             !m.Check1->isEnabled() && m.Command1->text() == "&Wipe Free Space";
         };
@@ -832,14 +832,14 @@ TEST_F(Form2Test, CancelWithAutoWipeAsksThenWipesTheFreeSpaceAtTheChosenLevel)
 TEST_F(Form2Test, LeavingReleasesTheWindowAndAsksOnlyWhileAWipeRuns)
 {
     mapDrives(";v=" + dir.filePath("missing"));
-    app::settings().LastSelectedDrive = "v: [/somewhere/else]"; // the letter names another folder now
+    session::settings().LastSelectedDrive = "v: [/somewhere/else]"; // the letter names another folder now
     const QString question = "This will close the program even if a process is still running\r\n\r\n"
                              "Do you want to continue the Close Process?";
     struct Row { bool cancel, autoWipe, running, yes, leaves; };
     for (const Row r : {Row{true, false, false, false, true}, Row{true, true, false, false, true},
                         Row{false, false, false, false, true}, Row{false, false, true, false, false},
                         Row{false, false, true, true, true}}) {
-        app::settings().AutoWipeFree = r.autoWipe ? 1 : 0;
+        session::settings().AutoWipeFree = r.autoWipe ? 1 : 0;
         prompter.texts.clear();
         prompter.confirmations.clear();
         prompter.confirmYes = r.yes;
@@ -872,7 +872,7 @@ TEST_F(Form2Test, WipesFromTheWindowLockTheListAreRecordedAndEndReady)
 {
     VOLUME_OR_SKIP(volume, Tmpfs, 8);
     drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
-    app::settings().SelectedDrive = "t: [" + volume.folder() + "]";
+    session::settings().SelectedDrive = "t: [" + volume.folder() + "]";
     const QMap<QString, qsizetype> sizes{{"a.txt", 5}, {"big.bin", 1'200'000}, {"keep.txt", 7}, {"docs/a.txt", 6},
                                          {"docs/.hidden", 6}, {"docs/b.doc", 6}};
     QDir(volume.folder()).mkpath("docs");
@@ -954,7 +954,7 @@ TEST_F(Form2Test, StopEndsAFileWipeNamingTheFileLeftPartWay)
 {
     VOLUME_OR_SKIP(volume, Tmpfs, 4);
     drivesEnv.emplace("ZARVEX_DRIVES", "c=/;t=" + volume.folder());
-    app::settings().SelectedDrive = "t: [" + volume.folder() + "]";
+    session::settings().SelectedDrive = "t: [" + volume.folder() + "]";
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
         QFile f(volume.folder() + "/" + name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("12345") == 5);

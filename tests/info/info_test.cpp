@@ -86,7 +86,7 @@ protected:
 
     void SetUp() override
     {
-        app::settings() = app::ProcessSettings{};
+        session::settings() = session::ProcessSettings{};
         infodb::setDatabasePath(infodbtest::builtDatabase());
         infodb::resetReports();
         setUrlOpener([this](const QUrl& url) { mailed << url; return mailOpens; });
@@ -148,7 +148,7 @@ TEST_F(InfoTest, UnknownKeyOrUnreadableDatabaseGivesAnEmptyViewer)
         }
         if (damage)
             infodb::setDatabasePath(*damage ? copy : tmp.filePath("absent.db"));
-        app::settings().InfoTopic = key;
+        session::settings().InfoTopic = key;
         prompter.texts.clear();
         for (int open = 0; open < 2; ++open) {
             frmInfo* v = showInfoWindow(prompter);

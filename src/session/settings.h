@@ -6,7 +6,7 @@
 #include <QString>
 #include <cstdint>
 
-namespace app {
+namespace session {
 
 enum FormatTypeCode : std::int16_t { FormatFat = 1, FormatFat32 = 2, FormatNtfs = 3 };
 enum WipeLevelCode : std::int16_t { CompleteWipe = 1, ShortWipe = 2 };
@@ -33,4 +33,4 @@ struct ProcessSettings {
 
 ProcessSettings& settings();
 
-} // namespace app
+} // namespace session

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "session/settings.h"
 
-namespace app {
+namespace session {
 
 ProcessSettings& settings()
 {
@@ -8,4 +8,4 @@ ProcessSettings& settings()
     return s;
 }
 
-} // namespace app
+} // namespace session
