@@ -49,6 +49,10 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
                 FormatEnd::Untouched};
     }
     for (;;) {
+        // A short sleep in the event loop instead of spinning a core; first,
+        // so that the window shows the format running once however soon the
+        // command ends (a refusal can come back before a first look).
+        clock.pause(100);
         const auto status = process.poll();
         nowTime = clock.now();
         view.setProcessTime(ElapsedText(startTime, nowTime));
@@ -63,8 +67,6 @@ FormatResult FormatDrive(const QString& drive, int formatType, ProcessTimeView& 
                                           : QStringLiteral("The format command ended with code %1.").arg(status->code);
             return {false, reason, endOfExit(status->code)};
         }
-        // A short sleep in the event loop instead of spinning a core.
-        clock.pause(100);
     }
 }
 
