@@ -351,10 +351,7 @@ void Form1::form_load()
             s_.SystemRootPath = QStringLiteral("C:\\windows");
         }
     }
-    // NTFS cannot be chosen on a system without a system root; this holds
-    // for every main window of the run, not only the first.
-    if (s_.NoSystemRoot == 1)
-        Option5->setEnabled(false);
+    keepNtfsOffWithoutSystemRoot();
 
     ProgramDrive = platform::programFolder(table).left(2);
     s_.SystemDrive = s_.SystemRootPath.left(2);
@@ -652,9 +649,18 @@ void Form1::unlockAfterRefusal()
     for (QWidget* w : std::initializer_list<QWidget*>{Drive1, Command1, Command2, Option3, Option4, Option5, Option6,
                                                       Option7, Check1})
         w->setEnabled(true);
+    keepNtfsOffWithoutSystemRoot();
     Command2->setVisible(true);
     Command3->setVisible(false);
     Command3->setEnabled(false);
+}
+
+// NTFS cannot be chosen on a system without a system root: for every main
+// window of the run, and after every unlock.
+void Form1::keepNtfsOffWithoutSystemRoot()
+{
+    if (s_.NoSystemRoot == 1)
+        Option5->setEnabled(false);
 }
 
 void Form1::showFormatType(int formatType)
@@ -693,6 +699,7 @@ void Form1::resetAfterDriveWipe()
     resetAfterFill();
     for (QWidget* w : std::initializer_list<QWidget*>{Option3, Option4, Option5})
         w->setEnabled(true);
+    keepNtfsOffWithoutSystemRoot();
     Set_Opts();
 }
 

@@ -131,6 +131,7 @@ public:
     void showWindow() override;
     bool showDrive(const QString& driveEntry) override;
     void wipeFreeSpaceAgreed(std::int16_t wipeLevel) override;
+    void keepNtfsOffWithoutSystemRoot();
     void setDetail(const QString& text) override;
     void setPercent(const QString& text) override;
     void setProcessTime(const QString& text) override;

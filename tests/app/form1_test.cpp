@@ -560,3 +560,18 @@ TEST_F(Form1Test, ProgressBarShowsTheShareDoneOfAnyCount)
         EXPECT_NEAR(double(w->ProgressBar1->value()) / w->ProgressBar1->maximum(), c.shown, 1e-6) << c.value;
     }
 }
+
+// On a system without a system root NTFS stays off, also after the window
+// unlocks at the end of a wipe or a refusal.
+TEST_F(Form1Test, NtfsStaysOffWithoutASystemRoot)
+{
+    session::settings().NoSystemRoot = 1;
+    session::settings().SystemRootRead = true;
+    session::settings().SystemRootPath = "C:\\windows";
+    auto w = makeWindow();
+    EXPECT_FALSE(w->Option5->isEnabled());
+    w->unlockAfterRefusal();
+    EXPECT_FALSE(w->Option5->isEnabled());
+    w->resetAfterDriveWipe();
+    EXPECT_FALSE(w->Option5->isEnabled() || !w->Option4->isEnabled());
+}
