@@ -539,7 +539,10 @@ void Form1::Command1_Click()
                     continue;
                 services_.prompter->message(drives::kNotReadyMessage);
             } else if (e.number() == platform::ErrPathFileAccess) {
-                services_.prompter->message(kFolderAccess);
+                // The reason the system gave goes with it (which file, what call).
+                services_.prompter->message(e.detail().isEmpty()
+                                                ? kFolderAccess
+                                                : QStringLiteral("%1\r\n\r\n%2").arg(kFolderAccess, e.detail()));
             } else {
                 // A failure must never pass in silence.
                 services_.prompter->message(
