@@ -32,7 +32,7 @@ void DiskFillTarget::checkDevice() const
 {
     if (platform::deviceOf(folder_) != device_)
         throw platform::RunTimeError(platform::ErrDeviceUnavailable,
-                                     folder_ + QStringLiteral(" no longer holds the drive being wiped"));
+                                     QStringLiteral("%1 no longer holds the drive being wiped").arg(folder_));
 }
 
 QString DiskFillTarget::native(const QString& drivePath) const

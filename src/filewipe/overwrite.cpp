@@ -23,12 +23,12 @@ constexpr qint64 kShowEveryMs = 50;
 // ended, about how long it has left.
 QString timeText(const OverwriteState& s, const QDateTime& now)
 {
-    QString text = format::ElapsedText(s.Started, now);
+    const QString elapsed = format::ElapsedText(s.Started, now);
     if (s.PassesDone > 0 && s.PassesPlanned > 0)
         if (const QString left = format::TimeLeftText(s.Started.msecsTo(now), double(s.PassesDone) / s.PassesPlanned);
             !left.isEmpty())
-            text += QStringLiteral(", ") + left;
-    return text;
+            return QStringLiteral("%1, %2").arg(elapsed, left);
+    return elapsed;
 }
 
 void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock,

@@ -33,7 +33,7 @@ HelperOutcome runReserveHelper(const QStringList& args)
         return {ExitUsage, formatUsage()};
     const QString drive = QString(request->letter) + u':';
     auto refuse = [&](const QString& why) {
-        return HelperOutcome{ExitRefused, drive + QStringLiteral(" keeps its reserved space: ") + why};
+        return HelperOutcome{ExitRefused, QStringLiteral("%1 keeps its reserved space: %2").arg(drive, why)};
     };
     if (!platform::isSuperUser())
         return refuse(QStringLiteral("releasing it needs root privileges (run as root, or through pkexec)"));
@@ -44,14 +44,14 @@ HelperOutcome runReserveHelper(const QStringList& args)
         return refuse(QStringLiteral("there is no drive with this letter"));
     const auto resolved = platform::canonicalFolder(*folder);
     if (!resolved)
-        return refuse(*folder + QStringLiteral(" does not exist"));
+        return refuse(QStringLiteral("%1 does not exist").arg(*folder));
     // Only a whole volume of its own, as for a format: the system's volume
     // keeps the reserve its administrator set for it.
     const std::vector<platform::MountEntry> mounts = platform::allMounts();
     const platform::MountEntry* volume = platform::visibleMountAt(mounts, *resolved);
     const platform::MountEntry* root = platform::visibleMountAt(mounts, QStringLiteral("/"));
     if (!volume)
-        return refuse(*resolved + QStringLiteral(" is not a mount point; only a whole mounted volume is wiped"));
+        return refuse(QStringLiteral("%1 is not a mount point; only a whole mounted volume is wiped").arg(*resolved));
     if (*resolved == QStringLiteral("/") || (root && root->major == volume->major && root->minor == volume->minor))
         return refuse(QStringLiteral("it is the volume that holds the system (/)"));
     if (!request->about.isEmpty() && request->about != platform::volumeSummary(*volume))
@@ -63,18 +63,18 @@ HelperOutcome runReserveHelper(const QStringList& args)
         return {ExitFormatted, {}}; // not ext4: nothing held back
     const auto old = platform::readReserve(knob);
     if (!old)
-        return refuse(QStringLiteral("cannot read ") + knob);
+        return refuse(QStringLiteral("cannot read %1").arg(knob));
     if (*old == QStringLiteral("0"))
         return {ExitFormatted, {}};
     platform::holdTerminationSignals();
     if (!platform::writeReserve(knob, QStringLiteral("0")))
-        return refuse(QStringLiteral("cannot write ") + knob);
+        return refuse(QStringLiteral("cannot write %1").arg(knob));
 
     platform::tellCaller("released " + old->toLatin1());
     platform::waitForCallerToFinish(kLongestReleaseMs);
     if (!platform::writeReserve(knob, *old))
-        return {ExitRefused, drive + QStringLiteral(" could not get its reserved space back: writing ") + *old +
-                                 QStringLiteral(" to ") + knob + QStringLiteral(" failed")};
+        return {ExitRefused, QStringLiteral("%1 could not get its reserved space back: writing %2 to %3 failed")
+                                 .arg(drive, *old, knob)};
     return {ExitFormatted, {}};
 }
 

@@ -140,11 +140,12 @@ QString frmInfo::topicText(const QString& column) const
 {
     if (MiscInfo_.eof())
         throw platform::RunTimeError(platform::ErrObjectNotSet,
-                                     db_.file() + QStringLiteral(": table \"MiscInfo\" has no record"));
+                                     QStringLiteral("%1: table \"MiscInfo\" has no record").arg(db_.file()));
     const QString text = MiscInfo_.text(column);
     if (text.isEmpty())
-        throw platform::RunTimeError(platform::ErrObjectNotSet,
-                                     db_.file() + QStringLiteral(": column \"%1\" of \"MiscInfo\" is empty").arg(column));
+        throw platform::RunTimeError(
+            platform::ErrObjectNotSet,
+            QStringLiteral("%1: column \"%2\" of \"MiscInfo\" is empty").arg(db_.file(), column));
     return text;
 }
 

@@ -20,7 +20,7 @@ QString readTopic(const Connection& connection, const QString& column)
     Recordset help(connection, QString::fromLatin1(kHelpTable));
     if (help.eof())
         throw platform::RunTimeError(platform::ErrObjectNotSet,
-                                     connection.file() + QStringLiteral(": table \"MiscInfo\" has no record"));
+                                     QStringLiteral("%1: table \"MiscInfo\" has no record").arg(connection.file()));
     return help.text(column);
 }
 

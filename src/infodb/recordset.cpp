@@ -29,7 +29,7 @@ struct Link {
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
     RunTimeError error(int number, const QString& what) const
     {
-        return RunTimeError(number, file + QStringLiteral(": ") + what);
+        return RunTimeError(number, QStringLiteral("%1: %2").arg(file, what));
     }
 
     ~Link()

@@ -92,7 +92,7 @@ void copyFileReplacing(const QString& from, const QString& to)
 {
     const QString folder = QFileInfo(to).absolutePath();
     if (!QDir().mkpath(folder))
-        throw RunTimeError(ErrPathNotFound, folder + QStringLiteral(": cannot make the folder"));
+        throw RunTimeError(ErrPathNotFound, QStringLiteral("%1: cannot make the folder").arg(folder));
 
     Fd in;
     in.fd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);

@@ -200,7 +200,7 @@ bool driveEntryIsCurrent(const QString& entry, const DriveTable& table)
 
 QString driveEntryText(const Drive& drive)
 {
-    return QString(drive.letter) + QStringLiteral(": [") + drive.folder + u']';
+    return QStringLiteral("%1: [%2]").arg(QString(drive.letter), drive.folder);
 }
 
 } // namespace platform

@@ -40,7 +40,7 @@ RunTimeError::RunTimeError(int number, QString detail, Limit limit)
 QString RunTimeError::description() const
 {
     const QString base = describeError(number_);
-    return detail_.isEmpty() ? base : base + QStringLiteral(" (") + detail_ + QStringLiteral(")");
+    return detail_.isEmpty() ? base : QStringLiteral("%1 (%2)").arg(base, detail_);
 }
 
 static int numberForErrno(int err, const QString& nativePath)
@@ -87,16 +87,16 @@ RunTimeError errorFromErrno(int err, const QString& nativePath, const QString& w
 {
     QString detail = QString::fromLocal8Bit(std::strerror(err));
     if (!what.isEmpty())
-        detail = what + QStringLiteral(": ") + detail;
+        detail = QStringLiteral("%1: %2").arg(what, detail);
     if (!nativePath.isEmpty())
-        detail = nativePath + QStringLiteral(": ") + detail;
+        detail = QStringLiteral("%1: %2").arg(nativePath, detail);
     Limit limit = err == EFBIG ? Limit::FileSize : err == EDQUOT ? Limit::Quota : Limit::None;
     if (err == ENOSPC && !nativePath.isEmpty()) {
         struct statvfs sv {};
         const QByteArray folder = QFile::encodeName(QFileInfo(nativePath).absolutePath());
         if (::statvfs(folder.constData(), &sv) == 0 && sv.f_files > 0 && sv.f_ffree == 0 && sv.f_bfree > 0) {
             limit = Limit::FileCount;
-            detail = nativePath + QStringLiteral(": the file system can create no more files (no free inodes)");
+            detail = QStringLiteral("%1: the file system can create no more files (no free inodes)").arg(nativePath);
         }
     }
     return RunTimeError(numberForErrno(err, nativePath), detail, limit);

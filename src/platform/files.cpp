@@ -68,7 +68,7 @@ std::int64_t fileLength(const QString& nativePath)
     if (::lstat(nameToBytes(nativePath).constData(), &st) != 0)
         throw errorFromErrno(errno, nativePath);
     if (!S_ISREG(st.st_mode))
-        throw RunTimeError(ErrPathFileAccess, nativePath + QStringLiteral(": not a regular file"));
+        throw RunTimeError(ErrPathFileAccess, QStringLiteral("%1: not a regular file").arg(nativePath));
     return static_cast<std::int64_t>(st.st_size);
 }
 

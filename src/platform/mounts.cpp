@@ -339,8 +339,9 @@ QString volumeSummary(const MountEntry& mount)
     const QString size = bytes >= (1ull << 30) ? QStringLiteral("%1 GiB").arg(double(bytes) / double(1ull << 30), 0, 'f', 1)
                                                : QStringLiteral("%1 MiB").arg(double(bytes) / double(1ull << 20), 0, 'f', 1);
     return QStringLiteral("%1 (%2%3, %4) mounted at %5")
-        .arg(readableName(mount.source), size, label.isEmpty() ? QString() : QStringLiteral(", label ") + readableName(label),
-             mount.fsType, readableName(mount.mountPoint));
+        .arg(readableName(mount.source), size,
+             label.isEmpty() ? QString() : QStringLiteral(", label %1").arg(readableName(label)), mount.fsType,
+             readableName(mount.mountPoint));
 }
 
 QString volumeSummaryAt(const QString& folder)
@@ -366,14 +367,14 @@ std::optional<HeldTarget> holdMountTarget(const MountEntry& mount, const std::op
         return std::nullopt;
     };
     if (isUsersFuseMount(mount))
-        return refuse(mount.mountPoint + QStringLiteral(" is a FUSE file system that a user mounted, not root"));
+        return refuse(QStringLiteral("%1 is a FUSE file system that a user mounted, not root").arg(mount.mountPoint));
     if (!mount.source.startsWith(u'/'))
-        return refuse(mount.mountPoint + QStringLiteral(" holds a ") + mount.fsType + QStringLiteral(" file system from ") +
-                      mount.source + QStringLiteral(", which is neither a disk nor an image file"));
+        return refuse(QStringLiteral("%1 holds a %2 file system from %3, which is neither a disk nor an image file")
+                          .arg(mount.mountPoint, mount.fsType, mount.source));
     const QByteArray source = nameToBytes(mount.source);
     struct stat named {};
     if (::stat(source.constData(), &named) != 0)
-        return refuse(mount.source + QStringLiteral(" cannot be found"));
+        return refuse(QStringLiteral("%1 cannot be found").arg(mount.source));
     // A device is proven by its number, whatever link led to it; an image
     // file is opened only where it lies, never through a link.
     Fd held;
@@ -383,15 +384,15 @@ std::optional<HeldTarget> holdMountTarget(const MountEntry& mount, const std::op
         return refuse(QStringLiteral("cannot open %1: %2").arg(mount.source, QString::fromLocal8Bit(std::strerror(errno))));
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        return refuse(QStringLiteral("cannot examine ") + mount.source);
+        return refuse(QStringLiteral("cannot examine %1").arg(mount.source));
     const bool fuse = mount.fsType.startsWith(QStringLiteral("fuse"));
     if (S_ISREG(st.st_mode)) {
         if (!fuse)
-            return refuse(mount.source + QStringLiteral(" is a file, not the device of ") + mount.mountPoint);
+            return refuse(QStringLiteral("%1 is a file, not the device of %2").arg(mount.source, mount.mountPoint));
         return HeldTarget(std::exchange(held.fd, -1), mount.source, true);
     }
     if (!S_ISBLK(st.st_mode))
-        return refuse(mount.source + QStringLiteral(" is neither a disk nor an image file"));
+        return refuse(QStringLiteral("%1 is neither a disk nor an image file").arg(mount.source));
     if (st.st_rdev != makedev(mount.major, mount.minor))
         return refuse(QStringLiteral("the mount table names %1 as the source of %2, but that file system is not on it")
                           .arg(mount.source, mount.mountPoint));
@@ -432,9 +433,9 @@ QStringList partitionsInUse(const QString& devicePath)
         const QString name = QStringLiteral("/dev/") + nameFromBytes(e->d_name);
         for (const MountEntry& m : mounts)
             if (numbers.size() == 2 && QString::number(m.major) == numbers[0] && QString::number(m.minor) == numbers[1])
-                used << name + QStringLiteral(" (mounted at ") + m.mountPoint + u')';
+                used << QStringLiteral("%1 (mounted at %2)").arg(name, m.mountPoint);
         for (const QString& user : kernelUsersOf(name))
-            used << name + QStringLiteral(" (used by ") + user + u')';
+            used << QStringLiteral("%1 (used by %2)").arg(name, user);
     }
     ::closedir(dir);
     used.removeDuplicates();

@@ -137,8 +137,8 @@ pid_t spawnInOwnSession(const QStringList& arguments, const QStringList& environ
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0)
-        throw RunTimeError(ErrFileNotFound, arguments.first() + QStringLiteral(": ") +
-                                                QString::fromLocal8Bit(std::strerror(rc)));
+        throw RunTimeError(ErrFileNotFound,
+                           QStringLiteral("%1: %2").arg(arguments.first(), QString::fromLocal8Bit(std::strerror(rc))));
     return pid;
 }
 

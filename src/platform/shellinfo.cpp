@@ -120,7 +120,7 @@ QString ShellInfo::displayName(const QString& nativePath, QChar driveLetter) con
         name = nativePath == QStringLiteral("/") ? QSysInfo::machineHostName() : lastName(nativePath);
     if (name.isEmpty())
         name = QStringLiteral("Root");
-    return name + QStringLiteral(" (") + driveLetter.toUpper() + QStringLiteral(":)");
+    return QStringLiteral("%1 (%2:)").arg(name, QString(driveLetter.toUpper()));
 }
 
 QIcon ShellInfo::icon(const QString& nativePath, bool open, bool driveRoot) const

@@ -33,7 +33,7 @@ ToolResult runTool(const QString& program, const QStringList& args, int timeoutM
     ToolResult result;
     const int out = ::memfd_create("tool-output", MFD_CLOEXEC);
     if (out < 0) {
-        result.output = QStringLiteral("cannot keep the output of ") + program;
+        result.output = QStringLiteral("cannot keep the output of %1").arg(program);
         return result;
     }
 
@@ -49,7 +49,7 @@ ToolResult runTool(const QString& program, const QStringList& args, int timeoutM
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         ::close(out);
-        result.output = program + QStringLiteral(": cannot be started");
+        result.output = QStringLiteral("%1: cannot be started").arg(program);
         return result;
     }
     result.started = true;

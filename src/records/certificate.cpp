@@ -180,13 +180,15 @@ QList<CertificateSection> certificateSections(const WipeRecord& r, int maxItems)
         QStringLiteral("Result"),
         {{QStringLiteral("Verification"), verificationText(r)},
          {QStringLiteral("Outcome"), outcomeText(r)},
-         {QStringLiteral("Error"), r.errorNumber ? QStringLiteral("%1: %2").arg(r.errorNumber).arg(r.errorText)
-                                                 : orNone(r.errorText, "none")},
+         {QStringLiteral("Error"), r.errorNumber
+                                       ? QStringLiteral("%1: %2").arg(QString::number(r.errorNumber), r.errorText)
+                                       : orNone(r.errorText, "none")},
          {QStringLiteral("Notes"), orNone(r.notes, "none")}}};
-    sections << CertificateSection{QStringLiteral("Made by"),
-                                   {{QStringLiteral("Computer"), orNone(r.host)},
-                                    {QStringLiteral("User"), orNone(r.user)},
-                                    {QStringLiteral("Program"), QStringLiteral("Zarvex Drive Wiper ") + r.version}}};
+    sections << CertificateSection{
+        QStringLiteral("Made by"),
+        {{QStringLiteral("Computer"), orNone(r.host)},
+         {QStringLiteral("User"), orNone(r.user)},
+         {QStringLiteral("Program"), QStringLiteral("Zarvex Drive Wiper %1").arg(r.version)}}};
     return sections;
 }
 

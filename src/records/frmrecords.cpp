@@ -143,8 +143,8 @@ void frmRecords::reload()
             model_ = new QSqlQueryModel(this);
         model_->setQuery(QSqlQuery(listQuery(), QSqlDatabase::database(store_->connectionName(), false)));
         if (model_->lastError().isValid())
-            throw platform::RunTimeError(platform::ErrPathFileAccess, file_ + QStringLiteral(": ") +
-                                                                          model_->lastError().text());
+            throw platform::RunTimeError(platform::ErrPathFileAccess,
+                                         QStringLiteral("%1: %2").arg(file_, model_->lastError().text()));
         while (model_->canFetchMore())
             model_->fetchMore();
         for (int i = 0; i < int(std::size(kColumns)); ++i)
@@ -219,7 +219,7 @@ bool frmRecords::saveAsPdf(const QString& file)
         saveCertificatePdf(*record, file);
         return true;
     } catch (const platform::RunTimeError& e) {
-        prompter_.message(QStringLiteral("The certificate could not be saved.\r\n\r\n") + e.description());
+        prompter_.message(QStringLiteral("The certificate could not be saved.\r\n\r\n%1").arg(e.description()));
         return false;
     }
 }

@@ -52,10 +52,10 @@ int listOrPrintRecords(const QString& pdf, qint64 id, const std::function<void(c
             return 1;
         }
         saveCertificatePdf(*r, pdf);
-        say(QStringLiteral("The certificate of wipe record %1 is in %2.").arg(r->id).arg(pdf));
+        say(QStringLiteral("The certificate of wipe record %1 is in %2.").arg(QString::number(r->id), pdf));
         return 0;
     } catch (const platform::RunTimeError& e) {
-        say(QStringLiteral("Error %1: %2").arg(e.number()).arg(e.description()));
+        say(QStringLiteral("Error %1: %2").arg(QString::number(e.number()), e.description()));
         return 1;
     }
 }

@@ -68,7 +68,7 @@ void Recorder::setError(int number, const QString& text)
 
 void Recorder::addNote(const QString& text)
 {
-    r_.notes = r_.notes.isEmpty() ? text : r_.notes + QStringLiteral("\n") + text;
+    r_.notes = r_.notes.isEmpty() ? text : QStringLiteral("%1\n%2").arg(r_.notes, text);
 }
 
 void Recorder::setVerification(platform::Verification result, const QString& detail)

@@ -129,7 +129,7 @@ public:
     }
     [[noreturn]] void fail(const QString& why) const
     {
-        throw RunTimeError(platform::ErrPathFileAccess, file_ + QStringLiteral(": ") + why);
+        throw RunTimeError(platform::ErrPathFileAccess, QStringLiteral("%1: %2").arg(file_, why));
     }
 
 private:
@@ -152,7 +152,8 @@ Store::Store(const QString& file) : file_(file), connection_(newConnectionName()
         throw RunTimeError(platform::ErrPathNotFound, QStringLiteral("there is no folder for the wipe records"));
     const QString folder = QFileInfo(file_).absolutePath();
     if (!platform::makePrivateFolder(folder))
-        throw RunTimeError(platform::ErrPathNotFound, folder + QStringLiteral(": cannot make the folder, or it is not this user's own"));
+        throw RunTimeError(platform::ErrPathNotFound,
+                           QStringLiteral("%1: cannot make the folder, or it is not this user's own").arg(folder));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
         db.setDatabaseName(file_);
@@ -161,7 +162,7 @@ Store::Store(const QString& file) : file_(file), connection_(newConnectionName()
             const QString why = db.lastError().text();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(connection_);
-            throw RunTimeError(platform::ErrPathFileAccess, file_ + QStringLiteral(": ") + why);
+            throw RunTimeError(platform::ErrPathFileAccess, QStringLiteral("%1: %2").arg(file_, why));
         }
     }
     platform::makePrivateFile(file_);

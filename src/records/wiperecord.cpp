@@ -102,11 +102,12 @@ QString sizeText(std::uint64_t bytes)
         const char* name;
     } units[] = {{1024.0 * 1024 * 1024 * 1024, "TiB"}, {1024.0 * 1024 * 1024, "GiB"}, {1024.0 * 1024, "MiB"},
                  {1024.0, "KiB"}};
-    QString text = QStringLiteral("%1 bytes").arg(english.toString(static_cast<qulonglong>(bytes)));
+    const QString exact = english.toString(static_cast<qulonglong>(bytes));
     for (const auto& u : units)
         if (size >= u.unit)
-            return text + QStringLiteral(" (%1 %2)").arg(size / u.unit, 0, 'f', 2).arg(QLatin1String(u.name));
-    return text;
+            return QStringLiteral("%1 bytes (%2 %3)")
+                .arg(exact, QString::number(size / u.unit, 'f', 2), QLatin1String(u.name));
+    return QStringLiteral("%1 bytes").arg(exact);
 }
 
 QString localTimeText(const QDateTime& time)
@@ -119,11 +120,11 @@ QString timeText(const QDateTime& time)
     if (!time.isValid())
         return QStringLiteral("-");
     const int offset = time.offsetFromUtc();
-    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
-           QStringLiteral("%1%2:%3")
-               .arg(offset < 0 ? QStringLiteral("-") : QStringLiteral("+"))
-               .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
-               .arg(std::abs(offset) % 3600 / 60, 2, 10, QLatin1Char('0'));
+    auto twoDigits = [](int n) { return QString::number(n).rightJustified(2, u'0'); };
+    return QStringLiteral("%1 %2%3:%4")
+        .arg(time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+             offset < 0 ? QStringLiteral("-") : QStringLiteral("+"), twoDigits(std::abs(offset) / 3600),
+             twoDigits(std::abs(offset) % 3600 / 60));
 }
 
 QString outcomeText(const WipeRecord& r)
@@ -134,8 +135,8 @@ QString outcomeText(const WipeRecord& r)
     case Outcome::Incomplete:
         return QStringLiteral("Ran to its end, but not everything was wiped");
     case Outcome::Stopped:
-        return r.errorNumber ? QStringLiteral("Stopped: Error %1: %2").arg(r.errorNumber).arg(r.errorText)
-                             : QStringLiteral("Stopped: ") + r.errorText;
+        return r.errorNumber ? QStringLiteral("Stopped: Error %1: %2").arg(QString::number(r.errorNumber), r.errorText)
+                             : QStringLiteral("Stopped: %1").arg(r.errorText);
     case Outcome::Interrupted:
         break;
     }
@@ -148,7 +149,7 @@ QString verificationText(const WipeRecord& r)
     case platform::Verification::Passed:
         return QStringLiteral("Passed: the last pass read back from the device as it was written");
     case platform::Verification::Failed:
-        return QStringLiteral("Failed: ") + r.verificationDetail;
+        return QStringLiteral("Failed: %1").arg(r.verificationDetail);
     case platform::Verification::NotRun:
         break;
     }

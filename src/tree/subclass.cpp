@@ -102,10 +102,9 @@ bool SubclassWindow(QObject* window, WindowProc proc, QObject* owner, platform::
             removeProperty(window, ObjectPtrProperty);
         delete hook;
     }
-    showInstallFailure(QStringLiteral("Error subclassing window &H") +
-                           QString::number(reinterpret_cast<quintptr>(window), 16).toUpper() +
-                           QStringLiteral("\r\n\r\nErr# ") + QString::number(number) + QStringLiteral(": ") +
-                           description,
+    showInstallFailure(QStringLiteral("Error subclassing window &H%1\r\n\r\nErr# %2: %3")
+                           .arg(QString::number(reinterpret_cast<quintptr>(window), 16).toUpper(),
+                                QString::number(number), description),
                        prompter);
     return false;
 }
