@@ -45,3 +45,22 @@ unmount_all() {
     done
     remove_work
 }
+
+# make_volume KIND IMAGE MOUNTPOINT SIZE: an ext4 (4 KiB blocks) or NTFS
+# (ntfs-3g) image of SIZE, made and mounted, its mount point added to
+# `mounts`; false when it cannot be made or is not mounted.
+make_volume() {
+    mkdir -p "$3" && truncate -s "$4" "$2" || return 1
+    if [[ $1 == ext4 ]]; then
+        mkfs.ext4 -q -F -b 4096 "$2" && mount -o loop "$2" "$3"
+    else
+        mkfs.ntfs -q -F -f "$2" >/dev/null 2>&1 && ntfs-3g "$2" "$3"
+    fi || return 1
+    mounts+=("$3")
+    mountpoint -q "$3"
+}
+
+# remount KIND IMAGE MOUNTPOINT: mounts an image make_volume made again.
+remount() {
+    if [[ $1 == ext4 ]]; then mount -o loop "$2" "$3"; else ntfs-3g "$2" "$3"; fi
+}

@@ -34,14 +34,7 @@ seconds() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b - a) / 1e9}'; }
 printf '%-6s %-14s %10s %10s %8s\n' volume files engine_s shred_s ratio
 for kind in ext4 ntfs; do
     img=$work/$kind.img mnt=$work/$kind
-    mkdir -p "$mnt" && truncate -s 512M "$img"
-    if [[ $kind == ext4 ]]; then
-        mkfs.ext4 -q -F -b 4096 "$img" && mount -o loop "$img" "$mnt"
-    else
-        mkfs.ntfs -q -F -f "$img" >/dev/null 2>&1 && ntfs-3g "$img" "$mnt"
-    fi || { echo "$kind: cannot mount" >&2; continue; }
-    mounts+=("$mnt")
-    mountpoint -q "$mnt" || { echo "$kind: not mounted" >&2; continue; }
+    make_volume "$kind" "$img" "$mnt" 512M || { echo "$kind: cannot mount" >&2; continue; }
     for layout in "200 4 41" "2000 4 41" "50 1024 21"; do
         read -r count kib passes <<<"$layout"
         engine=() shredded=()

@@ -42,13 +42,7 @@ kept() { # kind image mountpoint: what must not grow
 
 for kind in ext4 ntfs; do
     img=$work/$kind.img mnt=$work/$kind
-    mkdir -p "$mnt" && truncate -s 256M "$img"
-    if [[ $kind == ext4 ]]; then
-        mkfs.ext4 -q -F -b 4096 "$img" && mount -o loop "$img" "$mnt"
-    else
-        mkfs.ntfs -q -F -f "$img" >/dev/null 2>&1 && ntfs-3g "$img" "$mnt"
-    fi || { echo "$me: cannot make the $kind volume" >&2; continue; }
-    mounts+=("$mnt")
+    make_volume "$kind" "$img" "$mnt" 256M || { echo "$me: cannot make the $kind volume" >&2; continue; }
     mkdir "$mnt/docs" "$mnt/gone"
     for i in $(seq 100 199); do head -c $((4096 + (i - 100) * 10500)) /dev/urandom >"$mnt/docs/qzsecret-letter-$i.docx"; done
     for i in $(seq 300 599); do head -c $((40 + i - 300)) /dev/urandom >"$mnt/qzsecret-note-$i.txt"; done
@@ -60,7 +54,7 @@ for kind in ext4 ntfs; do
     umount "$mnt"
     echo "$kind before: $(count_names "$img")"
     [[ $kind == ntfs ]] && before_kept=$(kept $kind "$img" "$mnt")
-    if [[ $kind == ext4 ]]; then mount -o loop "$img" "$mnt"; else ntfs-3g "$img" "$mnt"; fi
+    remount "$kind" "$img" "$mnt"
     trace=()
     command -v strace >/dev/null && trace=(strace -f -tt -e trace=mkdir,rmdir -o "$work/$kind.trace")
     start=$(date +%s%N)
