@@ -766,7 +766,8 @@ FillOutcome FillProcedure::finish(const QString& drive, bool outOfReach, const Q
         prompter.message(outcome.message);
     }
     if (record_ && outcome.driveErrors)
-        record_->addNote(QStringLiteral("Disk-full errors were met on the way: the drive may be failing."));
+        record_->addNote(
+            QStringLiteral("The drive failed writes on the way (input/output errors): it may be failing."));
     endRecord(outcome);
     return outcome;
 }
