@@ -30,7 +30,9 @@ trap 'exit 130' INT TERM HUP
 mkdir "$work/ext4"
 dd if=/dev/zero of="$work/ext4.img" bs=1M count=1024 conv=fsync status=none
 mkfs.ext4 -q -F -b 4096 "$work/ext4.img"
-loopdev=$(losetup -f --show "$work/ext4.img")
+# DIRECT_IO=1: the loop device reads its image past the host's page cache,
+# as a real drive would be read.
+loopdev=$(losetup -f --show ${DIRECT_IO:+--direct-io=on} "$work/ext4.img")
 mount -t ext4 "$loopdev" "$work/ext4" && mounted="$work/ext4"
 
 echo "zarvexverifybench: $bench"
@@ -40,3 +42,19 @@ out=$(ZARVEX_DRIVES="c=/;t=$work/ext4" "$bench" t "$runs") || { echo "$out"; exi
 echo "$out"
 awk '$1 == "ratio" { printf "Short wipe with the last pass verified / without: %.3f (+%.1f %%); reading back alone: %.1f %% of the wipe\n", $2, ($2 - 1) * 100, $3 * 100 }' <<<"$out"
 echo "Goal: under 1.10."
+
+# The read-back against dd reading a file of the same volume, direct, with
+# 8 and 64 MiB requests, in the same run.
+readback=$(awk '$1 == "readback" { print $2 }' <<<"$out")
+dd if=/dev/urandom of="$work/ext4/ddread" bs=1M count=512 oflag=direct conv=fsync status=none
+best=0
+for bs in 8M 64M; do
+    t0=$(date +%s%N)
+    dd if="$work/ext4/ddread" of=/dev/null bs=$bs iflag=direct status=none
+    t1=$(date +%s%N)
+    rate=$(awk -v b=$((512 << 20)) -v a="$t0" -v c="$t1" 'BEGIN { printf "%.1f", b / ((c - a) / 1e3) }')
+    echo "dd iflag=direct bs=$bs: $rate MB/s"
+    best=$(awk -v x="$best" -v y="$rate" 'BEGIN { print (y > x ? y : x) }')
+done
+rm -f "$work/ext4/ddread"
+awk -v r="$readback" -v b="$best" 'BEGIN { printf "read-back %.1f MB/s against the best direct dd %.1f MB/s: %.2f (goal at least 0.9)\n", r, b, r / b }'

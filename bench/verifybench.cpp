@@ -32,8 +32,9 @@ namespace {
 // reading back or not, and timing the reading.
 class BenchTarget : public engine::DiskFillTarget {
 public:
-    BenchTarget(platform::DriveServices& drives, const QString& drive, bool verify, qint64& verifyNs)
-        : DiskFillTarget(drives, drive), verify_(verify), verifyNs_(verifyNs),
+    BenchTarget(platform::DriveServices& drives, const QString& drive, bool verify, qint64& verifyNs,
+                std::uint64_t& verifyBytes)
+        : DiskFillTarget(drives, drive), verify_(verify), verifyNs_(verifyNs), verifyBytes_(verifyBytes),
           release_(drive.left(2), drives.nativePath(drive.left(2))), guard_([this] { release_.restore(); })
     {
     }
@@ -45,12 +46,14 @@ public:
         t.start();
         platform::ReadBack r = DiskFillTarget::verify(drivePath, expected);
         verifyNs_ += t.nsecsElapsed();
+        verifyBytes_ += expected.size();
         return r;
     }
 
 private:
     bool verify_;
     qint64& verifyNs_;
+    std::uint64_t& verifyBytes_;
     platform::ReservedSpaceRelease release_;
     platform::EndOfProgramGuard guard_;
 };
@@ -59,6 +62,7 @@ struct Run {
     double seconds = 0;
     double readSeconds = 0;
     bool ok = false;
+    std::uint64_t readBytes = 0;
 };
 
 Run wipe(const QString& drive, bool verify, std::int16_t level)
@@ -77,13 +81,15 @@ Run wipe(const QString& drive, bool verify, std::int16_t level)
                                view, services);
     fill.setPauses(false);
     qint64 verifyNs = 0;
+    std::uint64_t verifyBytes = 0;
     fill.setTargetFactory([&](const QString& d) -> std::unique_ptr<engine::FillTarget> {
-        return std::make_unique<BenchTarget>(*services.drives, d, verify, verifyNs);
+        return std::make_unique<BenchTarget>(*services.drives, d, verify, verifyNs, verifyBytes);
     });
     QElapsedTimer t;
     t.start();
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(wipeLevel));
-    Run r{static_cast<double>(t.nsecsElapsed()) / 1e9, static_cast<double>(verifyNs) / 1e9, outcome.completed};
+    Run r{static_cast<double>(t.nsecsElapsed()) / 1e9, static_cast<double>(verifyNs) / 1e9, outcome.completed,
+          verifyBytes};
     for (const QString& m : std::as_const(prompter.messages))
         std::fprintf(stderr, "zarvexverifybench: message: %s\n", qPrintable(QString(m).replace("\r\n", " | ")));
     if (verify && outcome.verification != platform::Verification::Passed)
@@ -120,7 +126,7 @@ int main(int argc, char** argv)
     platform::cleanUpOnTerminationSignals();
     const QString drive = letter.toLower() + u':';
 
-    std::vector<double> plain, verified, read;
+    std::vector<double> plain, verified, read, readRate;
     // Warm-up, not counted: the first fill of a volume pays for its first
     // allocations.
     wipe(drive, false, level);
@@ -135,7 +141,9 @@ int main(int argc, char** argv)
             if (verify) {
                 verified.push_back(r.seconds);
                 read.push_back(r.readSeconds);
-                std::printf("verified %.3f %.3f\n", r.seconds, r.readSeconds);
+                const double rate = r.readSeconds > 0 ? static_cast<double>(r.readBytes) / 1e6 / r.readSeconds : 0;
+                readRate.push_back(rate);
+                std::printf("verified %.3f %.3f %.1f\n", r.seconds, r.readSeconds, rate);
             } else {
                 plain.push_back(r.seconds);
                 std::printf("plain    %.3f\n", r.seconds);
@@ -145,5 +153,6 @@ int main(int argc, char** argv)
     }
     const double base = median(plain);
     std::printf("ratio %.3f %.3f\n", median(verified) / base, median(read) / base);
+    std::printf("readback %.1f\n", median(readRate)); // MB/s, 10^6 bytes per second
     return 0;
 }
