@@ -22,27 +22,13 @@ cleanup() { set +e; unmount_all; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-# mount_image <name> <ext4|ntfs> <size-MiB>: prints the mount point. Runs in a
-# subshell, so the caller records the mount for the clean-up.
-mount_image() {
-    local name=$1 kind=$2 size=$3 img=$work/$1.img mnt=$work/$1
-    mkdir -p "$mnt"
-    truncate -s "${size}M" "$img"
-    if [[ $kind == ext4 ]]; then
-        mkfs.ext4 -q -F -b 4096 "$img" && mount -o loop "$img" "$mnt" || return 1
-    else
-        mkfs.ntfs -q -F -f "$img" >/dev/null && ntfs-3g "$img" "$mnt" || return 1
-    fi
-    echo "$mnt"
-}
-
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 mbps() { awk -v b="$1" -v ns="$2" 'BEGIN {printf "%.1f", b / 1e6 / (ns / 1e9)}'; }
 
 printf '%-6s %12s %12s %8s %14s %14s\n' volume engine_MB/s shred_MB/s ratio engine_KiB shred_KiB
 for kind in ext4 ntfs; do
-    mnt=$(mount_image "$kind" "$kind" 512) || { echo "$kind: cannot make the image" >&2; continue; }
-    mounts+=("$mnt")
+    mnt=$work/$kind
+    make_volume "$kind" "$work/$kind.img" "$mnt" 512M || { echo "$kind: cannot make the image" >&2; continue; }
     engine=() shredded=() rss_engine=0 rss_shred=0
     for ((r = 0; r < repeats; r++)); do
         f=$mnt/victim.bin
@@ -87,7 +73,8 @@ if command -v mkfs.btrfs >/dev/null; then
 fi
 
 # Memory whatever the size: one pass over a 4 GiB file on an ext4 image.
-mnt=$(mount_image big ext4 5120) && mounts+=("$mnt") && {
+mnt=$work/big
+make_volume ext4 "$work/big.img" "$mnt" 5120M && {
     truncate -s 4G "$mnt/big.bin"
     read -r bytes ns rss < <("$bench" "$mnt/big.bin" 1)
     echo "4 GiB file, one pass: $(mbps "$bytes" "$ns") MB/s, peak memory ${rss} KiB"

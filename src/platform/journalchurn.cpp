@@ -82,7 +82,7 @@ JournalChurn churnJournal(const QString& folder, int limitMs)
 {
     JournalChurn churn;
     struct statfs fs {};
-    if (!onExt4(folder) || ::statfs(QFile::encodeName(folder).constData(), &fs) != 0)
+    if (::statfs(QFile::encodeName(folder).constData(), &fs) != 0 || fs.f_type != kExt4Magic)
         return churn;
     return runBlocking([&] {
         QByteArray templ = QFile::encodeName(folder) + "/tmptxtj.XXXXXX";

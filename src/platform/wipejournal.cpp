@@ -88,6 +88,16 @@ bool run(const QString& sql, const QVariantList& values)
     return q.exec() || note(q.lastError().text());
 }
 
+// The rows a query about one run gives, ready for next().
+QSqlQuery rowsOfRun(const QSqlDatabase& db, const QString& sql, qint64 runId)
+{
+    QSqlQuery q(db);
+    q.prepare(sql);
+    q.addBindValue(runId);
+    q.exec();
+    return q;
+}
+
 bool identity(const QString& path, qint64& device, qint64& inode)
 {
     struct stat st {};
@@ -162,10 +172,8 @@ JournalEntry::~JournalEntry()
     run(QStringLiteral("DELETE FROM files WHERE run = ?"), {id_});
     // A setting not seen back at its old value stays for the next start to
     // put back; the run is marked as ended so that the repair takes it.
-    QSqlQuery left(journal());
-    left.prepare(QStringLiteral("SELECT COUNT(*) FROM settings WHERE run = ?"));
-    left.addBindValue(id_);
-    if (left.exec() && left.next() && left.value(0).toLongLong() > 0) {
+    QSqlQuery left = rowsOfRun(journal(), QStringLiteral("SELECT COUNT(*) FROM settings WHERE run = ?"), id_);
+    if (left.next() && left.value(0).toLongLong() > 0) {
         run(QStringLiteral("UPDATE runs SET process = '' WHERE id = ?"), {id_});
         return;
     }
@@ -246,10 +254,8 @@ struct Repair {
 // hands a freed inode to the next new file at once).
 void deleteFillFiles(QSqlDatabase& db, const JournalRun& r, Repair& repair)
 {
-    QSqlQuery files(db);
-    files.prepare(QStringLiteral("SELECT path, device, inode, birth, folder FROM files WHERE run = ?"));
-    files.addBindValue(r.id);
-    files.exec();
+    QSqlQuery files =
+        rowsOfRun(db, QStringLiteral("SELECT path, device, inode, birth, folder FROM files WHERE run = ?"), r.id);
     while (files.next()) {
         const QString path = files.value(0).toString();
         const bool isFolder = files.value(4).toInt() == 1;
@@ -268,10 +274,7 @@ void deleteFillFiles(QSqlDatabase& db, const JournalRun& r, Repair& repair)
 
 void restoreSettings(QSqlDatabase& db, const JournalRun& r, Repair& repair)
 {
-    QSqlQuery settings(db);
-    settings.prepare(QStringLiteral("SELECT path, old FROM settings WHERE run = ?"));
-    settings.addBindValue(r.id);
-    settings.exec();
+    QSqlQuery settings = rowsOfRun(db, QStringLiteral("SELECT path, old FROM settings WHERE run = ?"), r.id);
     while (settings.next()) {
         const QString path = settings.value(0).toString();
         const QString old = settings.value(1).toString();
