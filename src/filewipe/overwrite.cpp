@@ -19,9 +19,18 @@ constexpr int kBlockRepeats = 10;
 // The time box and progress bar change at most this often.
 constexpr qint64 kShowEveryMs = 50;
 
-// The time box: how long the file's wipe has run, and once a pass has
-// ended, about how long it has left.
-QString timeText(const OverwriteState& s, const QDateTime& now)
+// What the read-back and the next pass go by, once a pass is written.
+void passWritten(OverwriteState& s, const PassWrite& pass)
+{
+    s.LastBlock = pass.block;
+    s.LastPassBytes = pass.bytes;
+    s.BytesWritten += pass.bytes;
+    s.FileLength = static_cast<std::int64_t>(s.File->size());
+}
+
+} // namespace
+
+QString wipeTimeText(const OverwriteState& s, const QDateTime& now)
 {
     const QString elapsed = format::ElapsedText(s.Started, now);
     if (s.PassesDone > 0 && s.PassesPlanned > 0)
@@ -31,53 +40,19 @@ QString timeText(const OverwriteState& s, const QDateTime& now)
     return elapsed;
 }
 
+namespace {
+
 void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock,
                    bool showProgress)
 {
-    const bool large = s.FileLength >= kLargeFile;
-    clock.yield();
-    const QByteArray block = passPattern(WipeLevel, large).repeated(kBlockRepeats);
-    const std::int64_t blockSize = large ? 200 : 100;
-    s.BlockCount = (s.FileLength + blockSize - 1) / blockSize;
-    if (showProgress)
-        view.setProgress(0, s.BlockCount);
-    const std::uint64_t passBytes = block.isEmpty() ? 0 : passLength(s.FileLength);
-
-    QDateTime shown = clock.now();
-    view.setTime(timeText(s, shown));
-    auto progress = [&](std::uint64_t done) {
-        const QDateTime now = clock.now();
-        if (shown.msecsTo(now) >= kShowEveryMs || done == passBytes) {
-            shown = now;
-            view.setTime(timeText(s, now));
-            if (showProgress)
-                view.setProgress(static_cast<std::int64_t>(done) / blockSize, s.BlockCount);
-        }
-        clock.yield();
-    };
-
+    const PassWrite pass = beginPass(s, WipeLevel);
     // The time goes on while a flush takes seconds.
-    const platform::WhileBlocked ticking([&] { view.setTime(timeText(s, clock.now())); });
-    platform::OverwriteFile& file = *s.File;
-    // A fresh stream per pass on a compressing volume; kept from its start
-    // for the read-back.
-    std::optional<engine::KeyedMix> stream;
-    if (s.Mixed)
-        stream.emplace();
-    s.LastMix = stream;
-    const std::uint64_t own = file.size();
-    if (own > 0 && own < passBytes) {
-        file.writePattern(block, own, {}, streamFrom(stream));
-        file.sync();
-    }
-    file.writePattern(block, passBytes, progress, streamFrom(stream));
-    s.LastBlock = block;
-    s.LastPassBytes = passBytes;
-    s.BytesWritten += passBytes + (own > 0 && own < passBytes ? own : 0);
-    s.FileLength = static_cast<std::int64_t>(file.size());
-    file.sync();
-    ++s.PassesDone;
-    clock.yield();
+    const platform::WhileBlocked ticking([&] { view.setTime(wipeTimeText(s, clock.now())); });
+    if (writeOwnLength(s, pass))
+        s.File->sync();
+    writeWhole(s, pass, view, clock, showProgress);
+    s.File->sync();
+    endPass(s, clock);
 }
 
 } // namespace
@@ -93,6 +68,66 @@ std::uint64_t passLength(std::int64_t FileLength)
 {
     const std::int64_t blockSize = FileLength >= kLargeFile ? 200 : 100;
     return static_cast<std::uint64_t>((FileLength + blockSize - 1) / blockSize * blockSize);
+}
+
+PassWrite beginPass(OverwriteState& s, std::int16_t WipeLevel)
+{
+    const bool large = s.FileLength >= kLargeFile;
+    PassWrite pass;
+    pass.block = passPattern(WipeLevel, large).repeated(kBlockRepeats);
+    pass.blockSize = large ? 200 : 100;
+    s.BlockCount = (s.FileLength + pass.blockSize - 1) / pass.blockSize;
+    pass.bytes = pass.block.isEmpty() ? 0 : passLength(s.FileLength);
+    // A fresh stream per pass on a compressing volume; kept from its start
+    // for the read-back.
+    if (s.Mixed)
+        pass.stream.emplace();
+    s.LastMix = pass.stream;
+    return pass;
+}
+
+bool writeOwnLength(OverwriteState& s, const PassWrite& pass)
+{
+    const std::uint64_t own = s.File->size();
+    if (own == 0 || own >= pass.bytes)
+        return false;
+    s.File->writePattern(pass.block, own, {}, streamFrom(pass.stream));
+    s.BytesWritten += own;
+    return true;
+}
+
+void writeWhole(OverwriteState& s, const PassWrite& pass, OverwriteView& view, platform::Clock& clock,
+                bool showProgress)
+{
+    clock.yield();
+    if (showProgress)
+        view.setProgress(0, s.BlockCount);
+    QDateTime shown = clock.now();
+    view.setTime(wipeTimeText(s, shown));
+    auto progress = [&](std::uint64_t done) {
+        const QDateTime now = clock.now();
+        if (shown.msecsTo(now) >= kShowEveryMs || done == pass.bytes) {
+            shown = now;
+            view.setTime(wipeTimeText(s, now));
+            if (showProgress)
+                view.setProgress(static_cast<std::int64_t>(done) / pass.blockSize, s.BlockCount);
+        }
+        clock.yield();
+    };
+    s.File->writePattern(pass.block, pass.bytes, progress, streamFrom(pass.stream));
+    passWritten(s, pass);
+}
+
+void writeQuietly(OverwriteState& s, const PassWrite& pass)
+{
+    s.File->writePattern(pass.block, pass.bytes, {}, streamFrom(pass.stream));
+    passWritten(s, pass);
+}
+
+void endPass(OverwriteState& s, platform::Clock& clock)
+{
+    ++s.PassesDone;
+    clock.yield();
 }
 
 std::int16_t Set_Type(const QString& fileName)

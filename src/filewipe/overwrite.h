@@ -63,6 +63,10 @@ platform::StreamMix streamFrom(const std::optional<engine::KeyedMix>& start);
 // Bytes a pass over a file of `FileLength` writes: whole blocks.
 std::uint64_t passLength(std::int64_t FileLength);
 
+// The time box: how long the file's wipe has run, and once a pass has
+// ended, about how long it has left.
+QString wipeTimeText(const OverwriteState& s, const QDateTime& now);
+
 // 1 when the name's last three characters (lower case) are a document type,
 // else 2.
 std::int16_t Set_Type(const QString& fileName);
@@ -71,6 +75,27 @@ std::int16_t Set_Type(const QString& fileName);
 // Passes 1 and 2 write the digit characters 0 and 1, pass 3 one repeated
 // letter, later passes a new random run; 0 or below, nothing.
 QByteArray passPattern(std::int16_t WipeLevel, bool largeFile);
+
+// One pass in the steps a batch of files takes together, each step's
+// writes flushed before the next step begins: `beginPass` chooses the
+// pattern; `writeOwnLength` overwrites a file shorter than the pass at its
+// own length (true when it did: a flush must follow before it grows);
+// `writeWhole` writes the whole pass (`writeQuietly` too, showing nothing,
+// and calling nothing of the window: a batch's writes run off the UI
+// thread as one call); after its flush, `endPass` counts it. `OW_File` and
+// `OW_FileB` are these steps for one file.
+struct PassWrite {
+    QByteArray block;                        // the pattern, ten times
+    std::int64_t blockSize = 100;
+    std::uint64_t bytes = 0;                 // what the pass writes
+    std::optional<engine::KeyedMix> stream{}; // mixed in on a compressing volume
+};
+PassWrite beginPass(OverwriteState& s, std::int16_t WipeLevel);
+bool writeOwnLength(OverwriteState& s, const PassWrite& pass);
+void writeWhole(OverwriteState& s, const PassWrite& pass, OverwriteView& view, platform::Clock& clock,
+                bool showProgress);
+void writeQuietly(OverwriteState& s, const PassWrite& pass);
+void endPass(OverwriteState& s, platform::Clock& clock);
 
 void OW_File(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock);
 void OW_FileB(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock);

@@ -14,6 +14,7 @@
 // user agreed to a question that names what goes, and what was not
 // destroyed is said before the run says how it ended.
 #include "filewipe/wipeprocedure.h"
+#include "platform/blocking.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/journalchurn.h"
@@ -26,6 +27,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,7 +38,11 @@ namespace filewipe {
 namespace {
 
 constexpr std::int64_t kShortestPass = 1'000;
-// How long writing the journal over may take at most.
+// Small files are wiped together, pass by pass, with one flush for all of
+// them per pass: a 4 KiB file's pass is mostly its flush. A batch holds this
+// many files, and this many bytes of a pass, at most.
+constexpr std::size_t kBatchFiles = 128;
+constexpr std::uint64_t kBatchBytes = 16 << 20;
 
 // What ends a run early, by error number; any other error gives up the one
 // file and the run goes on.
@@ -107,10 +113,36 @@ private:
     bool agreed();
     QString shownFolder() const;
     void prepareChosen();
+    // A chosen file open for its wipe, and what its wipe has done so far.
+    struct Wiping {
+        Wiping(QString n, platform::OverwriteFile f) : name(std::move(n)), file(std::move(f)) {}
+        QString name;
+        platform::OverwriteFile file;
+        OverwriteState state;
+        PassWrite pass;               // the pass being written
+        std::uint64_t bytesBefore = 0; // written before it
+        std::uint64_t needed = 0;     // of the free space, for a pass past its end
+        platform::OverwriteReach reach;
+        int attributes = 0;
+        QStringList attributeProblems;
+        bool destroyed = false;
+    };
+    using Batch = std::vector<std::unique_ptr<Wiping>>;
     void wipeEntries();
-    void wipeFile(int index, const QString& name);
-    void pass(OverwriteState& state, std::int16_t routine);
-    void leave(const QString& name, const QString& why);
+    std::unique_ptr<Wiping> openChosen(int index, const QString& name);
+    bool fitsBatch(const Batch& batch, const Wiping& file) const;
+    void wipeBatch(Batch& batch);
+    void pass(Batch& batch, bool finalizing);
+    void passTogether(Batch& batch);
+    void flush(Batch& batch);
+    using Errors = std::vector<std::optional<platform::RunTimeError>>;
+    void onWorker(Batch& batch, const std::function<void(Wiping&)>& step);
+    void dropFailed(Batch& batch, const Errors& errors);
+    void finish(Wiping& file);
+    void eachFile(Batch& batch, const std::function<void(Wiping&)>& step);
+    void giveUp(const Wiping& file, const platform::RunTimeError& e);
+    void countDown();
+    void leave(const QString& name, const QString& why, int passesDone = 0, int passesPlanned = 0);
     void stopIfAsked() const
     {
         if (view_.stopRequested())
@@ -143,9 +175,6 @@ private:
     // Each chosen entry's file as it was when made ready; unknown for an
     // entry that is not chosen or was refused.
     std::vector<platform::FileId> ids_;
-    // The passes over the file being wiped, for what the report says of it.
-    int passesDone_ = 0;
-    int passesPlanned_ = 0;
     bool reachedDone_ = false;
     QString folderShown_; // the folder wiped, as the end names it
     int attributesWiped_ = 0; // their old values may sit in ext4's journal
@@ -286,129 +315,279 @@ void Run::prepareChosen()
     }
 }
 
+// The chosen files, in the list's order from its end. Small files are wiped
+// in batches; a large file alone.
 void Run::wipeEntries()
 {
-    for (int ListIndex = view_.entryCount() - 1; ListIndex >= 0; --ListIndex) {
-        if (chosen(ListIndex)) {
-            const QString name = view_.entryName(ListIndex);
-            passesDone_ = passesPlanned_ = 0;
-            try {
-                wipeFile(ListIndex, name);
-            } catch (const platform::RunTimeError& e) {
-                leave(name, e.number() == platform::ErrRefused ? e.detail() : e.description());
-                if (stopMessages().count(e.number()))
-                    throw;
+    Batch batch;
+    try {
+        for (int ListIndex = view_.entryCount() - 1; ListIndex >= 0; --ListIndex) {
+            if (!chosen(ListIndex)) {
+                countDown();
+                continue;
             }
+            std::unique_ptr<Wiping> file = openChosen(ListIndex, view_.entryName(ListIndex));
+            if (!file)
+                continue;
+            const bool large = file->state.FileLength >= kLargeFile;
+            if (large || !fitsBatch(batch, *file))
+                wipeBatch(batch);
+            batch.push_back(std::move(file));
+            if (large)
+                wipeBatch(batch);
         }
-        --FilesLeft;
-        if (ctx_.folderMode)
-            view_.showFilesLeft(FilesLeft);
+        wipeBatch(batch);
+    } catch (const platform::RunTimeError& e) {
+        // What ends the run leaves every file of the batch where it is.
+        for (const auto& file : batch)
+            if (!file->destroyed)
+                leave(file->name, e.description(), file->state.PassesDone, file->state.PassesPlanned);
+        throw;
     }
 }
 
+bool Run::fitsBatch(const Batch& batch, const Wiping& file) const
+{
+    std::uint64_t bytes = 0, needed = 0;
+    for (const auto& member : batch) {
+        bytes += passLength(member->state.FileLength);
+        needed += member->needed;
+    }
+    return batch.size() < kBatchFiles && bytes + passLength(file.state.FileLength) <= kBatchBytes &&
+           (file.needed == 0 || needed + file.needed <= file.file.freeSpace());
+}
+
+void Run::countDown()
+{
+    --FilesLeft;
+    if (ctx_.folderMode)
+        view_.showFilesLeft(FilesLeft);
+}
+
 // Names a chosen file that was not destroyed, with what was done to it.
-void Run::leave(const QString& name, const QString& why)
+void Run::leave(const QString& name, const QString& why, int passesDone, int passesPlanned)
 {
     const QString shown = platform::readableName(name);
-    if (passesDone_ == 0)
+    if (passesDone == 0)
         result_.givenUp << QStringLiteral("%1: left as it was: %2").arg(shown, why);
-    else if (passesDone_ < passesPlanned_)
+    else if (passesDone < passesPlanned)
         result_.givenUp << QStringLiteral("%1: overwritten %2 of %3 passes, not deleted: %4")
                                .arg(shown)
-                               .arg(passesDone_)
-                               .arg(passesPlanned_)
+                               .arg(passesDone)
+                               .arg(passesPlanned)
                                .arg(why);
     else
         result_.givenUp << QStringLiteral("%1: overwritten (all %2 passes) but not deleted: %3")
                                .arg(shown)
-                               .arg(passesDone_)
+                               .arg(passesDone)
                                .arg(why);
 }
 
-void Run::wipeFile(int index, const QString& name)
+// Runs `step` on every file of the batch; a file whose step fails is given
+// up, and the others go on. An error that ends the run ends it.
+void Run::eachFile(Batch& batch, const std::function<void(Wiping&)>& step)
 {
-    stopIfAsked();
-    platform::OverwriteFile file = folder_->open(name, ids_[std::size_t(index)]);
-    OverwriteState state;
-    state.CurrentFile = file.path();
-    state.File = &file;
-    state.FileLength = std::max(static_cast<std::int64_t>(file.size()), kShortestPass);
-    // A sparse file (or a full drive) would have a pass fill the drive part
-    // of the way through: that is known before anything is written.
-    if (const std::uint64_t needed = file.unallocatedUpTo(passLength(state.FileLength));
-        needed > 0 && needed > file.freeSpace())
-        throw platform::RunTimeError(platform::ErrRefused,
-                                     QStringLiteral("a pass needs %1 bytes more of the drive than it has free (a "
-                                                    "sparse file, or a full drive)")
-                                         .arg(needed));
-    // What an overwrite in place reaches of this file; its attributes (and
-    // NTFS's named streams) go first, each overwritten and removed.
-    const platform::OverwriteReach reach = file.reach(folder_->compressing());
-    state.Mixed = reach.compressed;
-    QStringList attributeProblems;
-    const int attributes = file.wipeAttributes(passPattern(4, true).repeated(50), attributeProblems);
-    attributesWiped_ += attributes;
-    state.RoutineChoice = Set_Type(name);
-    const std::int16_t PassCount = passCountFor(state.FileLength);
-    passesPlanned_ = PassCount + 1;
-    state.Started = ctx_.services.clock->now();
-    state.PassesPlanned = passesPlanned_;
-    view_.showTimeBox(state.FileLength >= kLargeFile);
-    statusText("Preparing to Wipe File", name);
-    statusText("Wiping File", name);
-    state.QuietProgress = true;
+    for (auto it = batch.begin(); it != batch.end();) {
+        try {
+            step(**it);
+            ++it;
+        } catch (const platform::RunTimeError& e) {
+            if (stopMessages().count(e.number()))
+                throw;
+            giveUp(**it, e);
+            it = batch.erase(it);
+        }
+    }
+}
+
+void Run::giveUp(const Wiping& file, const platform::RunTimeError& e)
+{
+    leave(file.name, e.number() == platform::ErrRefused ? e.detail() : e.description(), file.state.PassesDone,
+          file.state.PassesPlanned);
+    countDown();
+}
+
+// Opens a chosen file for its wipe and wipes its attributes; nothing (the
+// file named as not wiped) when it cannot be.
+std::unique_ptr<Run::Wiping> Run::openChosen(int index, const QString& name)
+{
+    try {
+        stopIfAsked();
+        auto file = std::make_unique<Wiping>(name, folder_->open(name, ids_[std::size_t(index)]));
+        OverwriteState& state = file->state;
+        state.CurrentFile = file->file.path();
+        state.File = &file->file;
+        state.FileLength = std::max(static_cast<std::int64_t>(file->file.size()), kShortestPass);
+        // A sparse file (or a full drive) would have a pass fill the drive
+        // part of the way through: that is known before anything is written.
+        file->needed = file->file.unallocatedUpTo(passLength(state.FileLength));
+        if (file->needed > 0 && file->needed > file->file.freeSpace())
+            throw platform::RunTimeError(platform::ErrRefused,
+                                         QStringLiteral("a pass needs %1 bytes more of the drive than it has free (a "
+                                                        "sparse file, or a full drive)")
+                                             .arg(file->needed));
+        // What an overwrite in place reaches of this file; its attributes
+        // (and NTFS's named streams) go first, each overwritten and removed.
+        file->reach = file->file.reach(folder_->compressing());
+        state.Mixed = file->reach.compressed;
+        file->attributes = file->file.wipeAttributes(passPattern(4, true).repeated(50), file->attributeProblems);
+        attributesWiped_ += file->attributes;
+        state.RoutineChoice = Set_Type(name);
+        state.Started = ctx_.services.clock->now();
+        state.PassesPlanned = passCountFor(state.FileLength) + 1;
+        statusText("Preparing to Wipe File", name);
+        statusText("Wiping File", name);
+        return file;
+    } catch (const platform::RunTimeError& e) {
+        leave(name, e.number() == platform::ErrRefused ? e.detail() : e.description());
+        countDown();
+        if (stopMessages().count(e.number()))
+            throw;
+        return nullptr;
+    }
+}
+
+// Every pass over every file of the batch, each pass flushed for all of
+// them before the next begins; then each file is read back and destroyed.
+void Run::wipeBatch(Batch& batch)
+{
+    if (batch.empty())
+        return;
+    const std::int16_t PassCount = passCountFor(batch.front()->state.FileLength);
+    view_.showTimeBox(batch.front()->state.FileLength >= kLargeFile);
     view_.setProgress(0, PassCount);
-    for (std::int16_t PassNumber = 1; PassNumber <= PassCount; ++PassNumber) {
+    // A batch whose files were all given up ends at once.
+    for (std::int16_t PassNumber = 1; PassNumber <= PassCount && !batch.empty(); ++PassNumber) {
         stopIfAsked();
         s_.WipeLevel = PassNumber;
-        pass(state, state.RoutineChoice);
+        pass(batch, false);
         view_.setProgress(PassNumber, PassCount);
     }
-    state.QuietProgress = false;
     view_.setProgress(0, PassCount);
-    statusText("Finalizing Wipe of File", name);
-    pass(state, state.RoutineChoice);
-    verifyLastPass(state);
-    KillIt(state.CurrentFile, file, *ctx_.services.clock);
+    stopIfAsked();
+    for (const auto& file : batch)
+        statusText("Finalizing Wipe of File", file->name);
+    pass(batch, true);
+    eachFile(batch, [&](Wiping& file) { finish(file); });
     view_.setProgress(0, PassCount);
-    ++result_.filesWiped;
-    largeWiped_ += state.FileLength >= kLargeFile ? 1 : 0;
-    const QString shown = platform::readableName(name);
-    if (reach.copyOnWrite)
-        result_.copiesInFreeSpace << QStringLiteral("%1: the file system writes every change to new blocks "
-                                                    "(copy-on-write): its earlier copies stay in the drive's free "
-                                                    "space until that is wiped")
-                                         .arg(shown);
-    if (attributes > 0 && reach.attributesMove && !reach.copyOnWrite)
-        result_.copiesInFreeSpace << QStringLiteral("%1: its extended attributes were overwritten, but the file "
-                                                    "system may have put the new values in a new block: the old "
-                                                    "ones stay in the drive's free space until that is wiped")
-                                         .arg(shown);
-    if (reach.shared)
-        result_.copiesElsewhere << QStringLiteral("%1: part of its data is shared with another file (a reflinked "
-                                                  "copy or a snapshot) and stays there")
-                                       .arg(shown);
-    if (!attributeProblems.isEmpty())
-        result_.copiesElsewhere << QStringLiteral("%1: these extended attributes could not be overwritten: %2")
-                                       .arg(shown, attributeProblems.join(QStringLiteral(", ")));
+    batch.clear();
     if (record_)
         record_->save();
 }
 
-void Run::pass(OverwriteState& state, std::int16_t routine)
+// One pass over the batch: a file alone takes its routine's pass; several
+// take its steps together, a file shorter than the pass overwritten at its
+// own length first and flushed before any file grows.
+void Run::pass(Batch& batch, bool finalizing)
 {
-    const std::uint64_t before = state.BytesWritten;
-    if (routine == 1)
-        OW_File(state, s_.WipeLevel, view_, *ctx_.services.clock);
+    if (batch.empty())
+        return;
+    platform::Clock& clock = *ctx_.services.clock;
+    for (const auto& file : batch)
+        file->bytesBefore = file->state.BytesWritten;
+    if (batch.size() == 1)
+        eachFile(batch, [&](Wiping& file) {
+            file.state.QuietProgress = !finalizing;
+            (file.state.RoutineChoice == 1 ? OW_File : OW_FileB)(file.state, s_.WipeLevel, view_, clock);
+        });
     else
-        OW_FileB(state, s_.WipeLevel, view_, *ctx_.services.clock);
-    ++passesDone_;
+        passTogether(batch);
     // Counted as each pass ends, so that a run stopped part-way records
     // what it did.
-    if (record_) {
-        ++record_->record().passesDone;
-        record_->record().bytesWritten += state.BytesWritten - before;
-    }
+    if (record_)
+        for (const auto& file : batch) {
+            ++record_->record().passesDone;
+            record_->record().bytesWritten += file->state.BytesWritten - file->bytesBefore;
+        }
+}
+
+void Run::passTogether(Batch& batch)
+{
+    platform::Clock& clock = *ctx_.services.clock;
+    for (const auto& file : batch)
+        file->pass = beginPass(file->state, s_.WipeLevel);
+    // The time goes on while a flush takes seconds (for the batch's first
+    // file: all of them started together).
+    const auto showTime = [&] {
+        if (!batch.empty())
+            view_.setTime(wipeTimeText(batch.front()->state, clock.now()));
+    };
+    const platform::WhileBlocked ticking(showTime);
+    bool grew = false;
+    onWorker(batch, [&](Wiping& file) { grew = writeOwnLength(file.state, file.pass) || grew; });
+    if (grew)
+        flush(batch);
+    onWorker(batch, [&](Wiping& file) { writeQuietly(file.state, file.pass); });
+    flush(batch);
+    for (const auto& file : batch)
+        endPass(file->state, clock);
+    showTime();
+}
+
+// The batch's writes to the disk: one file's own flush, or one for all.
+void Run::flush(Batch& batch)
+{
+    std::vector<platform::OverwriteFile*> files;
+    for (const auto& file : batch)
+        files.push_back(&file->file);
+    dropFailed(batch, platform::OverwriteFile::syncTogether(files));
+}
+
+// Runs `step` for every file of the batch in one call off the UI thread
+// (one hand-over per pass, not one per file), keeping each file's error.
+void Run::onWorker(Batch& batch, const std::function<void(Wiping&)>& step)
+{
+    Errors errors(batch.size());
+    platform::runBlocking([&] {
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            try {
+                step(*batch[i]);
+            } catch (const platform::RunTimeError& e) {
+                errors[i] = e;
+            }
+        }
+    });
+    dropFailed(batch, errors);
+}
+
+// Gives up each file of the batch whose step failed (`errors` by position).
+void Run::dropFailed(Batch& batch, const Errors& errors)
+{
+    std::size_t at = 0;
+    eachFile(batch, [&](Wiping&) {
+        if (const auto& error = errors[at++])
+            throw *error;
+    });
+}
+
+// The file's last pass read back, the file destroyed, and what overwriting
+// it in place did not reach named.
+void Run::finish(Wiping& file)
+{
+    verifyLastPass(file.state);
+    KillIt(file.state.CurrentFile, file.file, *ctx_.services.clock);
+    file.destroyed = true;
+    ++result_.filesWiped;
+    largeWiped_ += file.state.FileLength >= kLargeFile ? 1 : 0;
+    countDown();
+    const QString shown = platform::readableName(file.name);
+    if (file.reach.copyOnWrite)
+        result_.copiesInFreeSpace << QStringLiteral("%1: the file system writes every change to new blocks "
+                                                    "(copy-on-write): its earlier copies stay in the drive's free "
+                                                    "space until that is wiped")
+                                         .arg(shown);
+    if (file.attributes > 0 && file.reach.attributesMove && !file.reach.copyOnWrite)
+        result_.copiesInFreeSpace << QStringLiteral("%1: its extended attributes were overwritten, but the file "
+                                                    "system may have put the new values in a new block: the old "
+                                                    "ones stay in the drive's free space until that is wiped")
+                                         .arg(shown);
+    if (file.reach.shared)
+        result_.copiesElsewhere << QStringLiteral("%1: part of its data is shared with another file (a reflinked "
+                                                  "copy or a snapshot) and stays there")
+                                       .arg(shown);
+    if (!file.attributeProblems.isEmpty())
+        result_.copiesElsewhere << QStringLiteral("%1: these extended attributes could not be overwritten: %2")
+                                       .arg(shown, file.attributeProblems.join(QStringLiteral(", ")));
 }
 
 // The record lists what is about to be wiped, with the sizes it has now.

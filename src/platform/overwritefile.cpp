@@ -451,19 +451,31 @@ int OverwriteFile::wipeAttributes(const QByteArray& pattern, QStringList& proble
 }
 
 namespace {
-std::function<void(OverwriteEvent)>& overwriteObserver()
+std::function<void(OverwriteEvent, const QString&)>& overwriteObserver()
 {
-    static std::function<void(OverwriteEvent)> observer;
+    static std::function<void(OverwriteEvent, const QString&)> observer;
     return observer;
 }
-void tell(OverwriteEvent event)
+void tell(OverwriteEvent event, const QString& path)
 {
     if (overwriteObserver())
-        overwriteObserver()(event);
+        overwriteObserver()(event, path);
+}
+
+// File systems whose flush of the whole (syncfs) does not reach the device:
+// the kernel sends a FUSE server no sync, so its files are flushed one by one.
+constexpr unsigned long kNoWholeFlush[] = {0x65735546 /* FUSE */};
+
+bool flushesWhole(int fd)
+{
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 &&
+           std::find(std::begin(kNoWholeFlush), std::end(kNoWholeFlush), static_cast<unsigned long>(fs.f_type)) ==
+               std::end(kNoWholeFlush);
 }
 } // namespace
 
-void setOverwriteObserver(std::function<void(OverwriteEvent)> observer)
+void setOverwriteObserver(std::function<void(OverwriteEvent, const QString&)> observer)
 {
     overwriteObserver() = std::move(observer);
 }
@@ -530,7 +542,7 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
         if (progress)
             progress(done);
     }
-    tell(OverwriteEvent::Written);
+    tell(OverwriteEvent::Written, path_);
 }
 
 void OverwriteFile::sync()
@@ -539,7 +551,27 @@ void OverwriteFile::sync()
         if (::fdatasync(fd_) != 0)
             throw errorFromErrno(errno, path_, QStringLiteral("flush"));
     });
-    tell(OverwriteEvent::Flushed);
+    tell(OverwriteEvent::Flushed, path_);
+}
+
+std::vector<std::optional<RunTimeError>> OverwriteFile::syncTogether(const std::vector<OverwriteFile*>& files)
+{
+    std::vector<std::optional<RunTimeError>> errors(files.size());
+    if (files.empty())
+        return errors;
+    runBlocking([&] {
+        // A failed flush of the whole may be another file's: each file's own
+        // flush then says whether its writes reached the disk.
+        if (files.size() > 1 && flushesWhole(files[0]->fd_) && ::syncfs(files[0]->fd_) == 0)
+            return;
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (::fdatasync(files[i]->fd_) != 0)
+                errors[i] = errorFromErrno(errno, files[i]->path_, QStringLiteral("flush"));
+    });
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (!errors[i])
+            tell(OverwriteEvent::Flushed, files[i]->path_);
+    return errors;
 }
 
 ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length, const StreamMix& mix) const

@@ -23,6 +23,7 @@
 // The writes (chunk by chunk), flushes, truncation and the destroying of a
 // file or folder run off the UI thread (platform/blocking.h): the window goes
 // on while the disk works.
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/readback.h"
 
@@ -32,6 +33,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -59,11 +62,11 @@ struct OverwriteReach {
 // the same stream again gives the same bytes, for the read-back.
 using StreamMix = std::function<void(char* data, std::size_t size)>;
 
-// What the file wipe does to a file's contents, in order, for the tests of
-// its rules (every pass reaches the disk before the next begins). Nobody
-// listens unless a test does.
+// What the file wipe does to a file's contents, in order, with the file's
+// path, for the tests of its rules (every pass reaches the disk before the
+// next begins). Nobody listens unless a test does.
 enum class OverwriteEvent { Written, Flushed };
-void setOverwriteObserver(std::function<void(OverwriteEvent)> observer);
+void setOverwriteObserver(std::function<void(OverwriteEvent, const QString& path)> observer);
 
 // A chosen file opened for its wipe: one read-write descriptor from the first
 // pass to the deletion. Made by `WipeFolder::open`.
@@ -102,6 +105,14 @@ public:
     // Flushes what was written to stable storage (its data and what finds
     // it again: fdatasync, as shred does).
     void sync();
+    // Flushes the writes of several files of one folder to stable storage,
+    // as sync() does each, in one call where the file system's own flush
+    // reaches the device (every kernel file system; not a FUSE one, such as
+    // ntfs-3g, which the kernel does not ask to flush): one flush for a
+    // batch of small files instead of one per file. Returns, by position, the
+    // error of each file whose writes may not have reached it; a file
+    // without one did.
+    static std::vector<std::optional<RunTimeError>> syncTogether(const std::vector<OverwriteFile*>& files);
     // Reads bytes 0 to `length` - 1 back past the page cache, in the chunks
     // a pass writes, and compares them with `pattern` repeated (mixed with
     // `mix`, a fresh copy of the stream the pass used, when given).
