@@ -51,7 +51,14 @@ sync "$work/ext4/ddfill"
 t1=$(date +%s%N)
 [[ -n $old && -w $knob ]] && echo "$old" >"$knob"
 bytes=$(stat -c %s "$work/ext4/ddfill")
-rm -f "$work/ext4/ddfill"
 dd_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-echo "dd oflag=direct: $bytes bytes in $dd_s s"
+# The same bytes read back by dd, direct, in 64 MiB requests (its best).
+t0=$(date +%s%N)
+dd if="$work/ext4/ddfill" of=/dev/null bs=64M iflag=direct status=none
+t1=$(date +%s%N)
+rm -f "$work/ext4/ddfill"
+read_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+readback=$(sed -n 's/.*read-back *\([0-9.]*\) s.*/\1/p' <<<"$out")
+echo "dd oflag=direct: $bytes bytes in $dd_s s; dd iflag=direct bs=64M read them in $read_s s"
 awk -v e="$engine" -v d="$dd_s" 'BEGIN { printf "whole pass / direct dd: %.2f (goal at most 1.6)\n", e / d }'
+awk -v r="$readback" -v d="$read_s" 'BEGIN { printf "read-back speed / direct dd read: %.2f (goal at least 0.9)\n", d / r }'

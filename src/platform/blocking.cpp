@@ -104,10 +104,10 @@ private:
 };
 
 // Never destroyed: the thread may still wait on it while the program ends.
-Worker& worker()
+Worker& worker(Lane lane = Lane::Worker)
 {
-    static Worker* w = new Worker;
-    return *w;
+    static Worker* w[2] = {new Worker, new Worker};
+    return *w[lane == Lane::Worker ? 0 : 1];
 }
 
 // Both belong to the thread that waits (the application's).
@@ -125,17 +125,19 @@ bool onApplicationThread()
 struct PendingCall::State {
     std::function<void()> call;
     Job job{&call, {}, {false}, false};
+    Worker* worker = nullptr;
     bool onWorker = false; // else it ran inline, and `job.error` holds what it threw
     bool waited = false;
 };
 
-PendingCall::PendingCall(std::function<void()> call) : state_(std::make_unique<State>())
+PendingCall::PendingCall(std::function<void()> call, Lane lane) : state_(std::make_unique<State>())
 {
     State& s = *state_;
     s.call = std::move(call);
     s.onWorker = !onWorker && onApplicationThread();
+    s.worker = &worker(lane);
     if (s.onWorker) {
-        worker().submit(s.job);
+        s.worker->submit(s.job);
         return;
     }
     try {
@@ -148,7 +150,7 @@ PendingCall::PendingCall(std::function<void()> call) : state_(std::make_unique<S
 PendingCall::~PendingCall()
 {
     if (state_->onWorker && !state_->waited)
-        worker().waitFor(state_->job);
+        state_->worker->waitFor(state_->job);
 }
 
 void PendingCall::wait()
@@ -156,16 +158,17 @@ void PendingCall::wait()
     State& s = *state_;
     if (s.onWorker && !s.waited) {
         Job& job = s.job;
+        Worker& worker = *s.worker;
         if (quietDepth > 0) {
-            worker().waitFor(job);
+            worker.waitFor(job);
         } else {
             const auto spinEnd = std::chrono::steady_clock::now() + kSpin;
             while (!job.finished && std::chrono::steady_clock::now() < spinEnd)
                 std::this_thread::yield();
             if (!job.finished) {
-                worker().wantWake(job);
+                worker.wantWake(job);
                 ++waitDepth;
-                while (!worker().finished(job))
+                while (!worker.finished(job))
                     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
                 --waitDepth;
             }

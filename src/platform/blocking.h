@@ -23,13 +23,19 @@ namespace platform {
 // rethrows whatever it threw.
 void runOffUiThread(const std::function<void()>& call);
 
+// Where a pending call runs: on the worker, in order with every other
+// blocking call, or on a second thread beside it, for a call that may run
+// at the same time as the worker's (a read-back keeps two reads of one file
+// in flight, so the device never waits between them).
+enum class Lane { Worker, Beside };
+
 // A call started on the worker while this thread goes on with work of its
 // own (a pass mixes its next chunk while the last one is written); wait()
 // then waits for it as runOffUiThread does, and rethrows what it threw.
 // Where runOffUiThread would run inline, the call runs at once.
 class PendingCall {
 public:
-    explicit PendingCall(std::function<void()> call);
+    explicit PendingCall(std::function<void()> call, Lane lane = Lane::Worker);
     // Waits for a call not waited for: the worker may not outlive its data.
     ~PendingCall();
     PendingCall(const PendingCall&) = delete;

@@ -270,7 +270,7 @@ void FillFile::abandonNow()
 ReadBack FillFile::readBack(const QString& nativePath, const WrittenContent& expected)
 {
     // Larger requests than the writes: a device reads 64 MiB requests a
-    // quarter faster than 8 MiB ones (measured with dd). Two buffers of it.
+    // quarter faster than 8 MiB ones (measured with dd). Three buffers of it.
     constexpr std::size_t kReadChunk = 32u << 20;
     return platform::readBack(nativePath, expected, kReadChunk);
 }

@@ -106,63 +106,106 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, std::uint6
     if (!direct)
         dropCachedPages(fd);
 
-    // Two buffers: the next read runs on the worker while this thread
-    // compares the last one, so the device is kept busy (a read at a time,
-    // each waited for and then compared, read at half the device's speed).
+    // Two reads in flight, one on the worker and one beside it, while this
+    // thread compares what came before: the device never waits between two
+    // requests (one read at a time, each waited for and then compared, read
+    // at half the device's speed; one at a time, overlapped with the
+    // compare, at 0.82 to 0.89 of direct dd). Three buffers of `chunk`.
     chunk = std::max(kAlign, chunk / kAlign * kAlign);
-    std::unique_ptr<char, FreeDeleter> buffers[2] = {
-        std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk))),
-        std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk)))};
-    if (!buffers[0] || !buffers[1])
-        return fail(QStringLiteral("no memory for the read buffer"));
-    struct Read {
+    struct Slot {
+        std::unique_ptr<char, FreeDeleter> buffer;
+        std::uint64_t offset = 0;
+        std::size_t want = 0;
         ssize_t n = 0;
         int err = 0;
+        std::optional<PendingCall> call;
     };
-    auto readAt = [&](char* into, std::uint64_t offset) {
+    constexpr int kSlots = 3;
+    Slot readSlots[kSlots];
+    for (Slot& slot : readSlots)
+        if (!(slot.buffer = std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk)))))
+            return fail(QStringLiteral("no memory for the read buffer"));
+    // Each read is a blocking call off the window's thread: a slow drive
+    // holds a reader, not the window (363 ms seen on it).
+    // Reads take turns on the two threads: the two in flight (one after the
+    // other) never wait for each other.
+    int started = 0;
+    auto start = [&](Slot& slot, std::uint64_t offset) {
+        const Lane lane = started++ % 2 == 0 ? Lane::Worker : Lane::Beside;
         const std::uint64_t left = expectedSize - offset;
         // A direct read takes whole blocks; past the end it returns less.
-        const auto want = static_cast<std::size_t>(
+        slot.offset = offset;
+        slot.want = static_cast<std::size_t>(
             std::min<std::uint64_t>(chunk, direct ? (left + kAlign - 1) / kAlign * kAlign : left));
-        const ssize_t got = ::pread(fd, into, want, static_cast<off_t>(offset));
-        return Read{got, got < 0 ? errno : 0};
+        slot.call.emplace([&slot, fd] {
+            slot.n = ::pread(fd, slot.buffer.get(), slot.want, static_cast<off_t>(slot.offset));
+            slot.err = slot.n < 0 ? errno : 0;
+        }, lane);
     };
-
-    int current = 0;
-    // Each read is a blocking call off the window's thread: a slow drive
-    // holds the worker, not the window (363 ms seen on it).
-    Read read = runBlocking([&] { return readAt(buffers[current].get(), 0); });
+    auto finish = [](Slot& slot) {
+        if (slot.call) {
+            slot.call->wait();
+            slot.call.reset();
+        }
+    };
+    // Reads from `offset` on: the first two in flight.
+    std::uint64_t queued = 0; // where the next read starts
+    int head = 0;             // the slot whose read comes next in order
+    auto restart = [&](std::uint64_t offset) {
+        for (Slot& slot : readSlots)
+            finish(slot);
+        head = 0;
+        queued = offset;
+        for (int k = 0; k < 2 && queued < expectedSize; ++k) {
+            start(readSlots[k], queued);
+            queued += readSlots[k].want;
+        }
+    };
+    restart(0);
     for (std::uint64_t offset = 0; offset < expectedSize;) {
-        if (read.n < 0) {
-            if (read.err == EINVAL && direct) {
+        Slot& slot = readSlots[head];
+        finish(slot);
+        if (slot.n < 0) {
+            if (slot.err == EINVAL && direct) {
                 // Took the flag but not this read: go through the file
                 // system's cache, emptied first.
                 direct = false;
                 setDirectIo(fd, false);
                 dropCachedPages(fd);
-            } else if (read.err != EINTR) {
-                return readError(read.err, "read back");
+            } else if (slot.err != EINTR) {
+                const int err = slot.err;
+                restart(expectedSize); // no read left in flight
+                return readError(err, "read back");
             }
-            read = runBlocking([&] { return readAt(buffers[current].get(), offset); });
+            restart(offset);
             continue;
         }
-        if (read.n == 0)
+        if (slot.n == 0) {
+            restart(expectedSize);
             return fail(QStringLiteral("ended after %1 bytes, but %2 were written").arg(offset).arg(expectedSize));
+        }
         const auto got = static_cast<std::size_t>(
-            std::min<std::uint64_t>(static_cast<std::uint64_t>(read.n), expectedSize - offset));
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(slot.n), expectedSize - offset));
         const std::uint64_t nextOffset = offset + got;
-        Read next;
-        std::optional<PendingCall> reading;
-        if (nextOffset < expectedSize)
-            reading.emplace([&, into = buffers[1 - current].get(), nextOffset] { next = readAt(into, nextOffset); });
-        const std::int64_t at = firstDifference(offset, buffers[current].get(), got);
-        if (at >= 0)
+        // A short read (not at the end) leaves the reads ahead at the wrong
+        // place: they start again from where it ended, after the compare.
+        const bool inStep = got == slot.want || nextOffset == expectedSize;
+        // The third buffer takes the read after the two in flight.
+        if (inStep && queued < expectedSize) {
+            Slot& free = readSlots[(head + 2) % kSlots];
+            start(free, queued);
+            queued += free.want;
+        }
+        const std::int64_t at = firstDifference(offset, slot.buffer.get(), got);
+        if (at >= 0) {
+            restart(expectedSize);
             return fail(QStringLiteral("byte %1 of %2 differs from what was written").arg(at).arg(expectedSize));
-        if (reading)
-            reading->wait();
+        }
         offset = nextOffset;
-        current = 1 - current;
-        read = next;
+        if (inStep)
+            head = (head + 1) % kSlots;
+        else
+            restart(offset);
     }
     r.result = Verification::Passed;
     return r;

@@ -9,7 +9,8 @@
 //
 // The writer describes what it wrote as runs of a repeated unit (records of
 // the fill, the pattern of an overwrite), so the comparison needs no copy of
-// the data and memory stays at one read buffer of the writer's chunk size.
+// the data, and memory stays at three read buffers of the chunk size
+// whatever the file's size (two reads in flight, one chunk compared).
 #include <QByteArray>
 #include <QString>
 #include <cstdint>

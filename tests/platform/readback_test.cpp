@@ -65,6 +65,9 @@ TEST_P(ReadBackOnVolume, WhatWasWrittenReadsBackAndAChangedByteIsCaught)
         {fill, [&] { return platform::FillFile::readBack(fill, fillContent); }, 9'000'001},
         {fill, [&] { return platform::FillFile::readBack(fill, fillContent); }, qint64(fillContent.size()) - 2},
         {doc, [&] { return o.readBack(block, passBytes); }, 819'205},
+        // Small requests: many reads, two in flight at a time.
+        {fill, [&] { return platform::readBack(fill, fillContent, 64 * 1024); }, 9'000'001},
+        {fill, [&] { return platform::readBack(fill, fillContent, 64 * 1024); }, 65'536},
     };
     for (const auto& c : cases) {
         const platform::ReadBack good = c.readBack();
