@@ -5,6 +5,7 @@
 #include "platform/overwritefile.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace filewipe {
 
@@ -25,7 +26,10 @@ void passWritten(OverwriteState& s, const PassWrite& pass)
     s.LastBlock = pass.block;
     s.LastPassBytes = pass.bytes;
     s.BytesWritten += pass.bytes;
-    s.FileLength = static_cast<std::int64_t>(s.File->size());
+    // Its length as the pass began, or the pass's if that is longer: the
+    // file is looked at once a pass (through ntfs-3g every look is a round
+    // trip to it).
+    s.FileLength = static_cast<std::int64_t>(std::max(pass.own, pass.bytes));
 }
 
 } // namespace
@@ -45,7 +49,7 @@ namespace {
 void overwritePass(OverwriteState& s, std::int16_t WipeLevel, OverwriteView& view, platform::Clock& clock,
                    bool showProgress)
 {
-    const PassWrite pass = beginPass(s, WipeLevel);
+    PassWrite pass = beginPass(s, WipeLevel);
     // The time goes on while a flush takes seconds.
     const platform::WhileBlocked ticking([&] { view.setTime(wipeTimeText(s, clock.now())); });
     if (writeOwnLength(s, pass))
@@ -86,9 +90,9 @@ PassWrite beginPass(OverwriteState& s, std::int16_t WipeLevel)
     return pass;
 }
 
-bool writeOwnLength(OverwriteState& s, const PassWrite& pass)
+bool writeOwnLength(OverwriteState& s, PassWrite& pass)
 {
-    const std::uint64_t own = s.File->size();
+    const std::uint64_t own = pass.own = s.File->size();
     if (own == 0 || own >= pass.bytes)
         return false;
     s.File->writePattern(pass.block, own, {}, streamFrom(pass.stream));

@@ -88,10 +88,11 @@ struct PassWrite {
     QByteArray block;                        // the pattern, ten times
     std::int64_t blockSize = 100;
     std::uint64_t bytes = 0;                 // what the pass writes
+    std::uint64_t own = 0;                   // the file's length as it began
     std::optional<engine::KeyedMix> stream{}; // mixed in on a compressing volume
 };
 PassWrite beginPass(OverwriteState& s, std::int16_t WipeLevel);
-bool writeOwnLength(OverwriteState& s, const PassWrite& pass);
+bool writeOwnLength(OverwriteState& s, PassWrite& pass);
 void writeWhole(OverwriteState& s, const PassWrite& pass, OverwriteView& view, platform::Clock& clock,
                 bool showProgress);
 void writeQuietly(OverwriteState& s, const PassWrite& pass);
