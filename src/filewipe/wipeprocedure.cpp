@@ -149,6 +149,7 @@ private:
             throw platform::RunTimeError(platform::ErrUserInterrupt);
     }
     void removeFolder();
+    QList<int> chosenNameLengths() const;
     void overwriteJournal();
     void beginRecord();
     void endRecord();
@@ -231,6 +232,8 @@ FileWipeResult Run::go()
             wipeEntries();
             if (ctx_.folderMode)
                 removeFolder();
+            else if (result_.filesWiped > 0)
+                folder_->coverNames(chosenNameLengths());
             overwriteJournal();
             done();
         }
@@ -653,19 +656,26 @@ void Run::verifyLastPass(const OverwriteState& state)
         record_->setVerification(r.result, r.problem);
 }
 
+// The lengths of the chosen files' names: the folder's index and record
+// take names of the wipe's own as long before they are left.
+QList<int> Run::chosenNameLengths() const
+{
+    QList<int> lengths;
+    for (const Chosen& file : chosen_)
+        lengths << int(QFile::encodeName(file.path.section(u'/', -1)).size());
+    return lengths;
+}
+
 void Run::removeFolder()
 {
     if (TargetFolder.endsWith(u'\\'))
         TargetFolder.chop(1);
     const QString folder = native(TargetFolder);
     folderShown_ = shownFolder();
-    QList<int> nameLengths;
-    for (const Chosen& file : std::as_const(chosen_))
-        nameLengths << int(QFile::encodeName(file.path.section(u'/', -1)).size());
     if (folder == folder_->path()) {
-        folder_->destroy(nameLengths);
+        folder_->destroy(chosenNameLengths());
     } else {
-        platform::WipeFolder(folder).destroy(nameLengths);
+        platform::WipeFolder(folder).destroy(chosenNameLengths());
     }
     result_.folderRemoved = true;
     TargetFolder.clear();

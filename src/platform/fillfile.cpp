@@ -14,6 +14,7 @@
 #include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -335,15 +336,25 @@ bool fillFolderRecordOf(int folderFd)
     if (::fgetxattr(folderFd, kName, nullptr, 0) >= 0)
         return false; // not ours
     const std::vector<char> value(1024, 'x');
+    // A value the record has no room for goes to a block of its own where
+    // the volume has a free one (NTFS makes it non-resident, ext4 gives it
+    // an attribute block): it is known by the free space it took, and a
+    // smaller one is tried.
+    auto freeBlocks = [folderFd] {
+        struct statvfs sv {};
+        return ::fstatvfs(folderFd, &sv) == 0 ? sv.f_bfree : 0;
+    };
+    const auto before = freeBlocks();
     for (std::size_t size = value.size(); size > 0; size -= 8) {
         const bool set = ::fsetxattr(folderFd, kName, value.data(), size, 0) == 0;
         const int err = errno;
+        const bool inRecord = set && freeBlocks() >= before;
         // ntfs-3g may leave the attribute empty when it has no room for the
         // value.
         ::fremovexattr(folderFd, kName);
-        if (set)
+        if (inRecord)
             return true;
-        if (err != ENOSPC && err != E2BIG)
+        if (!set && err != ENOSPC && err != E2BIG)
             return false;
     }
     return false;

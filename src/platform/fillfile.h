@@ -93,9 +93,9 @@ void writeSmallFile(const QString& nativePath, const QByteArray& data, const QBy
 void makeFolder(const QString& nativePath, const QByteArray& mark = {});
 // What the folder's stat says its size is; -1 when it cannot be read.
 std::int64_t folderSize(const QString& nativePath);
-// Sets the largest `user.tmptxt` attribute the folder takes, up to 1 KiB,
-// and removes it again: on a full NTFS volume, what its own record has room
-// for. False when none was taken (no room, or not the caller's folder).
+// Sets the largest `user.tmptxt` attribute the folder's own record takes,
+// up to 1 KiB (a larger one would go to a block of its own), and removes it
+// again. False when none was taken (no room, or not the caller's folder).
 bool fillFolderRecord(const QString& nativePath);
 // The same for the folder open as `folderFd`.
 bool fillFolderRecordOf(int folderFd);

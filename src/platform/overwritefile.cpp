@@ -245,6 +245,47 @@ OverwriteFile WipeFolder::open(const QString& name, FileId chosen) const
     return OverwriteFile(fd, *this, name, id);
 }
 
+namespace {
+
+// Makes names of the wipe's own of `nameLengths` in the folder, has its
+// record take the largest attribute it has room for, and deletes them: the
+// room past the last entry of its index and record (which NTFS keeps as it
+// was) then holds those, not the names deleted before.
+void coverNamesIn(int folderFd, const QList<int>& nameLengths)
+{
+    std::vector<QByteArray> made;
+    int number = 0;
+    for (const int length : nameLengths) {
+        // A name the folder holds already is passed over, never touched.
+        for (int tries = 0; tries < 100; ++tries, ++number) {
+            QByteArray name = "tmptxt" + QByteArray::number(number).rightJustified(6, '0');
+            name += QByteArray(std::clamp(length, 12, 255) - 12, 'x');
+            const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::close(fd);
+                made.push_back(name);
+                ++number;
+                break;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+    }
+    fillFolderRecordOf(folderFd);
+    for (const QByteArray& name : made)
+        ::unlinkat(folderFd, name.constData(), 0);
+}
+
+} // namespace
+
+void WipeFolder::coverNames(const QList<int>& nameLengths)
+{
+    runBlocking([this, &nameLengths] {
+        coverNamesIn(fd_, nameLengths);
+        ::fsync(fd_);
+    });
+}
+
 void WipeFolder::destroy(const QList<int>& nameLengths)
 {
     runBlocking([this, &nameLengths] {
@@ -265,19 +306,7 @@ void WipeFolder::destroy(const QList<int>& nameLengths)
             if (!empty)
                 throw errorFromErrno(ENOTEMPTY, path_, QStringLiteral("remove folder"));
         }
-        std::vector<QByteArray> made;
-        for (int i = 0; i < nameLengths.size(); ++i) {
-            QByteArray name = "tmptxt" + QByteArray::number(i).rightJustified(6, '0');
-            name += QByteArray(std::clamp(nameLengths[i], 12, 255) - 12, 'x');
-            const int fd = ::openat(fd_, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd < 0)
-                break;
-            ::close(fd);
-            made.push_back(name);
-        }
-        fillFolderRecordOf(fd_);
-        for (const QByteArray& name : made)
-            ::unlinkat(fd_, name.constData(), 0);
+        coverNamesIn(fd_, nameLengths);
         // Its blocks are freed as it goes, and a freed block keeps what its
         // last write home left there: flushed now, they hold the folder as
         // it is, its wiped files' names cleared (ext4 clears a deleted

@@ -178,6 +178,10 @@ public:
     // both past their last entry). Throws RunTimeError (75 when it is not
     // empty, 70 when it was moved or replaced).
     void destroy(const QList<int>& nameLengths = {});
+    // The same for a folder that stays (files chosen from it): names of the
+    // wipe's own of `nameLengths` made in it and deleted, its record given
+    // the largest attribute meanwhile, the folder flushed.
+    void coverNames(const QList<int>& nameLengths);
 
 private:
     friend class OverwriteFile;

@@ -527,18 +527,25 @@ TEST_F(FileWipe, CommandLinePathsAreTakenAsGiven)
 // The proof: after a folder wipe no byte of the files' contents is left in
 // the raw image, large or small (a short file's own blocks too, which NTFS
 // keeps in its record); what is left of their names is counted.
-class WipedFolderOnImage : public FileWipe, public ::testing::WithParamInterface<ScratchVolume::Kind> {
-    void SetUp() override { makeVolume(GetParam(), 16); }
+class WipedFolderOnImage : public FileWipe, public ::testing::WithParamInterface<std::tuple<ScratchVolume::Kind, bool>> {
+    void SetUp() override { makeVolume(std::get<0>(GetParam()), 16); }
 };
 
+// A folder wiped whole, or its files chosen from it while it stays (with a
+// file that is kept).
 TEST_P(WipedFolderOnImage, LeavesNoContentInTheRawImage)
 {
+    const bool folderMode = std::get<1>(GetParam());
     const QByteArray pattern = testsupport::randomPattern(24);
     const QByteArray needle = pattern.left(16);
     const QString nameMark = QStringLiteral("zqxnamemark");
     const QList<qsizetype> sizes{300, 700, 5000, 70'000, 1'200'000};
-    for (int i = 0; i < sizes.size(); ++i)
-        ASSERT_TRUE(put(QStringLiteral("secret/%1%2.dat").arg(nameMark).arg(i), testsupport::repeated(pattern, sizes[i])));
+    QStringList chosen;
+    for (int i = 0; i < sizes.size(); ++i) {
+        chosen << QStringLiteral("%1%2.dat").arg(nameMark).arg(i);
+        ASSERT_TRUE(put("secret/" + chosen.last(), testsupport::repeated(pattern, sizes[i])));
+    }
+    ASSERT_TRUE(folderMode || put("secret/kept.txt", "kept"));
     ASSERT_TRUE(volume->unmount());
     ASSERT_GT(testsupport::countInFile(volume->image(), needle), 0);
     // Names are bytes on ext4, UTF-16 on NTFS.
@@ -550,8 +557,8 @@ TEST_P(WipedFolderOnImage, LeavesNoContentInTheRawImage)
     const qint64 namesBefore = names();
     ASSERT_TRUE(volume->remount());
 
-    const filewipe::FileWipeResult r = wipe("secret", {}, true);
-    EXPECT_TRUE(r.completed() && r.folderRemoved) << prompter.texts.join('|').toStdString();
+    const filewipe::FileWipeResult r = wipe("secret", folderMode ? QStringList{} : chosen, folderMode);
+    EXPECT_TRUE(r.completed() && r.folderRemoved == folderMode) << prompter.texts.join('|').toStdString();
     ASSERT_TRUE(volume->unmount());
     EXPECT_EQ(testsupport::countInFile(volume->image(), needle), 0);
     const qint64 namesAfter = names();
@@ -564,9 +571,11 @@ TEST_P(WipedFolderOnImage, LeavesNoContentInTheRawImage)
 }
 
 INSTANTIATE_TEST_SUITE_P(FileWipe, WipedFolderOnImage,
-                         ::testing::Values(ScratchVolume::Kind::Ext4, ScratchVolume::Kind::Ntfs),
+                         ::testing::Combine(::testing::Values(ScratchVolume::Kind::Ext4, ScratchVolume::Kind::Ntfs),
+                                            ::testing::Bool()),
                          [](const auto& info) {
-                             return std::string(info.param == ScratchVolume::Kind::Ext4 ? "Ext4" : "Ntfs");
+                             return std::string(std::get<0>(info.param) == ScratchVolume::Kind::Ext4 ? "Ext4" : "Ntfs") +
+                                    (std::get<1>(info.param) ? "Folder" : "Files");
                          });
 
 class Form2Test : public ::testing::Test {
