@@ -443,6 +443,16 @@ TEST_F(AdversaryWipe, OnlyTheChosenFilesAreWrittenAndOnlyWipedOnesAreCalledWiped
          {"a.txt: overwritten 3 of 41 passes, not deleted", "b.bin: overwritten 3 of 41 passes, not deleted",
           "c.bin: overwritten 3 of 41 passes, not deleted"},
          false},
+        // A file given up on its own: the others of its batch go on.
+        {"one of small files wiped together renamed away, another file put at its name", "r11", false,
+         {"a.txt", "b.bin", "c.bin"},
+         [&] {
+             for (const char* n : {"r11/a.txt", "r11/b.bin", "r11/c.bin"})
+                 putOn(path(n), secret);
+         },
+         "a.txt",
+         [&] { QFile::rename(path("r11/b.bin"), path("r11/moved.bin")), putOn(path("r11/b.bin"), "innocent"); },
+         {"r11/a.txt", "r11/c.bin"}, {"b.bin: overwritten (all 41 passes) but not deleted"}, false},
         {"names that are not UTF-8 or hold a backslash", "r7", true, {},
          [&] { putOn(path("r7/" + notUtf8), secret), putOn(path("r7/a\\b.txt"), secret); }, "", {},
          {"r7/" + notUtf8, "r7/a\\b.txt", "r7"}, {}, true},
@@ -494,6 +504,8 @@ TEST_F(AdversaryWipe, OnlyTheChosenFilesAreWrittenAndOnlyWipedOnesAreCalledWiped
             const auto now = after.find(id);
             EXPECT_TRUE(now != after.end() && now->second == value) << "a file nobody chose changed: " << value.substr(0, 40);
         }
+        // A file put at a chosen name while the wipe ran is nobody's choice.
+        EXPECT_TRUE(!QFileInfo::exists(path("r11/b.bin")) || readAll(path("r11/b.bin")) == "innocent");
     }
 }
 
