@@ -6,6 +6,7 @@
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
 #include "format/filesystems.h"
+#include "platform/disks.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/mounts.h"
@@ -35,7 +36,7 @@ struct Flag {
 };
 
 // What a command works on besides its flags.
-enum class Operand { Drive, Files, Folder, Record };
+enum class Operand { Drive, Files, Folder, Record, None };
 
 struct Command {
     const char* name;
@@ -103,13 +104,20 @@ const std::vector<Command>& commands()
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
          },
          Operand::Record},
+        {"disks", QString(), {},
+         [] {
+             return QStringLiteral("Lists the whole disks: how they are attached, their size, model and serial number, "
+                                   "their partitions and where they are mounted, and why one may not be wiped.");
+         },
+         Operand::None},
     };
     return table;
 }
 
 QString commandHelp(const Command& c)
 {
-    QString text = QStringLiteral("Usage: zarvexwipe %1 %2\n%3\n").arg(QLatin1String(c.name), c.synopsis, c.summary());
+    QString text = QStringLiteral("Usage: %1\n%2\n")
+                       .arg(QStringLiteral("zarvexwipe %1 %2").arg(QLatin1String(c.name), c.synopsis).trimmed(), c.summary());
     for (const Flag& f : c.flags)
         text += QStringLiteral("  %1  %2\n").arg(QLatin1String(f.name), -8).arg(QLatin1String(f.help));
     return text;
@@ -119,7 +127,7 @@ QString usage()
 {
     QString text = QStringLiteral("Usage:\n  zarvexwipe                 open the window\n");
     for (const Command& c : commands())
-        text += QStringLiteral("  zarvexwipe %1 %2\n").arg(QLatin1String(c.name), c.synopsis);
+        text += QStringLiteral("  %1\n").arg(QStringLiteral("zarvexwipe %1 %2").arg(QLatin1String(c.name), c.synopsis).trimmed());
     text += QStringLiteral("  zarvexwipe COMMAND --help  what a command does\n"
                            "  zarvexwipe --version       the program's version\n"
                            "\n"
@@ -496,6 +504,54 @@ int recordsCommand(const QStringList& args)
     return records::listOrPrintRecords(o.pdf, o.id, printLine);
 }
 
+// A disk in a few lines: what it is, where it and its partitions are
+// mounted, and what holds it.
+QStringList diskLines(const platform::Disk& d)
+{
+    QStringList facts{d.transport, platform::diskSizeText(d.bytes)};
+    if (d.transport != QStringLiteral("loop"))
+        facts << (d.rotational ? QStringLiteral("rotational") : QStringLiteral("not rotational"));
+    if (d.removable)
+        facts << QStringLiteral("removable");
+    if (!d.model.isEmpty())
+        facts << d.model;
+    if (!d.serial.isEmpty())
+        facts << QStringLiteral("serial %1").arg(d.serial);
+    QStringList lines{QStringLiteral("%1  %2").arg(d.device, facts.join(QStringLiteral(", ")))};
+    if (!d.mountPoints.isEmpty())
+        lines << QStringLiteral("  mounted at %1").arg(d.mountPoints.join(QStringLiteral(", ")));
+    for (const platform::DiskPart& part : d.parts)
+        lines << QStringLiteral("  %1  %2%3")
+                     .arg(part.device, platform::diskSizeText(part.bytes),
+                          part.mountPoints.isEmpty() ? QString()
+                                                     : QStringLiteral(", mounted at %1").arg(part.mountPoints.join(
+                                                           QStringLiteral(", "))));
+    for (const QString& why : platform::refusalsOf(d))
+        lines << QStringLiteral("  may not be wiped: %1").arg(why);
+    return lines;
+}
+
+int disksCommand(const QStringList& args)
+{
+    const Command& command = *std::find_if(commands().begin(), commands().end(),
+                                           [](const Command& c) { return std::string_view(c.name) == "disks"; });
+    Options o;
+    int rc = 0;
+    if (!parseOptions(command, args, o, rc))
+        return rc;
+    if (o.help) {
+        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    const QList<platform::Disk> disks = platform::listDisks();
+    if (disks.isEmpty())
+        printLine(QStringLiteral("No disks were found."));
+    for (const platform::Disk& d : disks)
+        for (const QString& line : diskLines(d))
+            printLine(line);
+    return 0;
+}
+
 // What a file or folder wipe shows on the terminal: each status once.
 class ConsoleFileView : public filewipe::FolderList {
 public:
@@ -673,6 +729,8 @@ static int runCommand(const QStringList& args)
         return fileOrFolderWipe("folder", args.mid(1), true);
     if (command == QStringLiteral("records"))
         return recordsCommand(args.mid(1));
+    if (command == QStringLiteral("disks"))
+        return disksCommand(args.mid(1));
     return usageError(QStringLiteral("unknown command: %1").arg(quoted(command)));
 }
 

@@ -30,7 +30,7 @@
 
 namespace platform {
 
-static QByteArray readSmallFile(const QString& path)
+QByteArray readSmallFile(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// The whole of a small file, /proc and /sys ones included (which report
+// size 0); empty when it cannot be read.
+QByteArray readSmallFile(const QString& path);
+
 // Every mount of this process, pseudo file systems included: a format has to
 // see what a drive folder really is, not the drive list's view of it.
 std::vector<MountEntry> allMounts();
