@@ -3,6 +3,7 @@
 #include "app/paths.h"
 #include "session/settings.h"
 #include "drives/driveinfo.h"
+#include "engine/diskwipe.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
 #include "format/filesystems.h"
@@ -36,7 +37,7 @@ struct Flag {
 };
 
 // What a command works on besides its flags.
-enum class Operand { Drive, Files, Folder, Record, None };
+enum class Operand { Drive, Files, Folder, Record, Device, None };
 
 struct Command {
     const char* name;
@@ -104,6 +105,17 @@ const std::vector<Command>& commands()
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
          },
          Operand::Record},
+        {"disk", QStringLiteral("DEVICE [--method zero|random] [--passes N] [--verify full|sample] --yes"),
+         {{"--method", true, "what each pass writes: zeros, or random data (the default)"},
+          {"--passes", true, "how many passes, 1 (the default) to 35"},
+          {"--verify", true, "read back all of the last pass (full, the default) or a sample: the first and last 16 MiB and 1 % between"},
+          {"--yes", false, "do it, and unmount what is mounted from the disk; without it nothing is done"}},
+         [] {
+             return QStringLiteral("Wipes a whole disk (zarvexwipe disks lists them): every sector from the first to "
+                                   "the last, the partition table and every partition included, pass by pass, each "
+                                   "pass flushed to the disk, then reads the last pass back.");
+         },
+         Operand::Device},
         {"disks", QString(), {},
          [] {
              return QStringLiteral("Lists the whole disks: how they are attached, their size, model and serial number, "
@@ -253,6 +265,10 @@ struct Options {
     bool help = false;
     QString pdf;
     qint64 id = 0;
+    QString device;
+    QString method = QStringLiteral("random");
+    QString passes = QStringLiteral("1");
+    QString verify = QStringLiteral("full");
 };
 
 // A flag of the command; false after a usage message.
@@ -278,6 +294,12 @@ bool takeFlag(const Flag& flag, const QStringList& args, qsizetype& i, Options& 
         o.fs = args[++i].toLower();
     else if (a == QStringLiteral("--pdf"))
         o.pdf = args[++i];
+    else if (a == QStringLiteral("--method"))
+        o.method = args[++i].toLower();
+    else if (a == QStringLiteral("--passes"))
+        o.passes = args[++i];
+    else if (a == QStringLiteral("--verify"))
+        o.verify = args[++i].toLower();
     return true;
 }
 
@@ -296,6 +318,9 @@ bool takeOperand(const Command& command, const QString& a, Options& o, int& rc)
     } else if (command.operand == Operand::Drive && o.drive.isEmpty() && platform::driveLetterOf(a) &&
                (a.size() == 2 || (a.size() == 3 && (a[2] == u'\\' || a[2] == u'/')))) {
         o.drive = a.left(2).toLower();
+        return true;
+    } else if (command.operand == Operand::Device && o.device.isEmpty() && a.startsWith(u'/')) {
+        o.device = a;
         return true;
     } else if (takesPaths && !a.startsWith(u'-') && (command.operand == Operand::Files || o.paths.isEmpty())) {
         o.paths << a;
@@ -329,6 +354,14 @@ bool checkOptions(const Command& command, const Options& o, int& rc)
                                                      : QStringLiteral("at least one file is needed");
     else if (takesFs && !format::fileSystemOfSwitch(o.fs))
         missing = QStringLiteral("--fs %1 is needed").arg(fileSystemChoices());
+    else if (command.operand == Operand::Device && o.device.isEmpty())
+        missing = QStringLiteral("a disk is needed, for example /dev/sdb");
+    else if (command.operand == Operand::Device && !QStringList{"zero", "random"}.contains(o.method))
+        missing = QStringLiteral("--method is zero or random");
+    else if (command.operand == Operand::Device && !(o.passes.toInt() >= 1 && o.passes.toInt() <= 35))
+        missing = QStringLiteral("--passes is a number from 1 to 35");
+    else if (command.operand == Operand::Device && !QStringList{"full", "sample"}.contains(o.verify))
+        missing = QStringLiteral("--verify is full or sample");
     if (missing.isEmpty())
         return true;
     rc = usageError(missing);
@@ -531,6 +564,57 @@ QStringList diskLines(const platform::Disk& d)
     return lines;
 }
 
+// What a disk wipe shows on the terminal: each status once, and a progress
+// line as it goes.
+class ConsoleDiskView : public engine::DiskWipeView {
+public:
+    void setStatus(const QString& text) override { printLine(text); }
+    void setProgress(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond) override
+    {
+        const double left = bytesPerSecond > 0 ? double(total - done) / bytesPerSecond : 0;
+        printLine(QStringLiteral("  pass %1 of %2: %3 %, %4 MB/s, %5 s left")
+                      .arg(pass)
+                      .arg(passes)
+                      .arg(100.0 * double(done) / double(std::max<std::uint64_t>(total, 1)), 0, 'f', 1)
+                      .arg(bytesPerSecond / 1e6, 0, 'f', 1)
+                      .arg(left, 0, 'f', 0));
+    }
+};
+
+int diskCommand(const QStringList& args)
+{
+    const Command& command = *std::find_if(commands().begin(), commands().end(),
+                                           [](const Command& c) { return std::string_view(c.name) == "disk"; });
+    Options o;
+    int rc = 0;
+    if (!parseOptions(command, args, o, rc))
+        return rc;
+    if (o.help) {
+        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    engine::DiskWipePlan plan;
+    plan.method = o.method == QStringLiteral("zero") ? engine::DiskMethod::Zeros : engine::DiskMethod::Random;
+    plan.passes = o.passes.toInt();
+    plan.verify = o.verify == QStringLiteral("sample") ? engine::DiskVerify::Sample : engine::DiskVerify::Full;
+    ConsolePrompter prompter;
+    prompter.yes = o.yes;
+    ConsoleDiskView view;
+    const engine::DiskWipeResult r = engine::wipeDisk(o.device, plan, prompter, view);
+    if (r.declined)
+        printLine(QStringLiteral("Nothing was done. Run the command again with --yes to do it."));
+    else if (r.stoppedAtPercent >= 0)
+        printLine(QStringLiteral("Stopped at %1 % of pass %2.").arg(r.stoppedAtPercent, 0, 'f', 1).arg(r.passesDone + 1));
+    else if (!r.problem.isEmpty() && r.refusals.isEmpty())
+        printLine(QStringLiteral("The disk wipe did not complete: %1").arg(r.problem));
+    else if (r.completed())
+        printLine(QStringLiteral("%1 wiped: %2 pass(es), %3 bytes read back as written.")
+                      .arg(QFileInfo(o.device).canonicalFilePath())
+                      .arg(r.passesDone)
+                      .arg(r.bytesVerified));
+    return r.completed() ? 0 : 1;
+}
+
 int disksCommand(const QStringList& args)
 {
     const Command& command = *std::find_if(commands().begin(), commands().end(),
@@ -731,6 +815,8 @@ static int runCommand(const QStringList& args)
         return recordsCommand(args.mid(1));
     if (command == QStringLiteral("disks"))
         return disksCommand(args.mid(1));
+    if (command == QStringLiteral("disk"))
+        return diskCommand(args.mid(1));
     return usageError(QStringLiteral("unknown command: %1").arg(quoted(command)));
 }
 

@@ -119,7 +119,7 @@ $files"
         expect "$man_plain" " $option" "the manual page lacks $option"
     done
     expect "$man_plain" "$(sed -n 's/^Exit codes: //p' <<<"$usage")" "the manual page lacks the exit codes"
-    for command in free-space drive files folder records disks; do
+    for command in free-space drive files folder records disk disks; do
         help=$("$root/usr/bin/zarvexwipe" "$command" --help)
         summary=$(sed -n '2,/^  --/p' <<<"$help" | sed '/^  --/d' | tr -s ' \n' ' ' | sed 's/ $//')
         expect "$man_plain" "$(literal "$summary")" "the manual page lacks: $summary"

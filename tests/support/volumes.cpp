@@ -110,3 +110,30 @@ bool ScratchVolume::unmount()
 }
 
 } // namespace testsupport
+
+namespace testsupport {
+
+LoopDisk::LoopDisk(int sizeMiB)
+{
+    QString out;
+    if (!isRoot())
+        skipReason_ = QStringLiteral("attaching a loop device needs root");
+    else if (runCommand("truncate", {"-s", QStringLiteral("%1M").arg(sizeMiB), image()}) != 0 ||
+             !QDir().mkpath(mountPoint()))
+        skipReason_ = QStringLiteral("no room for the image");
+    else if (runCommand("losetup", {"-f", "--show", image()}, &out) != 0)
+        skipReason_ = QStringLiteral("no loop device: ") + out.trimmed();
+    else
+        device_ = out.trimmed();
+}
+
+LoopDisk::~LoopDisk()
+{
+    if (device_.isEmpty())
+        return;
+    runCommand("umount", {mountPoint()});
+    runCommand("swapoff", {device_});
+    runCommand("losetup", {"-d", device_});
+}
+
+} // namespace testsupport

@@ -47,6 +47,28 @@ private:
     if (!var.ok())                                                                                         \
     GTEST_SKIP() << var.skipReason().toStdString()
 
+// An image of `sizeMiB` attached as a whole-disk loop device, for the disk
+// wipe: whatever happens, what the test mounted from it is unmounted, a swap
+// on it turned off, and the device detached. Needs root (`skipReason()`).
+class LoopDisk {
+public:
+    explicit LoopDisk(int sizeMiB);
+    ~LoopDisk();
+    LoopDisk(const LoopDisk&) = delete;
+    LoopDisk& operator=(const LoopDisk&) = delete;
+    bool ok() const { return skipReason_.isEmpty(); }
+    const QString& skipReason() const { return skipReason_; }
+    const QString& device() const { return device_; }
+    QString image() const { return dir_.filePath(QStringLiteral("disk.img")); }
+    // A folder of the test's own to mount the device on.
+    QString mountPoint() const { return dir_.filePath(QStringLiteral("mnt")); }
+
+private:
+    QTemporaryDir dir_;
+    QString device_;
+    QString skipReason_;
+};
+
 // Runs a command, returning its exit code (-1 when it could not start);
 // standard output and error are returned in `output` if given.
 int runCommand(const QString& program, const QStringList& args, QString* output = nullptr);

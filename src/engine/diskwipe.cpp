@@ -1,0 +1,275 @@
+#include "engine/diskwipe.h"
+#include "platform/disks.h"
+#include "platform/errors.h"
+#include "platform/mounts.h"
+#include "platform/wholedisk.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+
+namespace engine {
+
+namespace {
+
+// Large requests: a device writes and reads them fastest (dd: 64 MiB
+// requests read a quarter faster than 8 MiB ones), memory stays at two.
+constexpr std::size_t kChunk = 8u << 20;
+constexpr std::uint64_t kSampleEnds = 16u << 20;
+constexpr qint64 kShowEveryMs = 500;
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<char, FreeDeleter>;
+
+Buffer alignedBuffer(std::size_t size)
+{
+    return Buffer(static_cast<char*>(std::aligned_alloc(4096, size)));
+}
+
+std::uint64_t mixWord(std::uint64_t x)
+{
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+QString methodText(const DiskWipePlan& plan)
+{
+    const QString passes = plan.passes == 1 ? QStringLiteral("1 pass") : QStringLiteral("%1 passes").arg(plan.passes);
+    return QStringLiteral("%1 of %2").arg(passes, plan.method == DiskMethod::Zeros ? QStringLiteral("zeros")
+                                                                                    : QStringLiteral("random data"));
+}
+
+QString diskFacts(const platform::Disk& d)
+{
+    QStringList facts{d.transport, platform::diskSizeText(d.bytes)};
+    facts << (d.model.isEmpty() ? QStringLiteral("no model given") : QStringLiteral("model %1").arg(d.model));
+    facts << (d.serial.isEmpty() ? QStringLiteral("no serial number given") : QStringLiteral("serial %1").arg(d.serial));
+    return facts.join(QStringLiteral(", "));
+}
+
+class Run {
+public:
+    Run(const DiskWipePlan& plan, platform::Prompter& prompter, DiskWipeView& view)
+        : plan_(plan), prompter_(prompter), view_(view)
+    {
+    }
+    DiskWipeResult go(const QString& device);
+
+private:
+    std::optional<platform::Disk> find(const QString& device);
+    bool unmountAll(const platform::Disk& disk);
+    bool agreed(const platform::Disk& disk);
+    void expected(char* out, std::size_t size, int pass, std::uint64_t offset) const;
+    bool writePass(platform::WholeDisk& disk, int pass);
+    void verify(platform::WholeDisk& disk);
+
+    const DiskWipePlan& plan_;
+    platform::Prompter& prompter_;
+    DiskWipeView& view_;
+    DiskStream stream_;
+    DiskWipeResult r_;
+};
+
+DiskWipeResult Run::go(const QString& device)
+{
+    const std::optional<platform::Disk> disk = find(device);
+    if (!disk)
+        return r_;
+    r_.refusals = platform::refusalsOf(*disk);
+    if (!r_.refusals.isEmpty()) {
+        prompter_.message(QStringLiteral("%1 may not be wiped:\r\n%2").arg(disk->device, r_.refusals.join(QStringLiteral("\r\n"))));
+        return r_;
+    }
+    if (!unmountAll(*disk) || !agreed(*disk))
+        return r_;
+    try {
+        platform::WholeDisk whole(disk->device, *disk);
+        for (int pass = 1; pass <= plan_.passes; ++pass) {
+            if (!writePass(whole, pass))
+                return r_;
+            ++r_.passesDone;
+        }
+        verify(whole);
+    } catch (const platform::RunTimeError& e) {
+        r_.problem = e.number() == platform::ErrRefused ? e.detail() : e.description();
+    } catch (const std::bad_alloc&) {
+        r_.problem = QStringLiteral("no memory for the write buffers");
+    }
+    return r_;
+}
+
+// The listed disk the name leads to (a link such as /dev/disk/by-id/...
+// is followed once, here).
+std::optional<platform::Disk> Run::find(const QString& device)
+{
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    for (const platform::Disk& d : platform::listDisks())
+        if (d.device == canonical)
+            return d;
+    r_.problem = QStringLiteral("%1 is no whole disk (zarvexwipe disks lists them)").arg(device);
+    prompter_.message(r_.problem);
+    return std::nullopt;
+}
+
+// Every mount of the disk and its partitions, each named and agreed to.
+bool Run::unmountAll(const platform::Disk& disk)
+{
+    QList<std::pair<QString, QString>> mounted; // device, mount point
+    for (const QString& point : disk.mountPoints)
+        mounted << std::pair{disk.device, point};
+    for (const platform::DiskPart& part : disk.parts)
+        for (const QString& point : part.mountPoints)
+            mounted << std::pair{part.device, point};
+    // The deepest first: a mount inside another goes before it.
+    std::sort(mounted.begin(), mounted.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    for (const auto& [device, point] : mounted) {
+        if (!prompter_.askYesNo(QStringLiteral("Unmount %1, mounted at %2, so that the disk can be wiped?").arg(device, point))) {
+            r_.declined = true;
+            return false;
+        }
+        QString reason;
+        if (platform::unmountFolder(point, &reason) != platform::UnmountResult::Done) {
+            r_.problem = QStringLiteral("%1 could not be unmounted from %2: %3").arg(device, point, reason);
+            prompter_.message(r_.problem);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Run::agreed(const platform::Disk& disk)
+{
+    const QString question =
+        QStringLiteral("Wipe the whole disk %1 (%2): every sector from the first to the last, %3, then read back %4? "
+                       "Everything on it is lost: its partition table, its partitions and what lies between them.")
+            .arg(disk.device, diskFacts(disk), methodText(plan_),
+                 plan_.verify == DiskVerify::Full ? QStringLiteral("in full")
+                                                  : QStringLiteral("in part (the first and last 16 MiB and 1 % between)"));
+    if (prompter_.confirm(question))
+        return true;
+    r_.declined = true;
+    return false;
+}
+
+void Run::expected(char* out, std::size_t size, int pass, std::uint64_t offset) const
+{
+    if (plan_.method == DiskMethod::Zeros)
+        std::memset(out, 0, size);
+    else
+        stream_.fill(out, size, pass, offset);
+}
+
+// One pass over every sector, then flushed; false when it was stopped.
+bool Run::writePass(platform::WholeDisk& disk, int pass)
+{
+    view_.setStatus(QStringLiteral("Writing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
+    const Buffer buffer = alignedBuffer(kChunk);
+    if (!buffer)
+        throw std::bad_alloc();
+    QElapsedTimer timer;
+    timer.start();
+    qint64 shown = -kShowEveryMs;
+    const std::uint64_t total = disk.bytes();
+    for (std::uint64_t done = 0; done < total;) {
+        if (view_.stopRequested()) {
+            r_.stoppedAtPercent = 100.0 * double(done) / double(total);
+            return false;
+        }
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
+        expected(buffer.get(), piece, pass, done);
+        disk.write(buffer.get(), piece, done);
+        done += piece;
+        if (timer.elapsed() - shown >= kShowEveryMs || done == total) {
+            shown = timer.elapsed();
+            view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(shown, 1)));
+        }
+    }
+    view_.setStatus(QStringLiteral("Flushing pass %1 to the disk").arg(pass));
+    disk.flush();
+    return true;
+}
+
+// The last pass read back past the cache and compared: all of it, or the
+// sample.
+void Run::verify(platform::WholeDisk& disk)
+{
+    view_.setStatus(QStringLiteral("Reading %1 back").arg(disk.device()));
+    const std::uint64_t total = disk.bytes();
+    std::vector<std::uint64_t> chunks;
+    if (plan_.verify == DiskVerify::Full)
+        for (std::uint64_t at = 0; at < total; at += kChunk)
+            chunks.push_back(at);
+    else
+        chunks = sampleChunks(total, kChunk);
+    const Buffer read = alignedBuffer(kChunk), want = alignedBuffer(kChunk);
+    if (!read || !want)
+        throw std::bad_alloc();
+    for (const std::uint64_t at : chunks) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - at));
+        disk.read(read.get(), piece, at);
+        expected(want.get(), piece, plan_.passes, at);
+        if (std::memcmp(read.get(), want.get(), piece) != 0) {
+            std::size_t i = 0;
+            while (read.get()[i] == want.get()[i])
+                ++i;
+            r_.verification = platform::Verification::Failed;
+            r_.problem = QStringLiteral("byte %1 of %2 did not read back as the last pass wrote it").arg(at + i).arg(disk.device());
+            return;
+        }
+        r_.bytesVerified += piece;
+    }
+    r_.verification = platform::Verification::Passed;
+}
+
+} // namespace
+
+DiskStream::DiskStream()
+{
+    std::random_device source;
+    key_ = (std::uint64_t(source()) << 32) | source();
+}
+
+void DiskStream::fill(char* out, std::size_t size, int pass, std::uint64_t offset) const
+{
+    const std::uint64_t base = key_ + std::uint64_t(pass) * 0x9E3779B97F4A7C15ULL;
+    const std::uint64_t first = offset / 8;
+    for (std::size_t i = 0; i < size / 8; ++i) {
+        const std::uint64_t word = mixWord(base + (first + i) * 0xD1B54A32D192ED03ULL);
+        std::memcpy(out + i * 8, &word, 8);
+    }
+}
+
+std::vector<std::uint64_t> sampleChunks(std::uint64_t diskBytes, std::uint64_t chunk)
+{
+    std::vector<std::uint64_t> chunks;
+    const std::uint64_t count = (diskBytes + chunk - 1) / chunk;
+    const std::uint64_t ends = std::min(count, (kSampleEnds + chunk - 1) / chunk);
+    // At least 1 % of the chunks in between, evenly spaced.
+    const std::uint64_t between = count > 2 * ends ? (count - 2 * ends + 99) / 100 : 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const bool end = i < ends || i >= count - ends;
+        const bool spread = between > 0 && i >= ends && i < count - ends &&
+                            (i - ends) % ((count - 2 * ends) / between) == 0;
+        if (end || spread)
+            chunks.push_back(i * chunk);
+    }
+    return chunks;
+}
+
+DiskWipeResult wipeDisk(const QString& device, const DiskWipePlan& plan, platform::Prompter& prompter,
+                        DiskWipeView& view)
+{
+    return Run(plan, prompter, view).go(device);
+}
+
+} // namespace engine

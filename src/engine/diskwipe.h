@@ -1,0 +1,77 @@
+#pragma once
+// The wipe of a whole disk: every sector from the first to the last (the
+// partition table, every partition and the gaps between them) written over
+// pass by pass, each pass flushed, then read back past the cache and
+// compared, in full or by a stated sample. Nothing is written before the
+// user agreed to a question that names the disk by model, serial and size,
+// and to the unmounting of each mounted partition, named. Procedure only:
+// the console (and later the window) implement the view.
+#include "platform/prompter.h"
+#include "platform/readback.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace engine {
+
+enum class DiskMethod { Zeros, Random };
+enum class DiskVerify { Full, Sample };
+
+struct DiskWipePlan {
+    DiskMethod method = DiskMethod::Random;
+    int passes = 1;
+    DiskVerify verify = DiskVerify::Full;
+};
+
+class DiskWipeView {
+public:
+    virtual ~DiskWipeView() = default;
+    virtual void setStatus(const QString& text) = 0;
+    // Of pass `pass` (from 1) of `passes`: `done` bytes of `total`, at
+    // `bytesPerSecond` so far.
+    virtual void setProgress(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond) = 0;
+    virtual bool stopRequested() const { return false; }
+};
+
+struct DiskWipeResult {
+    bool declined = false;      // a question was answered No: nothing was written
+    QStringList refusals;       // why the disk may not be wiped: nothing was written
+    int passesDone = 0;
+    double stoppedAtPercent = -1; // of the pass that was stopped
+    platform::Verification verification = platform::Verification::NotRun;
+    QString problem;            // what ended it early, or what did not read back
+    std::uint64_t bytesVerified = 0;
+    bool completed() const
+    {
+        return !declined && refusals.isEmpty() && problem.isEmpty() && stoppedAtPercent < 0 &&
+               verification == platform::Verification::Passed;
+    }
+};
+
+// A keyed stream that any offset can be found in again: the same pass and
+// offset give the same bytes, so a read-back may compare any part of it.
+// Each 8-byte word is a keyed mix of its place; the key comes from the
+// operating system's random source, one per wipe.
+class DiskStream {
+public:
+    DiskStream();
+    // The bytes of pass `pass` from `offset` (a multiple of 8) on.
+    void fill(char* out, std::size_t size, int pass, std::uint64_t offset) const;
+
+private:
+    std::uint64_t key_ = 0;
+};
+
+// The bytes a sampled read-back reads: the first and last 16 MiB and at
+// least 1 % of the disk spread evenly between, in chunks of `chunk` bytes
+// (offsets of their starts, in order).
+std::vector<std::uint64_t> sampleChunks(std::uint64_t diskBytes, std::uint64_t chunk);
+
+// Wipes the disk `device` ("/dev/sdb", or a link to it).
+DiskWipeResult wipeDisk(const QString& device, const DiskWipePlan& plan, platform::Prompter& prompter,
+                        DiskWipeView& view);
+
+} // namespace engine

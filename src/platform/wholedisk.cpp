@@ -1,0 +1,94 @@
+#include "platform/wholedisk.h"
+#include "platform/blocking.h"
+#include "platform/errors.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+RunTimeError refused(const QString& why)
+{
+    return RunTimeError(ErrRefused, why);
+}
+
+} // namespace
+
+WholeDisk::WholeDisk(const QString& device, const Disk& listed) : device_(device)
+{
+    fd_ = ::open(QFile::encodeName(device).constData(), O_RDWR | O_EXCL | O_DIRECT | O_CLOEXEC);
+    if (fd_ < 0 && errno == EBUSY)
+        throw refused(QStringLiteral("%1 is in use (mounted, or held by a RAID, LVM or device-mapper stack)").arg(device));
+    if (fd_ < 0)
+        throw errorFromErrno(errno, device, QStringLiteral("open"));
+    struct stat st {};
+    std::uint64_t bytes = 0;
+    int sector = 0;
+    if (::fstat(fd_, &st) != 0 || !S_ISBLK(st.st_mode) || ::major(st.st_rdev) != listed.major ||
+        ::minor(st.st_rdev) != listed.minor) {
+        ::close(fd_);
+        fd_ = -1;
+        throw refused(QStringLiteral("%1 is not the disk that was listed now").arg(device));
+    }
+    if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0 || ::ioctl(fd_, BLKSSZGET, &sector) != 0 || sector <= 0) {
+        const int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        throw errorFromErrno(err, device, QStringLiteral("size"));
+    }
+    bytes_ = bytes;
+    sector_ = static_cast<std::uint32_t>(sector);
+}
+
+WholeDisk::~WholeDisk()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void WholeDisk::write(const char* data, std::size_t size, std::uint64_t offset)
+{
+    runBlocking([&] {
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw errorFromErrno(n < 0 ? errno : ENOSPC, device_,
+                                     QStringLiteral("write at byte %1").arg(offset + done));
+            done += static_cast<std::size_t>(n);
+        }
+    });
+}
+
+void WholeDisk::read(char* data, std::size_t size, std::uint64_t offset) const
+{
+    runBlocking([&] {
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t n = ::pread(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw errorFromErrno(n < 0 ? errno : EIO, device_, QStringLiteral("read at byte %1").arg(offset + done));
+            done += static_cast<std::size_t>(n);
+        }
+    });
+}
+
+void WholeDisk::flush()
+{
+    runBlocking([&] {
+        if (::fsync(fd_) != 0)
+            throw errorFromErrno(errno, device_, QStringLiteral("flush"));
+    });
+}
+
+} // namespace platform

@@ -1,0 +1,120 @@
+// The wipe of a whole disk on real loop devices. Every MiB of the device
+// holds a marker before (the first, where a partition table lies,
+// included); each row says what the command must leave of them. Then a
+// byte changed behind the wipe's back before its read-back fails it.
+#include "app/console.h"
+#include "engine/diskwipe.h"
+#include "platform/services.h"
+#include "support/fakes.h"
+#include "support/rawimage.h"
+#include "support/volumes.h"
+
+#include <QFile>
+#include <functional>
+#include <gtest/gtest.h>
+
+using testsupport::LoopDisk;
+using testsupport::runCommand;
+
+namespace {
+
+const QByteArray kMarker = "zqxdiskmarker-";
+constexpr int kMiB = 16;
+
+// Past the first 8 KiB of each MiB: a swap signature or a file system made
+// on the disk takes the first page, never a marker.
+bool putMarkers(const QString& image)
+{
+    QFile f(image);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    for (int i = 0; i < kMiB; ++i)
+        if (!f.seek((qint64(i) << 20) + 8192) || f.write(kMarker) != kMarker.size())
+            return false;
+    return f.flush();
+}
+
+class QuietDiskView : public engine::DiskWipeView {
+public:
+    std::function<void(const QString&)> onStatus;
+    void setStatus(const QString& text) override
+    {
+        if (onStatus)
+            onStatus(text);
+    }
+    void setProgress(int, int, std::uint64_t, std::uint64_t, double) override {}
+};
+
+} // namespace
+
+TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
+{
+    const struct Row {
+        const char* what;
+        std::function<bool(LoopDisk&)> setUp; // false: the row cannot run here
+        QStringList args;
+        int rc;
+        bool markersLeft;
+    } rows[] = {
+        {"without --yes nothing is written", {}, {}, 1, true},
+        {"random data, two passes, a sampled read-back", {}, {"--yes", "--passes", "2", "--verify", "sample"}, 0, false},
+        {"zeros", {}, {"--yes", "--method", "zero"}, 0, false},
+        {"a mounted file system is unmounted once agreed to, then wiped",
+         [](LoopDisk& d) {
+             return runCommand("mkfs.ext4", {"-q", "-F", d.device()}) == 0 && putMarkers(d.image()) &&
+                    runCommand("mount", {d.device(), d.mountPoint()}) == 0;
+         },
+         {"--yes"}, 0, false},
+        {"an active swap is refused",
+         [](LoopDisk& d) {
+             return runCommand("mkswap", {d.device()}) == 0 && runCommand("swapon", {d.device()}) == 0;
+         },
+         {"--yes"}, 1, true},
+        {"a bad --passes is a usage error", {}, {"--yes", "--passes", "0"}, 2, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        LoopDisk disk(kMiB);
+        if (!disk.ok())
+            GTEST_SKIP() << disk.skipReason().toStdString();
+        ASSERT_TRUE(putMarkers(disk.image()));
+        if (row.setUp && !row.setUp(disk)) {
+            std::printf("%s: cannot be set up here\n", row.what);
+            continue;
+        }
+        const qint64 before = testsupport::countInFile(disk.image(), kMarker);
+        ASSERT_EQ(before, kMiB);
+        EXPECT_EQ(app::runConsole(QStringList{"disk", disk.device()} + row.args), row.rc);
+        EXPECT_EQ(testsupport::countInFile(disk.image(), kMarker), row.markersLeft ? before : 0);
+        QString mounts;
+        runCommand("findmnt", {"-n", disk.mountPoint()}, &mounts);
+        EXPECT_EQ(mounts.trimmed(), "") << "still mounted";
+        if (row.args.contains("zero")) {
+            QFile image(disk.image());
+            ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+            EXPECT_EQ(image.readAll().count('\0'), qint64(kMiB) << 20);
+        }
+    }
+}
+
+TEST(DiskWipe, AByteChangedBeforeTheReadBackFailsTheWipe)
+{
+    LoopDisk disk(kMiB);
+    if (!disk.ok())
+        GTEST_SKIP() << disk.skipReason().toStdString();
+    testsupport::ScriptedPrompter prompter;
+    QuietDiskView view;
+    const qint64 changed = (qint64(5) << 20) + 77;
+    bool corrupted = false;
+    view.onStatus = [&](const QString& text) {
+        corrupted = corrupted || (text.startsWith("Reading") && testsupport::changeByte(disk.image(), changed));
+    };
+    const engine::DiskWipeResult r = engine::wipeDisk(disk.device(), {}, prompter, view);
+    ASSERT_TRUE(corrupted);
+    EXPECT_FALSE(r.completed());
+    EXPECT_EQ(r.verification, platform::Verification::Failed);
+    EXPECT_TRUE(r.problem.startsWith(QStringLiteral("byte %1 of ").arg(changed))) << r.problem.toStdString();
+    ASSERT_EQ(prompter.confirmations.size(), 1);
+    EXPECT_TRUE(prompter.confirmations[0].startsWith("Wipe the whole disk " + disk.device() + " (loop, 16.0 MiB, model loop device of "))
+        << prompter.confirmations[0].toStdString();
+}
