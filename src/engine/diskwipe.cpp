@@ -117,7 +117,6 @@ std::optional<platform::Disk> Run::find(const QString& device)
         if (d.device == canonical)
             return d;
     r_.problem = QStringLiteral("%1 is no whole disk (zarvexwipe disks lists them)").arg(device);
-    prompter_.message(r_.problem);
     return std::nullopt;
 }
 
@@ -140,7 +139,6 @@ bool Run::unmountAll(const platform::Disk& disk)
         QString reason;
         if (platform::unmountFolder(point, &reason) != platform::UnmountResult::Done) {
             r_.problem = QStringLiteral("%1 could not be unmounted from %2: %3").arg(device, point, reason);
-            prompter_.message(r_.problem);
             return false;
         }
     }

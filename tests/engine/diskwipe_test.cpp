@@ -95,6 +95,8 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
             EXPECT_EQ(image.readAll().count('\0'), qint64(kMiB) << 20);
         }
     }
+    // A name that leads to no whole disk.
+    EXPECT_EQ(app::runConsole({"disk", "/dev/null", "--yes"}), 1);
 }
 
 TEST(DiskWipe, AByteChangedBeforeTheReadBackFailsTheWipe)
