@@ -524,16 +524,10 @@ int freeSpace(const QStringList& args)
 
 int recordsCommand(const QStringList& args)
 {
-    const Command& command = *std::find_if(commands().begin(), commands().end(),
-                                           [](const Command& c) { return std::string_view(c.name) == "records"; });
     Options o;
     int rc = 0;
-    if (!parseOptions(command, args, o, rc))
+    if (!readArguments("records", args, o, rc))
         return rc;
-    if (o.help) {
-        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
-        return 0;
-    }
     return records::listOrPrintRecords(o.pdf, o.id, printLine);
 }
 
@@ -583,16 +577,10 @@ public:
 
 int diskCommand(const QStringList& args)
 {
-    const Command& command = *std::find_if(commands().begin(), commands().end(),
-                                           [](const Command& c) { return std::string_view(c.name) == "disk"; });
     Options o;
     int rc = 0;
-    if (!parseOptions(command, args, o, rc))
+    if (!readArguments("disk", args, o, rc))
         return rc;
-    if (o.help) {
-        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
-        return 0;
-    }
     engine::DiskWipePlan plan;
     plan.method = o.method == QStringLiteral("zero") ? engine::DiskMethod::Zeros : engine::DiskMethod::Random;
     plan.passes = o.passes.toInt();
@@ -617,16 +605,10 @@ int diskCommand(const QStringList& args)
 
 int disksCommand(const QStringList& args)
 {
-    const Command& command = *std::find_if(commands().begin(), commands().end(),
-                                           [](const Command& c) { return std::string_view(c.name) == "disks"; });
     Options o;
     int rc = 0;
-    if (!parseOptions(command, args, o, rc))
+    if (!readArguments("disks", args, o, rc))
         return rc;
-    if (o.help) {
-        std::fputs(commandHelp(command).toLocal8Bit().constData(), stdout);
-        return 0;
-    }
     const QList<platform::Disk> disks = platform::listDisks();
     if (disks.isEmpty())
         printLine(QStringLiteral("No disks were found."));

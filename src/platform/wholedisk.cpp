@@ -54,33 +54,38 @@ WholeDisk::~WholeDisk()
         ::close(fd_);
 }
 
-void WholeDisk::write(const char* data, std::size_t size, std::uint64_t offset)
+namespace {
+
+// Moves all `size` bytes at `offset` with `call` (pread or pwrite), off the
+// window's thread; a device error names the byte it was at.
+template <typename Call>
+void transfer(Call call, const QString& device, const char* what, std::size_t size, std::uint64_t offset)
 {
     runBlocking([&] {
         for (std::size_t done = 0; done < size;) {
-            const ssize_t n = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset + done));
+            const ssize_t n = call(done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw errorFromErrno(n < 0 ? errno : ENOSPC, device_,
-                                     QStringLiteral("write at byte %1").arg(offset + done));
+                throw errorFromErrno(n < 0 ? errno : EIO, device,
+                                     QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(offset + done));
             done += static_cast<std::size_t>(n);
         }
     });
 }
 
+} // namespace
+
+void WholeDisk::write(const char* data, std::size_t size, std::uint64_t offset)
+{
+    transfer([&](std::size_t done, off_t at) { return ::pwrite(fd_, data + done, size - done, at); }, device_, "write",
+             size, offset);
+}
+
 void WholeDisk::read(char* data, std::size_t size, std::uint64_t offset) const
 {
-    runBlocking([&] {
-        for (std::size_t done = 0; done < size;) {
-            const ssize_t n = ::pread(fd_, data + done, size - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw errorFromErrno(n < 0 ? errno : EIO, device_, QStringLiteral("read at byte %1").arg(offset + done));
-            done += static_cast<std::size_t>(n);
-        }
-    });
+    transfer([&](std::size_t done, off_t at) { return ::pread(fd_, data + done, size - done, at); }, device_, "read",
+             size, offset);
 }
 
 void WholeDisk::flush()
