@@ -9,6 +9,10 @@
 # Prints figures; never asserts.
 #
 #   sudo bench/names_bench.sh
+#   sudo KEEP_FOLDERS=1 KINDS=ntfs bench/names_bench.sh
+#
+# KEEP_FOLDERS=1: both folders stay, each with one file of another name, and
+# the wipe is a Complete Wipe (12 passes), which covers every folder's index.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,7 +44,9 @@ kept() { # kind image mountpoint: what must not grow
     fi
 }
 
-for kind in ext4 ntfs; do
+mode=(--short)
+[[ ${KEEP_FOLDERS:-} == 1 ]] && mode=()
+for kind in ${KINDS:-ext4 ntfs}; do
     img=$work/$kind.img mnt=$work/$kind
     make_volume "$kind" "$img" "$mnt" 256M || { echo "$me: cannot make the $kind volume" >&2; continue; }
     mkdir "$mnt/docs" "$mnt/gone"
@@ -48,7 +54,12 @@ for kind in ext4 ntfs; do
     for i in $(seq 300 599); do head -c $((40 + i - 300)) /dev/urandom >"$mnt/qzsecret-note-$i.txt"; done
     for i in $(seq 600 799); do head -c 100 /dev/urandom >"$mnt/gone/qzsecret-memo-$i.txt"; done
     sync
-    rm -rf "$mnt/docs" "$mnt/gone" "$mnt"/qzsecret-*
+    if [[ ${KEEP_FOLDERS:-} == 1 ]]; then
+        echo kept >"$mnt/docs/kept.txt" && echo kept >"$mnt/gone/kept.txt"
+        rm -f "$mnt"/docs/qzsecret-* "$mnt"/gone/qzsecret-* "$mnt"/qzsecret-*
+    else
+        rm -rf "$mnt/docs" "$mnt/gone" "$mnt"/qzsecret-*
+    fi
     sync
     [[ $kind == ext4 ]] && before_kept=$(kept $kind "$img" "$mnt")
     umount "$mnt"
@@ -58,7 +69,7 @@ for kind in ext4 ntfs; do
     trace=()
     command -v strace >/dev/null && trace=(strace -f -tt -e trace=mkdir,rmdir -o "$work/$kind.trace")
     start=$(date +%s%N)
-    ZARVEX_DRIVES="c=/;t=$mnt" "${trace[@]}" "$program" free-space t: --short --yes >"$work/$kind.out" 2>&1
+    ZARVEX_DRIVES="c=/;t=$mnt" "${trace[@]}" "$program" free-space t: "${mode[@]}" --yes >"$work/$kind.out" 2>&1
     end=$(date +%s%N)
     [[ $kind == ext4 ]] && after_kept=$(kept $kind "$img" "$mnt")
     umount "$mnt"

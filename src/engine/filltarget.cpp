@@ -134,14 +134,37 @@ std::optional<platform::NtfsTable> DiskFillTarget::table()
     return platform::ntfsTable(source_);
 }
 
-std::int64_t DiskFillTarget::folderSize(const QString& drivePath)
+bool DiskFillTarget::coverIndex(const QString& drivePath, const std::function<bool()>& goOn)
 {
-    return platform::folderSize(native(drivePath));
+    checkDevice();
+    const QString path = native(drivePath);
+    journal_.namesMaking(path);
+    const bool whole = platform::coverIndex(path, journal_.mark(), goOn);
+    journal_.namesGone(path);
+    return whole;
 }
 
-bool DiskFillTarget::fillFolderRecord(const QString& drivePath)
+FolderCover DiskFillTarget::coverEveryFolder(const std::function<bool(int folders)>& goOn)
 {
-    return platform::fillFolderRecord(native(drivePath));
+    checkDevice();
+    FolderCover cover;
+    bool timeLeft = true;
+    auto goOnHere = [&] { return timeLeft = timeLeft && goOn(cover.folders); };
+    platform::forEachFolderBelow(folder_, [&](int fd, const QString& path) {
+        if (!goOnHere())
+            return false;
+        journal_.namesMaking(path);
+        const bool whole = platform::coverIndexOf(fd, journal_.mark(), goOnHere);
+        journal_.namesGone(path);
+        // A folder cut short by the time is not counted as covered.
+        if (timeLeft) {
+            ++cover.folders;
+            cover.whole += whole ? 1 : 0;
+        }
+        return timeLeft;
+    });
+    cover.all = timeLeft;
+    return cover;
 }
 
 } // namespace engine

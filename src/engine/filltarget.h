@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -31,6 +32,13 @@ public:
     virtual std::uint64_t written() const = 0;
 };
 
+// What covering the indexes of a drive's folders reached.
+struct FolderCover {
+    int folders = 0; // covered
+    int whole = 0;   // of them, filled whole
+    bool all = true; // no folder was left for want of time
+};
+
 // Where the record fill puts its small files (see recordfill.h).
 class RecordSpace {
 public:
@@ -46,11 +54,13 @@ public:
     virtual void flush() = 0;
     // NTFS's master file table now; nullopt elsewhere or when unreadable.
     virtual std::optional<platform::NtfsTable> table() = 0;
-    // The size a folder reports (NTFS: its index's), to see it change.
-    virtual std::int64_t folderSize(const QString& drivePath) = 0;
-    // The largest attribute that the folder's own record still takes is
-    // written and removed again; false when none could be.
-    virtual bool fillFolderRecord(const QString& drivePath) = 0;
+    // Names of the fill's own cover the folder's index and record (see
+    // platform::coverIndexOf), recorded in the journal while they exist;
+    // false when not whole. `goOn` is asked before each name.
+    virtual bool coverIndex(const QString& drivePath, const std::function<bool()>& goOn) = 0;
+    // The same for every folder below the drive's own, nearest first, while
+    // `goOn(folders so far)` says so.
+    virtual FolderCover coverEveryFolder(const std::function<bool(int folders)>& goOn) = 0;
 };
 
 class FillTarget {
@@ -97,8 +107,8 @@ public:
     void writeSmall(const QString& drivePath, const QByteArray& data, const QByteArray& attribute) override;
     void flush() override;
     std::optional<platform::NtfsTable> table() override;
-    std::int64_t folderSize(const QString& drivePath) override;
-    bool fillFolderRecord(const QString& drivePath) override;
+    bool coverIndex(const QString& drivePath, const std::function<bool()>& goOn) override;
+    FolderCover coverEveryFolder(const std::function<bool(int folders)>& goOn) override;
     const QString& folder() const { return folder_; }
 
 protected:

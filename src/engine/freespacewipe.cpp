@@ -145,6 +145,22 @@ QString journalMessage(const QString& drive, bool complete)
                           .arg(platform::kJournalChurnMs / 1000);
 }
 
+QString foldersMessage(const QString& drive, const FolderCover& cover)
+{
+    QString said = QStringLiteral("The indexes of %1 folder(s) of Drive %2 (NTFS) were written over with names of the "
+                                  "wipe's own")
+                       .arg(cover.folders)
+                       .arg(drive.left(2).toUpper());
+    if (cover.whole < cover.folders)
+        said += QStringLiteral("; %1 of them could not be written over whole without growing them and may still hold "
+                               "names of files deleted before the wipe")
+                    .arg(cover.folders - cover.whole);
+    if (!cover.all)
+        said += QStringLiteral("; the other folders were not reached in the %1 s allowed and may still hold such names")
+                    .arg(kMaxFolderSeconds);
+    return said + u'.';
+}
+
 QString failingDriveWarning(const QString& drive)
 {
     const QString d = drive.left(2).toUpper();
@@ -399,6 +415,7 @@ void FillProcedure::startAfresh()
     trimmed_ = false;
     journal_ = {};
     rootIndexCovered_.reset();
+    foldersCovered_.reset();
     unwritable_ = false;
     quotaHit_ = false;
     unreachedKB_ = 0;
@@ -739,6 +756,13 @@ void FillProcedure::sayWhatElseItDid(FillOutcome& outcome, const QString& drive,
         if (record_)
             record_->addNote(said.arg(drive.left(2).toUpper()));
     }
+    if (foldersCovered_) {
+        const QString said = foldersMessage(drive, *foldersCovered_);
+        if (!foldersCovered_->all || foldersCovered_->whole < foldersCovered_->folders)
+            prompter.message(said);
+        if (record_)
+            record_->addNote(said);
+    }
     if (journal_.ran) {
         const QString said = journalMessage(drive, journal_.complete);
         prompter.message(said);
@@ -973,6 +997,15 @@ void FillProcedure::endPass(Pass& pass, int p, bool lastPass, const FillBuffers&
     // While the drive is full: once, for the names deleted before the wipe.
     if (p == 1)
         rootIndexCovered_ = pass.records().coverRootIndex();
+    // A Complete Wipe: the names deleted from every other folder as well.
+    if (p == 1 && s_.WipeLevel == 1) {
+        foldersCovered_ = pass.records().coverEveryFolder([this](int folders) {
+            view_.setStatus(QStringLiteral("Writing over deleted names: %1 folder(s)").arg(folders));
+            tickProcessTime();
+            return !view_.stopRequested();
+        });
+        stopIfAsked();
+    }
     pass.records().fill(shared);
     recordFiles_ = pass.records().filesMade();
     fillBuffers().clear();

@@ -134,6 +134,7 @@ private:
     bool trimmed_ = false;     // the device was told the free space is free
     platform::JournalChurn journal_; // the ext4 journal written over
     std::optional<bool> rootIndexCovered_; // NTFS: the root's index written over whole
+    std::optional<FolderCover> foldersCovered_; // NTFS, a Complete Wipe: every other folder's
     records::Recorder* record_ = nullptr;
     std::unique_ptr<records::Recorder> ownRecord_;
     std::uint64_t bytesWritten_ = 0;
@@ -152,6 +153,8 @@ int freeSpacePasses(std::int16_t wipeLevel);
 int driveFillPasses(std::int16_t wipeLevel);
 
 QString failingDriveWarning(const QString& drive);
+// What covering the indexes of the drive's folders reached.
+QString foldersMessage(const QString& drive, const FolderCover& cover);
 // Said after a wipe whose drive took the trim of its free space.
 QString trimmedMessage(const QString& drive);
 // What a free-space wipe of `driveEntry` ("t: [/mnt/t]") at `wipeLevel` is,

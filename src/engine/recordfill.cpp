@@ -153,63 +153,40 @@ void RecordFill::fill(const FillBuffers& pattern)
     space_->flush();
 }
 
-// Long names first, 63 characters: two such entries fit in the index's part
-// of the root's record, where longer ones would push it out into a record
-// of its own. An entry that lands there changes the size the folder
-// reports: the index would grow past its blocks next, so the names stop.
-// Then short names just before each long one, until its block refuses
-// another: a block is written only as far as its entries reach, and a full
-// block's last bytes (less than a long entry) take short entries.
+// A bound in time for covering folder indexes, asked before each name: it
+// yields to the window now and then, and says no once the time is up or
+// `more` does.
+std::function<bool()> RecordFill::until(int seconds, const std::function<bool()>& more)
+{
+    const QDateTime deadline = clock_.now().addSecs(seconds);
+    return [this, deadline, more, n = 0]() mutable {
+        if (n++ % kCheckEvery == 0)
+            clock_.yield();
+        return clock_.now() <= deadline && (!more || more());
+    };
+}
+
 std::optional<bool> RecordFill::coverRootIndex()
 {
     if (!policy_ || !policy_->coversRootIndex)
         return std::nullopt;
-    constexpr int kLongName = 63;
-    const QString root = drive_.left(2) + u'\\';
-    const std::int64_t size = space_->folderSize(root);
-    const QDateTime deadline = clock_.now().addSecs(kMaxRecordSeconds);
-    const qsizetype before = created_.size(); // the names join the files deleted if the wipe ends now
-    auto shortName = [&](int n) { return root + QStringLiteral("tmptxtn%1").arg(n, 7, 10, QChar(u'0')); };
-    // Made, or refused for want of room (61): the end of what the blocks take.
-    auto make = [&](const QString& path) {
-        try {
-            target_.create(path)->close();
-            created_ << path;
-            return true;
-        } catch (const platform::RunTimeError& e) {
-            if (e.number() == platform::ErrDiskFull)
-                return false;
-            if (e.number() != platform::ErrPathFileAccess || !target_.exists(path))
-                throw; // (a name that is there already is passed by)
-            return true;
-        }
-    };
-    auto unchanged = [&](int n) {
-        if (n % kCheckEvery == 0)
-            clock_.yield();
-        return clock_.now() <= deadline && space_->folderSize(root) == size;
-    };
-    bool whole = false;
     try {
-        int longNames = 0;
-        while (longNames < kMaxRecordFiles && unchanged(longNames) &&
-               make(shortName(longNames) + QString(kLongName - 14, u'x')))
-            ++longNames;
-        whole = longNames < kMaxRecordFiles && unchanged(longNames);
-        for (int n = 0; whole && n <= longNames; ++n) {
-            for (char16_t c = u'a'; c < u'x' && make(shortName(n) + QChar(c));)
-                ++c; // the block of name n is full when one is refused
-            whole = unchanged(n);
-        }
-        whole = space_->fillFolderRecord(root) && whole;
+        return space_->coverIndex(drive_.left(2) + u'\\', until(kMaxRecordSeconds));
     } catch (const platform::RunTimeError&) {
-        whole = false; // the root takes no file of the caller's, or the drive has gone
+        return false; // the drive has gone
     }
-    while (created_.size() > before) {
-        target_.remove(created_.last());
-        created_.removeLast();
-    }
-    return whole;
+}
+
+std::optional<FolderCover> RecordFill::coverEveryFolder(const std::function<bool(int folders)>& goOn)
+{
+    if (!policy_ || !policy_->coversRootIndex)
+        return std::nullopt;
+    int folders = 0;
+    const auto inTime = until(kMaxFolderSeconds, [&] { return goOn(folders); });
+    return space_->coverEveryFolder([&](int done) {
+        folders = done;
+        return inTime();
+    });
 }
 
 void RecordFill::deleteFiles()

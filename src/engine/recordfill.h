@@ -28,7 +28,9 @@
 // Measured on a 256 MiB volume: 591 copies of deleted names in 20 index
 // blocks and the record, 0 after. A block in use that holds only names
 // sorting before the wipe's own ("$MFT" ... ".") takes none of them: past
-// its last entry, what it held before stays.
+// its last entry, what it held before stays. A Complete Wipe does the same
+// in every other folder of the drive, nearest the root first, bounded in
+// time.
 //
 // NTFS would grow its table for new records once the free ones are taken,
 // and never shrink it again: the count stays within the free records the
@@ -63,6 +65,8 @@ const RecordPolicy* recordPolicy(const QString& fsType);
 // volume has room for millions.
 inline constexpr int kMaxRecordFiles = 200000;
 inline constexpr int kMaxRecordSeconds = 60;
+// Covering the index of every folder (a Complete Wipe), at most this long.
+inline constexpr int kMaxFolderSeconds = 180;
 
 class RecordFill {
 public:
@@ -80,6 +84,11 @@ public:
     // over (NTFS), so that no deleted name stays in them: whether that was
     // done whole; nothing where the file system keeps no such index.
     std::optional<bool> coverRootIndex();
+    // The same for every folder below the root, nearest first, for at most
+    // kMaxFolderSeconds and while `goOn(folders covered so far)` says so
+    // (the window's stop): what it reached; nothing where the file system
+    // keeps no such index.
+    std::optional<FolderCover> coverEveryFolder(const std::function<bool(int folders)>& goOn);
     // Deletes the files and their folder.
     void deleteFiles();
 
@@ -89,6 +98,7 @@ public:
 private:
     QString name(int n, const QByteArray& unit, int length) const;
     void discard();
+    std::function<bool()> until(int seconds, const std::function<bool()>& more = {});
 
     FillTarget& target_;
     RecordSpace* space_;

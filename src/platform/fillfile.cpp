@@ -2,6 +2,8 @@
 #include "platform/blocking.h"
 #include "platform/directio.h"
 #include "platform/errors.h"
+#include "platform/fd.h"
+#include "platform/names.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -9,12 +11,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
+#include <linux/openat2.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -324,12 +329,6 @@ void makeFolder(const QString& nativePath, const QByteArray& mark)
     }
 }
 
-std::int64_t folderSize(const QString& nativePath)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(nativePath).constData(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
-}
-
 bool fillFolderRecordOf(int folderFd)
 {
     constexpr const char* kName = "user.tmptxt";
@@ -360,16 +359,140 @@ bool fillFolderRecordOf(int folderFd)
     return false;
 }
 
-bool fillFolderRecord(const QString& nativePath)
+namespace {
+
+// The names the index cover makes: tmptxtn, a number, then `x` up to the
+// length asked for; a letter added sorts just after the name and before the
+// next one.
+constexpr int kLongName = 63; // two such entries fit in the index's part of a record
+constexpr int kMaxNames = 200000;
+constexpr char kNamePrefix[] = "tmptxtn";
+
+QByteArray ownName(int number, int length)
 {
-    return runBlocking([&] {
-        const int fd = ::open(QFile::encodeName(nativePath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool filled = fillFolderRecordOf(fd);
-        ::close(fd);
-        return filled;
-    });
+    QByteArray name = kNamePrefix + QByteArray::number(number).rightJustified(7, '0');
+    return name + QByteArray(std::max<qsizetype>(0, length - name.size()), 'x');
+}
+
+} // namespace
+
+bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool()>& goOn)
+{
+    struct stat st {};
+    if (::fstat(folderFd, &st) != 0)
+        return false;
+    std::vector<QByteArray> made;
+    enum Made { Refused, Done, Failed }; // refused for want of room: the end of what the blocks take
+    auto make = [&](const QByteArray& name) {
+        const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            markFill(fd, mark);
+            ::close(fd);
+            made.push_back(name);
+            return Done;
+        }
+        return errno == EEXIST ? Done : errno == ENOSPC ? Refused : Failed; // a name there already is passed by
+    };
+    auto unchanged = [&] {
+        struct stat now {};
+        return goOn() && ::fstat(folderFd, &now) == 0 && now.st_size == st.st_size;
+    };
+    Made last = Done;
+    int longNames = 0;
+    while (longNames < kMaxNames && unchanged() && (last = make(ownName(longNames, kLongName))) == Done)
+        ++longNames;
+    bool whole = last != Failed && longNames < kMaxNames && unchanged();
+    for (int n = 0; whole && n <= longNames; ++n) {
+        for (char c = 'a'; c < 'x' && (last = make(ownName(n, 14) + c)) == Done;)
+            ++c; // the block of name n is full when one is refused
+        whole = last != Failed && unchanged();
+    }
+    whole = fillFolderRecordOf(folderFd) && whole;
+    for (const QByteArray& name : made)
+        ::unlinkat(folderFd, name.constData(), 0);
+    // The folder's times stay the user's: nothing in it changed.
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(folderFd, times);
+    return whole;
+}
+
+bool coverIndex(const QString& nativeFolder, const QByteArray& mark, const std::function<bool()>& goOn)
+{
+    const Fd folder(nativeFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    return folder.fd >= 0 && coverIndexOf(folder.fd, mark, goOn);
+}
+
+void forEachFolderBelow(const QString& nativeRoot, const std::function<bool(int fd, const QString& path)>& visit)
+{
+    const Fd root(nativeRoot, O_RDONLY | O_DIRECTORY);
+    if (root.fd < 0)
+        return;
+    // Each folder is opened afresh from the root, beneath it, through no link
+    // and on no other mount: a folder renamed or swapped meanwhile is missed,
+    // never followed elsewhere.
+    open_how how {};
+    how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+    std::deque<QByteArray> queue{"."};
+    while (!queue.empty()) {
+        const QByteArray relative = queue.front();
+        queue.pop_front();
+        Fd folder;
+        folder.fd = static_cast<int>(::syscall(SYS_openat2, root.fd, relative.constData(), &how, sizeof how));
+        if (folder.fd < 0)
+            continue;
+        const bool top = relative == ".";
+        if (!top && !visit(folder.fd, nativeRoot + u'/' + nameFromBytes(relative.mid(2))))
+            return;
+        const int listing = ::dup(folder.fd);
+        DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+        if (!dir) {
+            if (listing >= 0)
+                ::close(listing);
+            continue;
+        }
+        ::rewinddir(dir);
+        while (const dirent* e = ::readdir(dir)) {
+            const QByteArray name(e->d_name);
+            if (e->d_type != DT_DIR || name == "." || name == ".." || (top && name.startsWith("tmptxt")))
+                continue;
+            queue.push_back(relative + '/' + name);
+        }
+        ::closedir(dir);
+    }
+}
+
+int removeMarkedNames(const QString& nativeFolder, const QByteArray& mark)
+{
+    const Fd folder(nativeFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    const int listing = folder.fd >= 0 ? ::dup(folder.fd) : -1;
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return 0;
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* e = ::readdir(dir))
+        if (std::strncmp(e->d_name, kNamePrefix, sizeof kNamePrefix - 1) == 0)
+            names.emplace_back(e->d_name);
+    ::closedir(dir);
+    int removed = 0;
+    for (const QByteArray& name : names) {
+        Fd file;
+        file.fd = ::openat(folder.fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        char value[128];
+        const ssize_t n = file.fd >= 0 ? ::fgetxattr(file.fd, kMarkAttribute, value, sizeof value) : -1;
+        struct stat held {}, named {};
+        // Still the marked file under that name when it goes.
+        const bool same = ::fstat(file.fd, &held) == 0 &&
+                          ::fstatat(folder.fd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+        if (!mark.isEmpty() && n > 0 && QByteArray(value, n) == mark && same &&
+            ::unlinkat(folder.fd, name.constData(), 0) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 void removeFolder(const QString& nativePath)

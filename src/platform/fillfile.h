@@ -91,14 +91,32 @@ void writeSmallFile(const QString& nativePath, const QByteArray& data, const QBy
 // its owner alone and marked with `mark` when given, and removes an empty
 // one; both throw RunTimeError.
 void makeFolder(const QString& nativePath, const QByteArray& mark = {});
-// What the folder's stat says its size is; -1 when it cannot be read.
-std::int64_t folderSize(const QString& nativePath);
 // Sets the largest `user.tmptxt` attribute the folder's own record takes,
 // up to 1 KiB (a larger one would go to a block of its own), and removes it
 // again. False when none was taken (no room, or not the caller's folder).
-bool fillFolderRecord(const QString& nativePath);
-// The same for the folder open as `folderFd`.
 bool fillFolderRecordOf(int folderFd);
+// Fills the folder's index with names of the wipe's own (tmptxtn...,
+// marked with `mark`), has its record take the largest attribute it has room
+// for, and deletes them again: NTFS keeps a folder's old entries in the
+// room past its last one and in blocks no longer used, which the names then
+// hold instead. 63-character names until one is refused (on a full drive a
+// split that needs a new block finds no cluster, so the index never grows)
+// or the folder's size changes (an entry went into the index root in its
+// record, which a longer one would push into a record of its own); then
+// short names just before each long one until its block refuses another (a
+// block is written only as far as its entries reach). `goOn` is asked before
+// each name. True when the index was filled whole.
+bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool()>& goOn);
+// The same for the folder at `nativeFolder` (not followed if a link).
+bool coverIndex(const QString& nativeFolder, const QByteArray& mark, const std::function<bool()>& goOn);
+// Every folder below `nativeRoot` on its volume, nearest first, reached by
+// descriptor from the root without following a link or leaving the volume;
+// the root's own tmptxt* (the fill's) are passed by. `visit` gets each
+// folder open and its path, and ends the walk by returning false.
+void forEachFolderBelow(const QString& nativeRoot, const std::function<bool(int fd, const QString& path)>& visit);
+// Deletes the names coverIndexOf made in the folder and left behind (the run
+// was killed): tmptxtn* carrying `mark`. How many went.
+int removeMarkedNames(const QString& nativeFolder, const QByteArray& mark);
 void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);
 

@@ -21,6 +21,9 @@ namespace platform {
 namespace {
 
 const QString kConnection = QStringLiteral("ZarvexWipeJournal");
+// What a files row names, in its folder column: 0 a file, 1 a folder, 2 a
+// folder where the fill makes names of its own.
+constexpr int kNamesIn = 2;
 QString g_problem;
 
 // This process as the journal knows it: its id and its start time, so a
@@ -135,6 +138,12 @@ bool isFillFileOf(const QString& path, const QString& folder)
     return inside.startsWith(QStringLiteral("tmptxt")) && !inside.split(u'/').contains(QStringLiteral(".."));
 }
 
+// A folder of the drive where the fill made names of its own.
+bool isFolderOf(const QString& path, const QString& folder)
+{
+    return (path == folder || path.startsWith(folder + u'/')) && !path.split(u'/').contains(QStringLiteral(".."));
+}
+
 bool writeSetting(const QString& path, const QString& value)
 {
     if (!isReserveSetting(path, value))
@@ -184,6 +193,12 @@ void JournalEntry::creating(const QString& nativePath, bool folder)
 {
     if (id_ != 0)
         run(QStringLiteral("INSERT INTO files (run, path, folder) VALUES (?, ?, ?)"), {id_, nativePath, folder ? 1 : 0});
+}
+
+void JournalEntry::namesMaking(const QString& nativeFolder)
+{
+    if (id_ != 0)
+        run(QStringLiteral("INSERT INTO files (run, path, folder) VALUES (?, ?, ?)"), {id_, nativeFolder, kNamesIn});
 }
 
 void JournalEntry::fileCreated(const QString& nativePath)
@@ -259,6 +274,12 @@ void deleteFillFiles(QSqlDatabase& db, const JournalRun& r, Repair& repair)
     while (files.next()) {
         const QString path = files.value(0).toString();
         const bool isFolder = files.value(4).toInt() == 1;
+        if (files.value(4).toInt() == kNamesIn) {
+            const int removed = isFolderOf(path, r.folder) ? removeMarkedNames(path, r.mark) : 0;
+            if (removed > 0)
+                repair.deleted << QStringLiteral("%1 empty file(s) named tmptxtn... in %2").arg(removed).arg(path);
+            continue;
+        }
         qint64 d = 0, i = 0;
         if (!identity(path, d, i))
             continue; // gone already, or never made

@@ -36,6 +36,10 @@ public:
     void creating(const QString& nativePath, bool folder = false);
     void fileCreated(const QString& nativePath);
     void fileDeleted(const QString& nativePath);
+    // Names of the fill's own made in a folder of the drive (to cover its
+    // index) and deleted again: one record for all of them.
+    void namesMaking(const QString& nativeFolder);
+    void namesGone(const QString& nativeFolder) { fileDeleted(nativeFolder); }
     // Recorded before the setting is changed, so a kill between the two
     // leaves nothing unrepaired.
     void settingChanging(const QString& path, const QString& oldValue);

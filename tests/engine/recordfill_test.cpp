@@ -37,6 +37,7 @@ struct ImageCase {
     int smallFiles;       // in a folder deleted with them
     int smallBytes;       // 0: 100 to 1,800 bytes
     int recordFiles;      // written into free record space, at least
+    bool keepFolder;      // the small files' folder stays (one other file in it): a Complete Wipe
     QStringList says;     // each text the wipe tells contains one, in order
 };
 
@@ -81,6 +82,7 @@ TEST_P(DeletedDataOnImage, IsGoneAfterTheWipe)
     }
     const QString folder = volume.folder() + "/letters";
     ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(!c.keepFolder || writeFile(folder + "/kept.txt", "kept"));
     for (int i = 0; i < c.smallFiles; ++i)
         ASSERT_TRUE(writeFile(folder + QStringLiteral("/%1_%2.txt").arg(QString::fromLatin1(name)).arg(i),
                               repeated(marker, c.smallBytes ? c.smallBytes
@@ -102,14 +104,16 @@ TEST_P(DeletedDataOnImage, IsGoneAfterTheWipe)
     if (tableBefore < 0)
         GTEST_SKIP() << "ntfsinfo cannot read the table";
     ASSERT_TRUE(volume.remount()) << volume.skipReason().toStdString();
-    const QStringList kept{"lost+found", "snap1"};
+    const QStringList kept{"lost+found", "snap1", c.keepFolder ? "letters" : ""};
+    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files))
+        ASSERT_TRUE(!c.keepFolder || f.fileName() == "kept.txt" || QFile::remove(f.filePath()));
     for (const QFileInfo& f : QDir(volume.folder()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot))
         ASSERT_TRUE(kept.contains(f.fileName()) || (f.isDir() ? QDir(f.filePath()).removeRecursively()
                                                               : QFile::remove(f.filePath())));
     const QStringList left = QDir(volume.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     FillHarness fill;
-    fill.level = 2;
+    fill.level = c.keepFolder ? 1 : 2;
     QByteArray first;
     std::uint64_t freeLeft = 0;
     fill.clock.onPause = [&] {
@@ -146,11 +150,12 @@ TEST_P(DeletedDataOnImage, IsGoneAfterTheWipe)
 
 INSTANTIATE_TEST_SUITE_P(
     FillVolumes, DeletedDataOnImage,
-    ::testing::Values(ImageCase{"Ext4", Kind::Ext4, 24, "", false, 0, 0, 0,
+    ::testing::Values(ImageCase{"Ext4", Kind::Ext4, 24, "", false, 0, 0, 0, false,
                                 {"was also trimmed", "journal of Drive T: (ext4) was written over"}},
-                      ImageCase{"Ntfs", Kind::Ntfs, 24, "", false, 200, 300, 200, {}},
-                      ImageCase{"BtrfsPlain", Kind::Btrfs, 110, "", true, 60, 0, 1000,
+                      ImageCase{"Ntfs", Kind::Ntfs, 24, "", false, 200, 300, 200, false, {}},
+                      ImageCase{"NtfsFolderKept", Kind::Ntfs, 24, "", false, 200, 300, 200, true, {}},
+                      ImageCase{"BtrfsPlain", Kind::Btrfs, 110, "", true, 60, 0, 1000, false,
                                 {"holds snapshots: snap1", "keeps the other", "was also trimmed"}},
-                      ImageCase{"BtrfsZstd", Kind::Btrfs, 110, "compress=zstd", false, 60, 0, 1000,
+                      ImageCase{"BtrfsZstd", Kind::Btrfs, 110, "compress=zstd", false, 60, 0, 1000, false,
                                 {"stores its data compressed", "keeps the other", "was also trimmed"}}),
     [](const auto& info) { return std::string(info.param.name); });

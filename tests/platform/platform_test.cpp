@@ -1,6 +1,7 @@
 #include "platform/driveservices.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/fillfile.h"
 #include "platform/process.h"
 #include "platform/appdata.h"
 #include "platform/wipejournal.h"
@@ -71,6 +72,15 @@ TEST(StateFolder, RootTrustsOnlyItsOwnAndTheJournalOnlyWhatAWipeMakes)
         killed->fileCreated(f);
     }
     killed->settingChanging(setting, "written by root");
+    // Names it made to cover a folder's index: only its own, marked, go, and
+    // only in a folder of the wiped drive.
+    const QStringList names{wiped.filePath("sub/tmptxtn0000000xx"), wiped.filePath("sub/tmptxtn0000001"),
+                            outside.filePath("tmptxtn0000000xx")};
+    QDir(wiped.path()).mkdir("sub");
+    for (const QString& f : names)
+        FillFile::createExclusive(f, f.endsWith("xx") ? killed->mark() : QByteArray())->close();
+    killed->namesMaking(wiped.filePath("sub"));
+    killed->namesMaking(outside.path());
     const records::Store store(records::Store::defaultFile());
     EXPECT_EQ(mode(ours), 0700u);
     EXPECT_EQ(mode(ours + "/journal.db"), 0600u);
@@ -84,6 +94,8 @@ TEST(StateFolder, RootTrustsOnlyItsOwnAndTheJournalOnlyWhatAWipeMakes)
     QSqlDatabase::removeDatabase("edit");
     repairInterruptedWipes();
     EXPECT_FALSE(QFile::exists(fill));
+    EXPECT_EQ((QList<bool>{QFile::exists(names[0]), QFile::exists(names[1]), QFile::exists(names[2])}),
+              (QList<bool>{false, true, true}));
     EXPECT_EQ(testsupport::readText(victim), "kept");
     EXPECT_EQ(testsupport::readText(setting), "kept");
 }
@@ -156,4 +168,29 @@ TEST(DriveServicesTest, TypeReadinessAndFreeSpaceOfRealVolumes)
     // mount that now holds the folder.
     ASSERT_TRUE(disk.unmount());
     EXPECT_TRUE(s.isReady("u:"));
+}
+
+// The walk over a drive's folders reaches each folder of the volume once,
+// and nothing through a link or on another mount.
+TEST(FolderWalk, StaysOnTheVolumeAndFollowsNoLink)
+{
+    VOLUME_OR_SKIP(drive, Tmpfs, 4);
+    VOLUME_OR_SKIP(other, Tmpfs, 4);
+    const QString root = drive.folder();
+    for (const char* folder : {"a/b/c", "d", "tmptxt0/e", "m", "x/tmptxt0"})
+        ASSERT_TRUE(QDir(root).mkpath(folder));
+    ASSERT_TRUE(QDir(other.folder()).mkpath("elsewhere"));
+    ASSERT_TRUE(QFile::link(other.folder(), root + "/d/link"));
+    ASSERT_EQ(testsupport::runCommand("mount", {"--bind", other.folder(), root + "/m"}), 0);
+    QStringList seen;
+    forEachFolderBelow(root, [&](int, const QString& path) {
+        seen << path.mid(root.size() + 1);
+        return true;
+    });
+    testsupport::runCommand("umount", {root + "/m"});
+    // Nearest first; the root's own fill folder passed by, a deeper one of that name not.
+    for (qsizetype i = 1; i < seen.size(); ++i)
+        EXPECT_LE(seen[i - 1].count('/'), seen[i].count('/')) << seen.join(' ').toStdString();
+    seen.sort();
+    EXPECT_EQ(seen.join(' '), "a a/b a/b/c d x x/tmptxt0");
 }
