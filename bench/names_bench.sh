@@ -9,10 +9,11 @@
 # Prints figures; never asserts.
 #
 #   sudo bench/names_bench.sh
-#   sudo KEEP_FOLDERS=1 KINDS=ntfs bench/names_bench.sh
+#   sudo KEEP_FOLDERS=1 LEVEL=complete KINDS=ntfs bench/names_bench.sh
 #
-# KEEP_FOLDERS=1: both folders stay, each with one file of another name, and
-# the wipe is a Complete Wipe (12 passes), which covers every folder's index.
+# KEEP_FOLDERS=1: both folders stay, each with one file of another name.
+# LEVEL=complete: a Complete Wipe (12 passes), which covers every folder's
+# index; a Short one covers the root's.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,7 +34,10 @@ import re, sys
 d = open(sys.argv[1], 'rb').read()
 narrow = re.findall(rb'qzsecret-[a-z]+-\d{3}', d)
 wide = re.findall(rb'q\0z\0s\0e\0c\0r\0e\0t\0-\0(?:[a-z]\0)+-\0\d\0\d\0\d\0', d)
-print(f"{len(narrow) + len(wide)} copies of {len(set(narrow)) + len(set(wide))} names")
+kinds = {k: sum(1 for n in narrow if k.encode() in n) + sum(1 for n in wide if k.encode('utf-16-le') in n)
+         for k in ('letter', 'note', 'memo')}
+print(f"{len(narrow) + len(wide)} copies of {len(set(narrow)) + len(set(wide))} names"
+      f" (copies: docs/letter {kinds['letter']}, root/note {kinds['note']}, gone/memo {kinds['memo']})")
 PY
 }
 kept() { # kind image mountpoint: what must not grow
@@ -45,7 +49,7 @@ kept() { # kind image mountpoint: what must not grow
 }
 
 mode=(--short)
-[[ ${KEEP_FOLDERS:-} == 1 ]] && mode=()
+[[ ${LEVEL:-short} == complete ]] && mode=()
 for kind in ${KINDS:-ext4 ntfs}; do
     img=$work/$kind.img mnt=$work/$kind
     make_volume "$kind" "$img" "$mnt" 256M || { echo "$me: cannot make the $kind volume" >&2; continue; }
@@ -71,6 +75,7 @@ for kind in ${KINDS:-ext4 ntfs}; do
     start=$(date +%s%N)
     ZARVEX_DRIVES="c=/;t=$mnt" "${trace[@]}" "$program" free-space t: "${mode[@]}" --yes >"$work/$kind.out" 2>&1
     end=$(date +%s%N)
+    cp "$work/$kind.out" "/tmp/names_bench_$kind.out" 2>/dev/null
     [[ $kind == ext4 ]] && after_kept=$(kept $kind "$img" "$mnt")
     umount "$mnt"
     mounts=()

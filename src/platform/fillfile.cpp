@@ -368,6 +368,24 @@ constexpr int kLongName = 63; // two such entries fit in the index's part of a r
 constexpr int kMaxNames = 200000;
 constexpr char kNamePrefix[] = "tmptxtn";
 
+// The names a folder holds, but "." and "..".
+std::vector<QByteArray> namesIn(int folderFd)
+{
+    std::vector<QByteArray> names;
+    const int listing = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return names;
+    }
+    while (const dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
 QByteArray ownName(int number, int length)
 {
     QByteArray name = kNamePrefix + QByteArray::number(number).rightJustified(7, '0');
@@ -414,6 +432,31 @@ bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(folderFd, times);
     return whole;
+}
+
+void coverNamesOf(int folderFd, const QList<int>& nameLengths, const QByteArray& mark)
+{
+    std::vector<QByteArray> made;
+    int number = 0;
+    for (const int length : nameLengths) {
+        // A name the folder holds already is passed over, never touched.
+        for (int tries = 0; tries < 100; ++tries, ++number) {
+            const QByteArray name = ownName(number, std::clamp(length, 14, 255));
+            const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                markFill(fd, mark);
+                ::close(fd);
+                made.push_back(name);
+                ++number;
+                break;
+            }
+            if (errno != EEXIST)
+                break;
+        }
+    }
+    fillFolderRecordOf(folderFd);
+    for (const QByteArray& name : made)
+        ::unlinkat(folderFd, name.constData(), 0);
 }
 
 bool coverIndex(const QString& nativeFolder, const QByteArray& mark, const std::function<bool()>& goOn)
@@ -465,18 +508,9 @@ void forEachFolderBelow(const QString& nativeRoot, const std::function<bool(int 
 int removeMarkedNames(const QString& nativeFolder, const QByteArray& mark)
 {
     const Fd folder(nativeFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    const int listing = folder.fd >= 0 ? ::dup(folder.fd) : -1;
-    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-    if (!dir) {
-        if (listing >= 0)
-            ::close(listing);
+    if (folder.fd < 0)
         return 0;
-    }
-    std::vector<QByteArray> names;
-    while (const dirent* e = ::readdir(dir))
-        if (std::strncmp(e->d_name, kNamePrefix, sizeof kNamePrefix - 1) == 0)
-            names.emplace_back(e->d_name);
-    ::closedir(dir);
+    const std::vector<QByteArray> names = namesIn(folder.fd);
     int removed = 0;
     for (const QByteArray& name : names) {
         Fd file;

@@ -13,6 +13,7 @@
 #include "platform/readback.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
@@ -95,6 +96,12 @@ void makeFolder(const QString& nativePath, const QByteArray& mark = {});
 // up to 1 KiB (a larger one would go to a block of its own), and removes it
 // again. False when none was taken (no room, or not the caller's folder).
 bool fillFolderRecordOf(int folderFd);
+// Makes as many names of the wipe's own (marked) as `nameLengths` has, as
+// long, has the folder's record take the largest attribute it has room for,
+// and deletes them: after a file or folder wipe, the room past the last
+// entry of its index and record (which NTFS keeps as it was) then holds
+// those, not the wiped files' names.
+void coverNamesOf(int folderFd, const QList<int>& nameLengths, const QByteArray& mark);
 // Fills the folder's index with names of the wipe's own (tmptxtn...,
 // marked with `mark`), has its record take the largest attribute it has room
 // for, and deletes them again: NTFS keeps a folder's old entries in the
@@ -104,8 +111,8 @@ bool fillFolderRecordOf(int folderFd);
 // or the folder's size changes (an entry went into the index root in its
 // record, which a longer one would push into a record of its own); then
 // short names just before each long one until its block refuses another (a
-// block is written only as far as its entries reach). `goOn` is asked before
-// each name. True when the index was filled whole.
+// block is written only as far as its entries reach). `goOn` is asked
+// before each name. True when the index was filled whole.
 bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool()>& goOn);
 // The same for the folder at `nativeFolder` (not followed if a link).
 bool coverIndex(const QString& nativeFolder, const QByteArray& mark, const std::function<bool()>& goOn);
@@ -114,8 +121,8 @@ bool coverIndex(const QString& nativeFolder, const QByteArray& mark, const std::
 // the root's own tmptxt* (the fill's) are passed by. `visit` gets each
 // folder open and its path, and ends the walk by returning false.
 void forEachFolderBelow(const QString& nativeRoot, const std::function<bool(int fd, const QString& path)>& visit);
-// Deletes the names coverIndexOf made in the folder and left behind (the run
-// was killed): tmptxtn* carrying `mark`. How many went.
+// Deletes the names coverIndexOf or coverNamesOf made in the folder and left
+// behind (the run was killed): the files carrying `mark`. How many went.
 int removeMarkedNames(const QString& nativeFolder, const QByteArray& mark);
 void removeFolder(const QString& nativePath);
 bool fileExists(const QString& nativePath);

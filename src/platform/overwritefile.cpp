@@ -7,6 +7,7 @@
 #include "platform/fstraits.h"
 #include "platform/names.h"
 #include "platform/tools.h"
+#include "platform/wipejournal.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -245,50 +246,21 @@ OverwriteFile WipeFolder::open(const QString& name, FileId chosen) const
     return OverwriteFile(fd, *this, name, id);
 }
 
-namespace {
-
-// Makes names of the wipe's own of `nameLengths` in the folder, has its
-// record take the largest attribute it has room for, and deletes them: the
-// room past the last entry of its index and record (which NTFS keeps as it
-// was) then holds those, not the names deleted before.
-void coverNamesIn(int folderFd, const QList<int>& nameLengths)
-{
-    std::vector<QByteArray> made;
-    int number = 0;
-    for (const int length : nameLengths) {
-        // A name the folder holds already is passed over, never touched.
-        for (int tries = 0; tries < 100; ++tries, ++number) {
-            QByteArray name = "tmptxt" + QByteArray::number(number).rightJustified(6, '0');
-            name += QByteArray(std::clamp(length, 12, 255) - 12, 'x');
-            const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                ::close(fd);
-                made.push_back(name);
-                ++number;
-                break;
-            }
-            if (errno != EEXIST)
-                break;
-        }
-    }
-    fillFolderRecordOf(folderFd);
-    for (const QByteArray& name : made)
-        ::unlinkat(folderFd, name.constData(), 0);
-}
-
-} // namespace
-
 void WipeFolder::coverNames(const QList<int>& nameLengths)
 {
-    runBlocking([this, &nameLengths] {
-        coverNamesIn(fd_, nameLengths);
+    JournalEntry journal(path_); // on this thread: its database connection is this thread's
+    journal.namesMaking(path_);
+    runBlocking([this, &nameLengths, &journal] {
+        coverNamesOf(fd_, nameLengths, journal.mark());
         ::fsync(fd_);
     });
 }
 
 void WipeFolder::destroy(const QList<int>& nameLengths)
 {
-    runBlocking([this, &nameLengths] {
+    JournalEntry journal(path_);
+    journal.namesMaking(path_);
+    runBlocking([this, &nameLengths, &journal] {
         const QString left = QStringLiteral("the folder was moved or replaced while it was wiped; it is left");
         const struct statx sx = statOf(fd_, path_);
         if (::fchmod(fd_, (sx.stx_mode & 07777) | S_IWUSR) != 0)
@@ -306,7 +278,7 @@ void WipeFolder::destroy(const QList<int>& nameLengths)
             if (!empty)
                 throw errorFromErrno(ENOTEMPTY, path_, QStringLiteral("remove folder"));
         }
-        coverNamesIn(fd_, nameLengths);
+        coverNamesOf(fd_, nameLengths, journal.mark());
         // Its blocks are freed as it goes, and a freed block keeps what its
         // last write home left there: flushed now, they hold the folder as
         // it is, its wiped files' names cleared (ext4 clears a deleted

@@ -277,7 +277,7 @@ void deleteFillFiles(QSqlDatabase& db, const JournalRun& r, Repair& repair)
         if (files.value(4).toInt() == kNamesIn) {
             const int removed = isFolderOf(path, r.folder) ? removeMarkedNames(path, r.mark) : 0;
             if (removed > 0)
-                repair.deleted << QStringLiteral("%1 empty file(s) named tmptxtn... in %2").arg(removed).arg(path);
+                repair.deleted << QStringLiteral("%1 file(s) of its own in %2").arg(removed).arg(path);
             continue;
         }
         qint64 d = 0, i = 0;
