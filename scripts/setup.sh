@@ -10,10 +10,11 @@ cd "$(dirname "$0")/.."
 # dependencies; desktop-file-utils and groff-base check its menu entry and
 # manual page. xvfb, openbox, xdotool and x11-apps (xwd) run the window
 # under a real X server and window manager, driven by keys (tests/gui).
+# libfuse3-dev and fuse3 build and mount the tests' disk with bad sectors.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
           libgtest-dev sqlite3 ntfs-3g dosfstools e2fsprogs util-linux mount
           fonts-liberation2 poppler-utils dpkg-dev file desktop-file-utils groff-base btrfs-progs
-          xvfb openbox xdotool x11-apps)
+          xvfb openbox xdotool x11-apps libfuse3-dev fuse3)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <random>
@@ -22,6 +23,9 @@ namespace {
 constexpr std::size_t kChunk = 8u << 20;
 constexpr std::uint64_t kSampleEnds = 16u << 20;
 constexpr qint64 kShowEveryMs = 500;
+// A disk failing in more places than this is failing as a whole: the wipe
+// ends there instead of taking days to pass over it sector by sector.
+constexpr std::size_t kMaxBadRanges = 4096;
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
@@ -72,6 +76,9 @@ private:
     void expected(char* out, std::size_t size, int pass, std::uint64_t offset) const;
     bool writePass(platform::WholeDisk& disk, int pass);
     void verify(platform::WholeDisk& disk);
+    using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
+    void surviving(const Transfer& move, std::uint64_t offset, std::size_t size, std::uint32_t sector);
+    void addBad(std::uint64_t offset, std::uint64_t bytes);
 
     const DiskWipePlan& plan_;
     platform::Prompter& prompter_;
@@ -94,6 +101,7 @@ DiskWipeResult Run::go(const QString& device)
         return r_;
     try {
         platform::WholeDisk whole(disk->device, *disk);
+        r_.sectorSize = whole.sectorSize();
         for (int pass = 1; pass <= plan_.passes; ++pass) {
             if (!writePass(whole, pass))
                 return r_;
@@ -185,7 +193,8 @@ bool Run::writePass(platform::WholeDisk& disk, int pass)
         }
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
         expected(buffer.get(), piece, pass, done);
-        disk.write(buffer.get(), piece, done);
+        surviving([&](std::uint64_t at, std::size_t size) { disk.write(buffer.get() + (at - done), size, at); }, done,
+                  piece, disk.sectorSize());
         done += piece;
         if (timer.elapsed() - shown >= kShowEveryMs || done == total) {
             shown = timer.elapsed();
@@ -214,8 +223,15 @@ void Run::verify(platform::WholeDisk& disk)
         throw std::bad_alloc();
     for (const std::uint64_t at : chunks) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - at));
-        disk.read(read.get(), piece, at);
+        surviving([&](std::uint64_t from, std::size_t size) { disk.read(read.get() + (from - at), size, from); }, at,
+                  piece, disk.sectorSize());
         expected(want.get(), piece, plan_.passes, at);
+        // What could not be written or read is named as bad, not compared.
+        for (const BadRange& bad : r_.badRanges) {
+            const std::uint64_t from = std::max(bad.offset, at), to = std::min(bad.offset + bad.bytes, at + piece);
+            if (from < to)
+                std::memcpy(read.get() + (from - at), want.get() + (from - at), to - from);
+        }
         if (std::memcmp(read.get(), want.get(), piece) != 0) {
             std::size_t i = 0;
             while (read.get()[i] == want.get()[i])
@@ -229,7 +245,66 @@ void Run::verify(platform::WholeDisk& disk)
     r_.verification = platform::Verification::Passed;
 }
 
+// Moves a piece; where the device fails it, the piece is tried again in
+// halves down to the single sector, and a sector that still fails is kept as
+// bad and passed over.
+void Run::surviving(const Transfer& move, std::uint64_t offset, std::size_t size, std::uint32_t sector)
+{
+    try {
+        move(offset, size);
+        return;
+    } catch (const platform::RunTimeError& e) {
+        if (e.number() != platform::ErrDeviceIO)
+            throw;
+        if (size <= sector) {
+            addBad(offset, size);
+            return;
+        }
+    }
+    const std::size_t half = std::max<std::size_t>(sector, size / 2 / sector * sector);
+    surviving(move, offset, half, sector);
+    surviving(move, offset + half, size - half, sector);
+}
+
+void Run::addBad(std::uint64_t offset, std::uint64_t bytes)
+{
+    auto& ranges = r_.badRanges;
+    auto next = std::lower_bound(ranges.begin(), ranges.end(), offset,
+                                 [](const BadRange& r, std::uint64_t at) { return r.offset + r.bytes < at; });
+    // Joined with a range it touches: the read-back finds the same sectors again.
+    if (next != ranges.end() && next->offset <= offset + bytes) {
+        const std::uint64_t end = std::max(next->offset + next->bytes, offset + bytes);
+        next->offset = std::min(next->offset, offset);
+        next->bytes = end - next->offset;
+        for (auto after = next + 1; after != ranges.end() && after->offset <= end;) {
+            next->bytes = std::max(end, after->offset + after->bytes) - next->offset;
+            after = ranges.erase(after);
+            next = after - 1;
+        }
+        return;
+    }
+    if (ranges.size() >= kMaxBadRanges)
+        throw platform::RunTimeError(platform::ErrDeviceIO, QStringLiteral("more than %1 ranges of the disk could not be "
+                                                                           "written or read: it is failing")
+                                                                .arg(kMaxBadRanges));
+    ranges.insert(next, {offset, bytes});
+}
+
 } // namespace
+
+std::uint64_t DiskWipeResult::badSectors() const
+{
+    std::uint64_t bytes = 0;
+    for (const BadRange& r : badRanges)
+        bytes += r.bytes;
+    return (bytes + sectorSize - 1) / sectorSize;
+}
+
+QString DiskWipeResult::outcomeText() const
+{
+    return badRanges.empty() ? QStringLiteral("completed")
+                             : QStringLiteral("completed with %1 unreadable sectors").arg(badSectors());
+}
 
 DiskStream::DiskStream()
 {

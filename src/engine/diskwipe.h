@@ -36,6 +36,13 @@ public:
     virtual bool stopRequested() const { return false; }
 };
 
+// Sectors the device failed to write or read even one by one: passed over,
+// and named in the result.
+struct BadRange {
+    std::uint64_t offset = 0, bytes = 0;
+    bool operator==(const BadRange&) const = default;
+};
+
 struct DiskWipeResult {
     bool declined = false;      // a question was answered No: nothing was written
     QStringList refusals;       // why the disk may not be wiped: nothing was written
@@ -44,11 +51,19 @@ struct DiskWipeResult {
     platform::Verification verification = platform::Verification::NotRun;
     QString problem;            // what ended it early, or what did not read back
     std::uint64_t bytesVerified = 0;
-    bool completed() const
+    std::vector<BadRange> badRanges; // in order, none touching another
+    std::uint32_t sectorSize = 512;
+    std::uint64_t badSectors() const;
+    // Every pass written and read back, except the bad ranges.
+    bool reachedEnd() const
     {
         return !declined && refusals.isEmpty() && problem.isEmpty() && stoppedAtPercent < 0 &&
                verification == platform::Verification::Passed;
     }
+    // And no bad range: plain success.
+    bool completed() const { return reachedEnd() && badRanges.empty(); }
+    // "completed", or "completed with N unreadable sectors".
+    QString outcomeText() const;
 };
 
 // A keyed stream that any offset can be found in again: the same pass and

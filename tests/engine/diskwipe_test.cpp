@@ -120,3 +120,39 @@ TEST(DiskWipe, AByteChangedBeforeTheReadBackFailsTheWipe)
     EXPECT_TRUE(prompter.confirmations[0].startsWith("Wipe the whole disk " + disk.device() + " (loop, 16.0 MiB, model loop device of "))
         << prompter.confirmations[0].toStdString();
 }
+
+// Three ranges the device fails to write and read: the wipe goes on past
+// them, writes every other byte, and names exactly those, sector-exact.
+TEST(DiskWipe, BadSectorsArePassedOverAndNamed)
+{
+    const QList<std::pair<qint64, qint64>> bad{{(1 << 20) + 4096, 4096}, {5 << 20, 512}, {(9 << 20) + 1536, 1024}};
+    LoopDisk disk(kMiB, bad);
+    if (!disk.ok())
+        GTEST_SKIP() << disk.skipReason().toStdString();
+    {
+        QFile image(disk.image());
+        ASSERT_TRUE(image.open(QIODevice::ReadWrite));
+        ASSERT_EQ(image.write(QByteArray(qint64(kMiB) << 20, '\xAA')), qint64(kMiB) << 20);
+    }
+    testsupport::ScriptedPrompter prompter;
+    QuietDiskView view;
+    engine::DiskWipePlan plan;
+    plan.method = engine::DiskMethod::Zeros;
+    const engine::DiskWipeResult r = engine::wipeDisk(disk.device(), plan, prompter, view);
+    EXPECT_TRUE(r.reachedEnd()) << r.problem.toStdString();
+    EXPECT_FALSE(r.completed());
+    std::vector<engine::BadRange> named;
+    for (const auto& [offset, bytes] : bad)
+        named.push_back({std::uint64_t(offset), std::uint64_t(bytes)});
+    EXPECT_EQ(r.badRanges, named);
+    EXPECT_EQ(r.outcomeText(), "completed with 11 unreadable sectors");
+    // Every byte but those of the bad ranges was written.
+    QFile image(disk.image());
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    const QByteArray bytes = image.readAll();
+    qint64 kept = 0;
+    for (const auto& [offset, size] : bad)
+        kept += bytes.mid(offset, size).count('\xAA');
+    EXPECT_EQ(bytes.count('\xAA'), kept);
+    EXPECT_EQ(kept, 4096 + 512 + 1024);
+}

@@ -2,7 +2,9 @@
 
 #include "support/rawimage.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <utility>
@@ -113,27 +115,52 @@ bool ScratchVolume::unmount()
 
 namespace testsupport {
 
-LoopDisk::LoopDisk(int sizeMiB)
+LoopDisk::LoopDisk(int sizeMiB, const QList<std::pair<qint64, qint64>>& badRanges)
 {
     QString out;
+    QString attached = image();
     if (!isRoot())
         skipReason_ = QStringLiteral("attaching a loop device needs root");
     else if (runCommand("truncate", {"-s", QStringLiteral("%1M").arg(sizeMiB), image()}) != 0 ||
              !QDir().mkpath(mountPoint()))
         skipReason_ = QStringLiteral("no room for the image");
-    else if (runCommand("losetup", {"-f", "--show", image()}, &out) != 0)
+    else if (!badRanges.isEmpty() && (attached = failingFile(badRanges)).isEmpty())
+        return;
+    else if (runCommand("losetup", {"-f", "--show", attached}, &out) != 0)
         skipReason_ = QStringLiteral("no loop device: ") + out.trimmed();
     else
         device_ = out.trimmed();
 }
 
+// The image seen through badblockfs; empty (and the reason said) when it
+// cannot be.
+QString LoopDisk::failingFile(const QList<std::pair<qint64, qint64>>& badRanges)
+{
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/badblockfs");
+    const QString folder = dir_.filePath(QStringLiteral("failing"));
+    QStringList ranges;
+    for (const auto& [offset, bytes] : badRanges)
+        ranges << QStringLiteral("%1:%2").arg(offset).arg(bytes);
+    QString out;
+    if (!QFileInfo::exists(tool))
+        skipReason_ = QStringLiteral("badblockfs was not built (libfuse3-dev is missing)");
+    else if (!QDir().mkpath(folder) || runCommand(tool, {image(), folder, ranges.join(u',')}, &out) != 0)
+        skipReason_ = QStringLiteral("badblockfs cannot mount here: ") + out.trimmed();
+    else
+        failing_ = true;
+    return failing_ ? folder + QStringLiteral("/disk") : QString();
+}
+
 LoopDisk::~LoopDisk()
 {
-    if (device_.isEmpty())
-        return;
-    runCommand("umount", {mountPoint()});
-    runCommand("swapoff", {device_});
-    runCommand("losetup", {"-d", device_});
+    if (!device_.isEmpty()) {
+        runCommand("umount", {mountPoint()});
+        runCommand("swapoff", {device_});
+        runCommand("losetup", {"-d", device_});
+    }
+    // The detached loop device may let go of the file a moment later.
+    if (failing_ && runCommand("umount", {dir_.filePath(QStringLiteral("failing"))}) != 0)
+        runCommand("umount", {"-l", dir_.filePath(QStringLiteral("failing"))});
 }
 
 } // namespace testsupport

@@ -50,23 +50,29 @@ private:
 // An image of `sizeMiB` attached as a whole-disk loop device, for the disk
 // wipe: whatever happens, what the test mounted from it is unmounted, a swap
 // on it turned off, and the device detached. Needs root (`skipReason()`).
+// With `badRanges` (offset, bytes), the device fails every read and write
+// that touches one of them with EIO, as unreadable sectors do: it is attached
+// to the one file of a FUSE file system of the tests' own (badblockfs).
 class LoopDisk {
 public:
-    explicit LoopDisk(int sizeMiB);
+    explicit LoopDisk(int sizeMiB, const QList<std::pair<qint64, qint64>>& badRanges = {});
     ~LoopDisk();
     LoopDisk(const LoopDisk&) = delete;
     LoopDisk& operator=(const LoopDisk&) = delete;
     bool ok() const { return skipReason_.isEmpty(); }
     const QString& skipReason() const { return skipReason_; }
     const QString& device() const { return device_; }
+    // The file that holds the device's bytes.
     QString image() const { return dir_.filePath(QStringLiteral("disk.img")); }
     // A folder of the test's own to mount the device on.
     QString mountPoint() const { return dir_.filePath(QStringLiteral("mnt")); }
 
 private:
+    QString failingFile(const QList<std::pair<qint64, qint64>>& badRanges);
     QTemporaryDir dir_;
     QString device_;
     QString skipReason_;
+    bool failing_ = false; // a badblockfs mount to end
 };
 
 // Runs a command, returning its exit code (-1 when it could not start);
