@@ -595,11 +595,18 @@ int diskCommand(const QStringList& args)
         printLine(QStringLiteral("Stopped at %1 % of pass %2.").arg(r.stoppedAtPercent, 0, 'f', 1).arg(r.passesDone + 1));
     else if (!r.problem.isEmpty() && r.refusals.isEmpty())
         printLine(QStringLiteral("The disk wipe did not complete: %1").arg(r.problem));
-    else if (r.completed())
-        printLine(QStringLiteral("%1 wiped: %2 pass(es), %3 bytes read back as written.")
-                      .arg(QFileInfo(o.device).canonicalFilePath())
+    else if (r.reachedEnd()) {
+        printLine(QStringLiteral("%1 wiped, %2: %3 pass(es), %4 bytes read back as written.")
+                      .arg(QFileInfo(o.device).canonicalFilePath(), r.outcomeText())
                       .arg(r.passesDone)
                       .arg(r.bytesVerified));
+        for (const engine::BadRange& bad : r.badRanges)
+            printLine(QStringLiteral("  unreadable: bytes %1 to %2 (sectors %3 to %4), not written over")
+                          .arg(bad.offset)
+                          .arg(bad.offset + bad.bytes - 1)
+                          .arg(bad.offset / r.sectorSize)
+                          .arg((bad.offset + bad.bytes - 1) / r.sectorSize));
+    }
     return r.completed() ? 0 : 1;
 }
 

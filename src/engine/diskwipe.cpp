@@ -227,10 +227,13 @@ void Run::verify(platform::WholeDisk& disk)
                   piece, disk.sectorSize());
         expected(want.get(), piece, plan_.passes, at);
         // What could not be written or read is named as bad, not compared.
+        std::uint64_t unread = 0;
         for (const BadRange& bad : r_.badRanges) {
             const std::uint64_t from = std::max(bad.offset, at), to = std::min(bad.offset + bad.bytes, at + piece);
-            if (from < to)
+            if (from < to) {
                 std::memcpy(read.get() + (from - at), want.get() + (from - at), to - from);
+                unread += to - from;
+            }
         }
         if (std::memcmp(read.get(), want.get(), piece) != 0) {
             std::size_t i = 0;
@@ -240,7 +243,7 @@ void Run::verify(platform::WholeDisk& disk)
             r_.problem = QStringLiteral("byte %1 of %2 did not read back as the last pass wrote it").arg(at + i).arg(disk.device());
             return;
         }
-        r_.bytesVerified += piece;
+        r_.bytesVerified += piece - unread;
     }
     r_.verification = platform::Verification::Passed;
 }

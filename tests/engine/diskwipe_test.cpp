@@ -155,4 +155,6 @@ TEST(DiskWipe, BadSectorsArePassedOverAndNamed)
         kept += bytes.mid(offset, size).count('\xAA');
     EXPECT_EQ(bytes.count('\xAA'), kept);
     EXPECT_EQ(kept, 4096 + 512 + 1024);
+    // The command line says it and does not call it success.
+    EXPECT_EQ(app::runConsole({"disk", disk.device(), "--yes", "--verify", "sample"}), 1);
 }
