@@ -601,12 +601,10 @@ int diskCommand(const QStringList& args)
                       .arg(r.passesDone)
                       .arg(r.bytesVerified));
         for (const engine::BadRange& bad : r.badRanges)
-            printLine(QStringLiteral("  unreadable: bytes %1 to %2 (sectors %3 to %4), not written over")
-                          .arg(bad.offset)
-                          .arg(bad.offset + bad.bytes - 1)
-                          .arg(bad.offset / r.sectorSize)
-                          .arg((bad.offset + bad.bytes - 1) / r.sectorSize));
+            printLine(QStringLiteral("  ") + engine::badRangeText(bad, r.sectorSize));
     }
+    if (r.recordId > 0)
+        printLine(QStringLiteral("Wipe record %1 (zarvexwipe records --pdf FILE %1 writes its certificate).").arg(r.recordId));
     return r.completed() ? 0 : 1;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/errors.h"
 #include "platform/mounts.h"
 #include "platform/wholedisk.h"
+#include "records/recorder.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -46,6 +47,27 @@ std::uint64_t mixWord(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
+// Each method by what it does and by its name in the media-sanitization
+// guideline (NIST SP 800-88): an overwrite of every sector the host can
+// address is a Clear.
+struct MethodName {
+    DiskMethod method;
+    const char* does;
+    const char* guideline;
+};
+constexpr MethodName kMethodNames[] = {
+    {DiskMethod::Random, "Overwrite with random data", "Clear"},
+    {DiskMethod::Zeros, "Overwrite with zeros", "Clear"},
+};
+
+QString methodName(DiskMethod method)
+{
+    for (const MethodName& m : kMethodNames)
+        if (m.method == method)
+            return QStringLiteral("%1 (NIST SP 800-88: %2)").arg(QLatin1String(m.does), QLatin1String(m.guideline));
+    return {};
+}
+
 QString methodText(const DiskWipePlan& plan)
 {
     const QString passes = plan.passes == 1 ? QStringLiteral("1 pass") : QStringLiteral("%1 passes").arg(plan.passes);
@@ -74,6 +96,8 @@ private:
     bool unmountAll(const platform::Disk& disk);
     bool agreed(const platform::Disk& disk);
     void expected(char* out, std::size_t size, int pass, std::uint64_t offset) const;
+    void wipe(const platform::Disk& disk);
+    void endRecord(records::Recorder& record, const QString& device);
     bool writePass(platform::WholeDisk& disk, int pass);
     void verify(platform::WholeDisk& disk);
     using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
@@ -99,21 +123,76 @@ DiskWipeResult Run::go(const QString& device)
     }
     if (!unmountAll(*disk) || !agreed(*disk))
         return r_;
+    wipe(*disk);
+    return r_;
+}
+
+// The passes and the read-back, recorded from the moment the disk is
+// opened for writing.
+void Run::wipe(const platform::Disk& disk)
+{
+    records::DriveFacts facts;
+    facts.device = disk.device;
+    facts.sizeBytes = disk.bytes;
+    facts.label = disk.model;
+    facts.uuid = disk.serial;
+    facts.fileSystem = disk.transport;
+    records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, methodName(plan_.method),
+                                                plan_.passes, facts),
+                             prompter_);
     try {
-        platform::WholeDisk whole(disk->device, *disk);
+        platform::WholeDisk whole(disk.device, disk);
         r_.sectorSize = whole.sectorSize();
         for (int pass = 1; pass <= plan_.passes; ++pass) {
-            if (!writePass(whole, pass))
-                return r_;
-            ++r_.passesDone;
+            const bool ended = writePass(whole, pass);
+            record.record().bytesWritten = r_.bytesWritten;
+            if (!ended)
+                break;
+            record.record().passesDone = ++r_.passesDone;
+            record.save();
         }
-        verify(whole);
+        if (r_.stoppedAtPercent < 0)
+            verify(whole);
     } catch (const platform::RunTimeError& e) {
         r_.problem = e.number() == platform::ErrRefused ? e.detail() : e.description();
+        record.setError(e.number(), r_.problem);
     } catch (const std::bad_alloc&) {
         r_.problem = QStringLiteral("no memory for the write buffers");
+        record.setError(platform::ErrOutOfMemory, r_.problem);
     }
-    return r_;
+    endRecord(record, disk.device);
+}
+
+// How it ended, what was read back, every bad range, and what was not
+// looked at.
+void Run::endRecord(records::Recorder& record, const QString& device)
+{
+    record.record().bytesWritten = r_.bytesWritten;
+    if (r_.verification != platform::Verification::NotRun)
+        record.setVerification(r_.verification,
+                               r_.verification == platform::Verification::Failed ? r_.problem
+                               : plan_.verify == DiskVerify::Full
+                                   ? QStringLiteral("read back in full: %1 bytes").arg(r_.bytesVerified)
+                                   : QStringLiteral("read back by sample (the first and last 16 MiB and 1 % between): "
+                                                    "%1 bytes")
+                                         .arg(r_.bytesVerified));
+    for (const BadRange& bad : r_.badRanges)
+        record.addNote(badRangeText(bad, r_.sectorSize));
+    record.addNote(QStringLiteral("A host protected area or device configuration overlay was not looked for: "
+                                  "sectors it would hide on %1 were not reached.")
+                       .arg(device));
+    if (r_.stoppedAtPercent >= 0) {
+        record.addNote(QStringLiteral("Stopped at %1 % of pass %2.").arg(r_.stoppedAtPercent, 0, 'f', 1).arg(r_.passesDone + 1));
+        record.complete(records::Outcome::Stopped);
+    } else if (r_.reachedEnd()) {
+        if (!r_.badRanges.empty())
+            record.addNote(QStringLiteral("The wipe %1.").arg(r_.outcomeText()));
+        record.complete(r_.completed() ? records::Outcome::Completed : records::Outcome::Incomplete);
+    } else {
+        record.complete(r_.verification == platform::Verification::Failed ? records::Outcome::Incomplete
+                                                                          : records::Outcome::Stopped);
+    }
+    r_.recordId = record.record().id;
 }
 
 // The listed disk the name leads to (a link such as /dev/disk/by-id/...
@@ -196,6 +275,7 @@ bool Run::writePass(platform::WholeDisk& disk, int pass)
         surviving([&](std::uint64_t at, std::size_t size) { disk.write(buffer.get() + (at - done), size, at); }, done,
                   piece, disk.sectorSize());
         done += piece;
+        r_.bytesWritten += piece;
         if (timer.elapsed() - shown >= kShowEveryMs || done == total) {
             shown = timer.elapsed();
             view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(shown, 1)));
@@ -301,6 +381,15 @@ std::uint64_t DiskWipeResult::badSectors() const
     for (const BadRange& r : badRanges)
         bytes += r.bytes;
     return (bytes + sectorSize - 1) / sectorSize;
+}
+
+QString badRangeText(const BadRange& bad, std::uint32_t sectorSize)
+{
+    return QStringLiteral("Unreadable: bytes %1 to %2 (sectors %3 to %4), not written over")
+        .arg(bad.offset)
+        .arg(bad.offset + bad.bytes - 1)
+        .arg(bad.offset / sectorSize)
+        .arg((bad.offset + bad.bytes - 1) / sectorSize);
 }
 
 QString DiskWipeResult::outcomeText() const

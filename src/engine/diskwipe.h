@@ -53,6 +53,8 @@ struct DiskWipeResult {
     std::uint64_t bytesVerified = 0;
     std::vector<BadRange> badRanges; // in order, none touching another
     std::uint32_t sectorSize = 512;
+    std::uint64_t bytesWritten = 0; // all passes together
+    qint64 recordId = 0;            // the wipe record, once written (0: none kept)
     std::uint64_t badSectors() const;
     // Every pass written and read back, except the bad ranges.
     bool reachedEnd() const
@@ -65,6 +67,9 @@ struct DiskWipeResult {
     // "completed", or "completed with N unreadable sectors".
     QString outcomeText() const;
 };
+
+// "Unreadable: bytes 1052672 to 1056767 (sectors 2056 to 2063), not written over".
+QString badRangeText(const BadRange& bad, std::uint32_t sectorSize);
 
 // A keyed stream that any offset can be found in again: the same pass and
 // offset give the same bytes, so a read-back may compare any part of it.

@@ -144,6 +144,26 @@ qreal layOut(QPainter& painter, const QRectF& area, const WipeRecord& record, qr
     return page.y();
 }
 
+// What was wiped: a drive's volume, or a whole disk.
+CertificateSection placeSection(const WipeRecord& r)
+{
+    if (r.process == ProcessKind::WholeDisk)
+        return {QStringLiteral("Disk"),
+                {{QStringLiteral("Device"), orNone(r.drive.device)},
+                 {QStringLiteral("Model"), orNone(r.drive.label, "(none given)")},
+                 {QStringLiteral("Serial number"), orNone(r.drive.uuid, "(none given)")},
+                 {QStringLiteral("Attached by"), orNone(r.drive.fileSystem)},
+                 {QStringLiteral("Size"), sizeText(r.drive.sizeBytes)}}};
+    return {QStringLiteral("Drive"),
+            {{QStringLiteral("Drive letter"), orNone(r.drive.letter)},
+             {QStringLiteral("Mount point"), orNone(r.drive.mountPoint)},
+             {QStringLiteral("Device"), orNone(r.drive.device)},
+             {QStringLiteral("File system"), orNone(r.drive.fileSystem)},
+             {QStringLiteral("Label"), orNone(r.drive.label, "(none)")},
+             {QStringLiteral("UUID"), orNone(r.drive.uuid, "(none)")},
+             {QStringLiteral("Size"), sizeText(r.drive.sizeBytes)}}};
+}
+
 } // namespace
 
 QList<CertificateSection> certificateSections(const WipeRecord& r, int maxItems)
@@ -153,19 +173,12 @@ QList<CertificateSection> certificateSections(const WipeRecord& r, int maxItems)
         QStringLiteral("Process"),
         {{QStringLiteral("Record number"), QString::number(r.id)},
          {QStringLiteral("Process"), processName(r.process)},
-         {QStringLiteral("Wipe level"), orNone(r.level)},
+         {r.process == ProcessKind::WholeDisk ? QStringLiteral("Method") : QStringLiteral("Wipe level"), orNone(r.level)},
          {QStringLiteral("Passes done"), QStringLiteral("%1 of %2").arg(r.passesDone).arg(r.passesPlanned)},
          {QStringLiteral("Started"), timeText(r.started)},
          {QStringLiteral("Ended"), r.ended.isValid() ? timeText(r.ended) : QStringLiteral("- (never ended)")},
          {QStringLiteral("Bytes written"), sizeText(r.bytesWritten)}}};
-    sections << CertificateSection{QStringLiteral("Drive"),
-                                   {{QStringLiteral("Drive letter"), orNone(r.drive.letter)},
-                                    {QStringLiteral("Mount point"), orNone(r.drive.mountPoint)},
-                                    {QStringLiteral("Device"), orNone(r.drive.device)},
-                                    {QStringLiteral("File system"), orNone(r.drive.fileSystem)},
-                                    {QStringLiteral("Label"), orNone(r.drive.label, "(none)")},
-                                    {QStringLiteral("UUID"), orNone(r.drive.uuid, "(none)")},
-                                    {QStringLiteral("Size"), sizeText(r.drive.sizeBytes)}}};
+    sections << placeSection(r);
     if (!r.items.isEmpty()) {
         CertificateSection items{QStringLiteral("Files and folders"), {}};
         for (qsizetype i = 0; i < r.items.size() && i < maxItems; ++i)

@@ -13,12 +13,13 @@ struct Named {
     ProcessKind kind;
     const char* name;
 };
-// The names of the main window's process list.
-constexpr std::array<Named, 4> kProcesses = {{
+// The names of the main window's process list, and of the whole-disk wipe.
+constexpr std::array<Named, 5> kProcesses = {{
     {ProcessKind::EntireDrive, "Security Wipe Entire Drive"},
     {ProcessKind::Folder, "Security Wipe Select Folder"},
     {ProcessKind::Files, "Security Wipe File or Range of Files"},
     {ProcessKind::FreeSpace, "Security Wipe Free Space"},
+    {ProcessKind::WholeDisk, "Wipe Whole Disk"},
 }};
 
 constexpr std::array<const char*, 4> kOutcomes = {"interrupted", "completed", "incomplete", "stopped"};

@@ -13,7 +13,7 @@
 
 namespace records {
 
-enum class ProcessKind { EntireDrive, Folder, Files, FreeSpace };
+enum class ProcessKind { EntireDrive, Folder, Files, FreeSpace, WholeDisk };
 enum class Outcome {
     Interrupted, // started and never completed
     Completed,   // everything it set out to do
@@ -21,6 +21,9 @@ enum class Outcome {
     Stopped,     // an error ended it (the error number and text say which)
 };
 
+// A whole disk's record keeps its model in `label`, its serial number in
+// `uuid` and how it is attached ("USB", "SATA", "NVMe") in `fileSystem`:
+// the records file keeps the columns it has.
 struct DriveFacts {
     QString letter; // "T:"
     QString mountPoint;

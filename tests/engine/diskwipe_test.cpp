@@ -5,6 +5,8 @@
 #include "app/console.h"
 #include "engine/diskwipe.h"
 #include "platform/services.h"
+#include "records/certificate.h"
+#include "records/store.h"
 #include "support/fakes.h"
 #include "support/rawimage.h"
 #include "support/volumes.h"
@@ -155,6 +157,20 @@ TEST(DiskWipe, BadSectorsArePassedOverAndNamed)
         kept += bytes.mid(offset, size).count('\xAA');
     EXPECT_EQ(bytes.count('\xAA'), kept);
     EXPECT_EQ(kept, 4096 + 512 + 1024);
+    // The record says the same, and its certificate names the disk.
+    const std::optional<records::WipeRecord> rec = records::Store().find(r.recordId);
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_EQ(rec->process, records::ProcessKind::WholeDisk);
+    EXPECT_EQ(rec->outcome, records::Outcome::Incomplete);
+    EXPECT_EQ(rec->level, "Overwrite with zeros (NIST SP 800-88: Clear)");
+    EXPECT_EQ(rec->bytesWritten, std::uint64_t(kMiB) << 20);
+    EXPECT_EQ(rec->verification, platform::Verification::Passed);
+    EXPECT_EQ(rec->notes.count("Unreadable: bytes "), 3) << rec->notes.toStdString();
+    EXPECT_TRUE(rec->notes.contains("completed with 11 unreadable sectors"));
+    const QList<records::CertificateSection> sections = records::certificateSections(*rec);
+    ASSERT_GE(sections.size(), 2);
+    EXPECT_EQ(sections[1].title, "Disk");
+    EXPECT_EQ(sections[1].rows[0].second, disk.device());
     // The command line says it and does not call it success.
     EXPECT_EQ(app::runConsole({"disk", disk.device(), "--yes", "--verify", "sample"}), 1);
 }
