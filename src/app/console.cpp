@@ -105,8 +105,8 @@ const std::vector<Command>& commands()
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
          },
          Operand::Record},
-        {"disk", QStringLiteral("DEVICE [--method zero|random] [--passes N] [--verify full|sample] --yes"),
-         {{"--method", true, "what each pass writes: zeros, or random data (the default)"},
+        {"disk", QStringLiteral("DEVICE [--method zero|random|discard] [--passes N] [--verify full|sample] --yes"),
+         {{"--method", true, "what each pass writes: zero, random (the default), or discard (thin and virtual devices: a discard, then zeros the device writes)"},
           {"--passes", true, "how many passes, 1 (the default) to 35"},
           {"--verify", true, "read back all of the last pass (full, the default) or a sample: the first and last 16 MiB and 1 % between"},
           {"--yes", false, "do it, and unmount what is mounted from the disk; without it nothing is done"}},
@@ -356,8 +356,8 @@ bool checkOptions(const Command& command, const Options& o, int& rc)
         missing = QStringLiteral("--fs %1 is needed").arg(fileSystemChoices());
     else if (command.operand == Operand::Device && o.device.isEmpty())
         missing = QStringLiteral("a disk is needed, for example /dev/sdb");
-    else if (command.operand == Operand::Device && !QStringList{"zero", "random"}.contains(o.method))
-        missing = QStringLiteral("--method is zero or random");
+    else if (command.operand == Operand::Device && !engine::diskMethodNamed(o.method))
+        missing = QStringLiteral("--method is %1").arg(engine::diskMethodNames().join(u'|'));
     else if (command.operand == Operand::Device && !(o.passes.toInt() >= 1 && o.passes.toInt() <= 35))
         missing = QStringLiteral("--passes is a number from 1 to 35");
     else if (command.operand == Operand::Device && !QStringList{"full", "sample"}.contains(o.verify))
@@ -582,7 +582,7 @@ int diskCommand(const QStringList& args)
     if (!readArguments("disk", args, o, rc))
         return rc;
     engine::DiskWipePlan plan;
-    plan.method = o.method == QStringLiteral("zero") ? engine::DiskMethod::Zeros : engine::DiskMethod::Random;
+    plan.method = *engine::diskMethodNamed(o.method);
     plan.passes = o.passes.toInt();
     plan.verify = o.verify == QStringLiteral("sample") ? engine::DiskVerify::Sample : engine::DiskVerify::Full;
     ConsolePrompter prompter;
@@ -602,6 +602,8 @@ int diskCommand(const QStringList& args)
                       .arg(r.bytesVerified));
         for (const engine::BadRange& bad : r.badRanges)
             printLine(QStringLiteral("  ") + engine::badRangeText(bad, r.sectorSize));
+        if (r.discarded && !*r.discarded)
+            printLine(QStringLiteral("The device takes no discard: its sectors were only zeroed."));
     }
     if (r.recordId > 0)
         printLine(QStringLiteral("Wipe record %1 (zarvexwipe records --pdf FILE %1 writes its certificate).").arg(r.recordId));

@@ -47,32 +47,41 @@ std::uint64_t mixWord(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-// Each method by what it does and by its name in the media-sanitization
-// guideline (NIST SP 800-88): an overwrite of every sector the host can
-// address is a Clear.
+// Each method by its console name, what a pass writes, what it does and its
+// name in the media-sanitization guideline (NIST SP 800-88): whatever makes
+// every sector the host can address read as something else is a Clear.
 struct MethodName {
     DiskMethod method;
+    const char* name;
+    const char* writes;
     const char* does;
     const char* guideline;
 };
 constexpr MethodName kMethodNames[] = {
-    {DiskMethod::Random, "Overwrite with random data", "Clear"},
-    {DiskMethod::Zeros, "Overwrite with zeros", "Clear"},
+    {DiskMethod::Random, "random", "random data", "Overwrite with random data", "Clear"},
+    {DiskMethod::Zeros, "zero", "zeros", "Overwrite with zeros", "Clear"},
+    {DiskMethod::Discard, "discard", "a discard of every sector, then zeros the device writes itself",
+     "Discard, then zero-out (for thin and virtual devices)", "Clear"},
 };
 
-QString methodName(DiskMethod method)
+const MethodName& methodRow(DiskMethod method)
 {
     for (const MethodName& m : kMethodNames)
         if (m.method == method)
-            return QStringLiteral("%1 (NIST SP 800-88: %2)").arg(QLatin1String(m.does), QLatin1String(m.guideline));
-    return {};
+            return m;
+    return kMethodNames[0];
+}
+
+QString methodName(DiskMethod method)
+{
+    const MethodName& m = methodRow(method);
+    return QStringLiteral("%1 (NIST SP 800-88: %2)").arg(QLatin1String(m.does), QLatin1String(m.guideline));
 }
 
 QString methodText(const DiskWipePlan& plan)
 {
     const QString passes = plan.passes == 1 ? QStringLiteral("1 pass") : QStringLiteral("%1 passes").arg(plan.passes);
-    return QStringLiteral("%1 of %2").arg(passes, plan.method == DiskMethod::Zeros ? QStringLiteral("zeros")
-                                                                                    : QStringLiteral("random data"));
+    return QStringLiteral("%1 of %2").arg(passes, QLatin1String(methodRow(plan.method).writes));
 }
 
 QString diskFacts(const platform::Disk& d)
@@ -99,6 +108,7 @@ private:
     void wipe(const platform::Disk& disk);
     void endRecord(records::Recorder& record, const QString& device);
     bool writePass(platform::WholeDisk& disk, int pass);
+    bool discardPass(platform::WholeDisk& disk, int pass);
     void verify(platform::WholeDisk& disk);
     using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
     void surviving(const Transfer& move, std::uint64_t offset, std::size_t size, std::uint32_t sector);
@@ -178,6 +188,9 @@ void Run::endRecord(records::Recorder& record, const QString& device)
                                          .arg(r_.bytesVerified));
     for (const BadRange& bad : r_.badRanges)
         record.addNote(badRangeText(bad, r_.sectorSize));
+    if (r_.discarded)
+        record.addNote(*r_.discarded ? QStringLiteral("The device took the discard of every sector.")
+                                     : QStringLiteral("The device takes no discard: its sectors were only zeroed."));
     record.addNote(QStringLiteral("A host protected area or device configuration overlay was not looked for: "
                                   "sectors it would hide on %1 were not reached.")
                        .arg(device));
@@ -248,7 +261,7 @@ bool Run::agreed(const platform::Disk& disk)
 
 void Run::expected(char* out, std::size_t size, int pass, std::uint64_t offset) const
 {
-    if (plan_.method == DiskMethod::Zeros)
+    if (plan_.method != DiskMethod::Random)
         std::memset(out, 0, size);
     else
         stream_.fill(out, size, pass, offset);
@@ -257,6 +270,8 @@ void Run::expected(char* out, std::size_t size, int pass, std::uint64_t offset) 
 // One pass over every sector, then flushed; false when it was stopped.
 bool Run::writePass(platform::WholeDisk& disk, int pass)
 {
+    if (plan_.method == DiskMethod::Discard)
+        return discardPass(disk, pass);
     view_.setStatus(QStringLiteral("Writing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
     const Buffer buffer = alignedBuffer(kChunk);
     if (!buffer)
@@ -282,6 +297,36 @@ bool Run::writePass(platform::WholeDisk& disk, int pass)
         }
     }
     view_.setStatus(QStringLiteral("Flushing pass %1 to the disk").arg(pass));
+    disk.flush();
+    return true;
+}
+
+// The discard method's pass: the device told that every sector holds
+// nothing, then made to write zeros over each itself (a device that takes
+// no discard is only zeroed, and said to be).
+bool Run::discardPass(platform::WholeDisk& disk, int pass)
+{
+    constexpr std::uint64_t kStep = 64u << 20; // a step of progress, and a moment to stop
+    const std::uint64_t total = disk.bytes();
+    view_.setStatus(QStringLiteral("Discarding every sector of %1").arg(disk.device()));
+    bool took = true;
+    for (std::uint64_t done = 0; took && done < total; done += kStep)
+        took = disk.discard(done, std::min(kStep, total - done));
+    r_.discarded = took && r_.discarded.value_or(true);
+    view_.setStatus(QStringLiteral("Zeroing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
+    QElapsedTimer timer;
+    timer.start();
+    for (std::uint64_t done = 0; done < total;) {
+        if (view_.stopRequested()) {
+            r_.stoppedAtPercent = 100.0 * double(done) / double(total);
+            return false;
+        }
+        const std::uint64_t piece = std::min(kStep, total - done);
+        surviving([&](std::uint64_t at, std::size_t size) { disk.zeroOut(at, size); }, done, piece, disk.sectorSize());
+        done += piece;
+        r_.bytesWritten += piece;
+        view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(timer.elapsed(), 1)));
+    }
     disk.flush();
     return true;
 }
@@ -374,6 +419,22 @@ void Run::addBad(std::uint64_t offset, std::uint64_t bytes)
 }
 
 } // namespace
+
+std::optional<DiskMethod> diskMethodNamed(const QString& name)
+{
+    for (const MethodName& m : kMethodNames)
+        if (name == QLatin1String(m.name))
+            return m.method;
+    return std::nullopt;
+}
+
+QStringList diskMethodNames()
+{
+    QStringList names;
+    for (const MethodName& m : kMethodNames)
+        names << QLatin1String(m.name);
+    return names;
+}
 
 std::uint64_t DiskWipeResult::badSectors() const
 {

@@ -13,11 +13,15 @@
 #include <QStringList>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace engine {
 
-enum class DiskMethod { Zeros, Random };
+enum class DiskMethod { Zeros, Random, Discard };
+// By the console's name for it ("zero", "random", "discard").
+std::optional<DiskMethod> diskMethodNamed(const QString& name);
+QStringList diskMethodNames();
 enum class DiskVerify { Full, Sample };
 
 struct DiskWipePlan {
@@ -54,6 +58,7 @@ struct DiskWipeResult {
     std::vector<BadRange> badRanges; // in order, none touching another
     std::uint32_t sectorSize = 512;
     std::uint64_t bytesWritten = 0; // all passes together
+    std::optional<bool> discarded;  // the discard method: whether the device took the discard
     qint64 recordId = 0;            // the wipe record, once written (0: none kept)
     std::uint64_t badSectors() const;
     // Every pass written and read back, except the bad ranges.

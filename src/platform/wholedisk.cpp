@@ -88,6 +88,27 @@ void WholeDisk::read(char* data, std::size_t size, std::uint64_t offset) const
              size, offset);
 }
 
+bool WholeDisk::discard(std::uint64_t offset, std::uint64_t size)
+{
+    return runBlocking([&] {
+        std::uint64_t range[2] = {offset, size};
+        if (::ioctl(fd_, BLKDISCARD, range) == 0)
+            return true;
+        if (errno == EOPNOTSUPP || errno == ENOTTY || errno == EINVAL)
+            return false;
+        throw errorFromErrno(errno, device_, QStringLiteral("discard at byte %1").arg(offset));
+    });
+}
+
+void WholeDisk::zeroOut(std::uint64_t offset, std::uint64_t size)
+{
+    runBlocking([&] {
+        std::uint64_t range[2] = {offset, size};
+        if (::ioctl(fd_, BLKZEROOUT, range) != 0)
+            throw errorFromErrno(errno, device_, QStringLiteral("zero-out at byte %1").arg(offset));
+    });
+}
+
 void WholeDisk::flush()
 {
     runBlocking([&] {

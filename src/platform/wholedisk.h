@@ -31,6 +31,12 @@ public:
     void read(char* data, std::size_t size, std::uint64_t offset) const;
     // What was written reaches the device's stable storage.
     void flush();
+    // Tells the device that the range holds nothing (BLKDISCARD): a thin or
+    // virtual device gives the space back. False when it takes no discard.
+    bool discard(std::uint64_t offset, std::uint64_t size);
+    // Has the device make the range read as zeros itself (BLKZEROOUT).
+    // Throws RunTimeError (57 for a device error) naming the offset.
+    void zeroOut(std::uint64_t offset, std::uint64_t size);
 
 private:
     int fd_ = -1;

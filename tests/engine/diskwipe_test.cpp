@@ -61,6 +61,7 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
         {"without --yes nothing is written", {}, {}, 1, true},
         {"random data, two passes, a sampled read-back", {}, {"--yes", "--passes", "2", "--verify", "sample"}, 0, false},
         {"zeros", {}, {"--yes", "--method", "zero"}, 0, false},
+        {"a discard, then zeros the device writes", {}, {"--yes", "--method", "discard"}, 0, false},
         {"a mounted file system is unmounted once agreed to, then wiped",
          [](LoopDisk& d) {
              return runCommand("mkfs.ext4", {"-q", "-F", d.device()}) == 0 && putMarkers(d.image()) &&
@@ -91,7 +92,7 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
         QString mounts;
         runCommand("findmnt", {"-n", disk.mountPoint()}, &mounts);
         EXPECT_EQ(mounts.trimmed(), "") << "still mounted";
-        if (row.args.contains("zero")) {
+        if (row.args.contains("zero") || row.args.contains("discard")) {
             QFile image(disk.image());
             ASSERT_TRUE(image.open(QIODevice::ReadOnly));
             EXPECT_EQ(image.readAll().count('\0'), qint64(kMiB) << 20);
