@@ -565,13 +565,7 @@ public:
     void setStatus(const QString& text) override { printLine(text); }
     void setProgress(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond) override
     {
-        const double left = bytesPerSecond > 0 ? double(total - done) / bytesPerSecond : 0;
-        printLine(QStringLiteral("  pass %1 of %2: %3 %, %4 MB/s, %5 s left")
-                      .arg(pass)
-                      .arg(passes)
-                      .arg(100.0 * double(done) / double(std::max<std::uint64_t>(total, 1)), 0, 'f', 1)
-                      .arg(bytesPerSecond / 1e6, 0, 'f', 1)
-                      .arg(left, 0, 'f', 0));
+        printLine(QStringLiteral("  ") + engine::diskProgressText(pass, passes, done, total, bytesPerSecond));
     }
 };
 

@@ -10,6 +10,7 @@
 #include "filewipe/form2.h"
 #include "info/logo.h"
 #include "info/menus.h"
+#include "app/frmdisk.h"
 #include "platform/environment.h"
 #include "platform/errors.h"
 #include "platform/shutdown.h"
@@ -313,6 +314,9 @@ void Form1::createMenus()
     QAction* records = file->addAction(QStringLiteral("Wipe &Records..."));
     records->setObjectName(QStringLiteral("mnuRecords"));
     connect(records, &QAction::triggered, this, [this] { records::showRecordsWindow(*services_.prompter); });
+    QAction* disk = file->addAction(QStringLiteral("Wipe Whole &Disk..."));
+    disk->setObjectName(QStringLiteral("mnuWipeDisk"));
+    connect(disk, &QAction::triggered, this, [this] { showDiskWindow(*services_.prompter); });
     mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
     menuItems = info::addHelpMenus(menuBar(), info::MenuWindow::Main);
@@ -601,7 +605,7 @@ void Form1::endProgram()
         endProgram_();
         return;
     }
-    if (ProcessRunning == 1) {
+    if (ProcessRunning == 1 || diskWipeRunning()) {
         // The running procedure is abandoned where it stands.
         std::fflush(nullptr);
         std::_Exit(0);
@@ -616,7 +620,7 @@ void Form1::closeEvent(QCloseEvent* event)
         endProgram();
         return;
     }
-    if (ProcessRunning == 1) {
+    if (ProcessRunning == 1 || diskWipeRunning()) {
         // Ending the program abandons the process: No is the default.
         if (services_.prompter->confirm(closeQuestion())) {
             event->accept();

@@ -72,11 +72,15 @@ const MethodName& methodRow(DiskMethod method)
     return kMethodNames[0];
 }
 
-QString methodName(DiskMethod method)
+} // namespace
+
+QString diskMethodTitle(DiskMethod method)
 {
     const MethodName& m = methodRow(method);
     return QStringLiteral("%1 (NIST SP 800-88: %2)").arg(QLatin1String(m.does), QLatin1String(m.guideline));
 }
+
+namespace {
 
 QString methodText(const DiskWipePlan& plan)
 {
@@ -147,7 +151,7 @@ void Run::wipe(const platform::Disk& disk)
     facts.label = disk.model;
     facts.uuid = disk.serial;
     facts.fileSystem = disk.transport;
-    records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, methodName(plan_.method),
+    records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, diskMethodTitle(plan_.method),
                                                 plan_.passes, facts),
                              prompter_);
     try {
@@ -442,6 +446,19 @@ std::uint64_t DiskWipeResult::badSectors() const
     for (const BadRange& r : badRanges)
         bytes += r.bytes;
     return (bytes + sectorSize - 1) / sectorSize;
+}
+
+QString diskProgressText(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond)
+{
+    const auto left = static_cast<qint64>(bytesPerSecond > 0 ? double(total - done) / bytesPerSecond : 0);
+    return QStringLiteral("pass %1 of %2: %3 %, %4 MB/s, %5:%6:%7 left")
+        .arg(pass)
+        .arg(passes)
+        .arg(100.0 * double(done) / double(std::max<std::uint64_t>(total, 1)), 0, 'f', 1)
+        .arg(bytesPerSecond / 1e6, 0, 'f', 1)
+        .arg(left / 3600)
+        .arg(left / 60 % 60, 2, 10, QChar(u'0'))
+        .arg(left % 60, 2, 10, QChar(u'0'));
 }
 
 QString badRangeText(const BadRange& bad, std::uint32_t sectorSize)

@@ -22,6 +22,9 @@ enum class DiskMethod { Zeros, Random, Discard };
 // By the console's name for it ("zero", "random", "discard").
 std::optional<DiskMethod> diskMethodNamed(const QString& name);
 QStringList diskMethodNames();
+// What it does and its NIST SP 800-88 name: "Overwrite with zeros (NIST SP
+// 800-88: Clear)".
+QString diskMethodTitle(DiskMethod method);
 enum class DiskVerify { Full, Sample };
 
 struct DiskWipePlan {
@@ -72,6 +75,9 @@ struct DiskWipeResult {
     // "completed", or "completed with N unreadable sectors".
     QString outcomeText() const;
 };
+
+// "pass 1 of 2: 45.0 %, 120.3 MB/s, 0:00:12 left".
+QString diskProgressText(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond);
 
 // "Unreadable: bytes 1052672 to 1056767 (sectors 2056 to 2063), not written over".
 QString badRangeText(const BadRange& bad, std::uint32_t sectorSize);
