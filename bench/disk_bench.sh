@@ -7,12 +7,14 @@
 # a real disk. Prints seconds and the ratio of throughputs; never asserts.
 # Goal: the overwrite at least 0.95 times dd's throughput.
 #
-#   sudo bench/disk_bench.sh            # SIZE=1G REPEATS=3
+#   sudo bench/disk_bench.sh            # SIZE=1G REPEATS=3 METHOD=zero
+#   sudo METHOD=random bench/disk_bench.sh   # the keyed random stream, made as it is written
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 size=${SIZE:-1G}
 repeats=${REPEATS:-3}
+method=${METHOD:-zero}
 source "$here/common.sh"
 needs_root "it attaches a loop device"
 bench_program zarvexwipe ZARVEX_PROGRAM bin
@@ -42,12 +44,12 @@ for ((r = 0; r < repeats; r++)); do
     t1=$(date +%s%N)
     dd_s+=("$(seconds "$t0" "$t1")")
     t0=$(date +%s%N)
-    "$program" disk "$loopdev" --method zero --verify sample --yes >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
+    "$program" disk "$loopdev" --method "$method" --verify sample --yes >"$work/out" 2>&1 || { cat "$work/out"; exit 1; }
     t1=$(date +%s%N)
     engine+=("$(seconds "$t0" "$t1")")
 done
 e=$(printf '%s\n' "${engine[@]}" | median)
 d=$(printf '%s\n' "${dd_s[@]}" | median)
 echo "dd bs=1M oflag=direct: ${dd_s[*]} s (median $d)"
-echo "zarvexwipe disk, one zero pass and a sampled read-back: ${engine[*]} s (median $e)"
+echo "zarvexwipe disk, one $method pass and a sampled read-back: ${engine[*]} s (median $e)"
 awk -v e="$e" -v d="$d" 'BEGIN { printf "throughput / dd: %.2f (goal at least 0.95; the wipe includes its read-back)\n", d / e }'
