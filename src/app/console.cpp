@@ -4,6 +4,7 @@
 #include "session/settings.h"
 #include "drives/driveinfo.h"
 #include "engine/diskwipe.h"
+#include "platform/deviceerase.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
 #include "format/filesystems.h"
@@ -105,8 +106,8 @@ const std::vector<Command>& commands()
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
          },
          Operand::Record},
-        {"disk", QStringLiteral("DEVICE [--method zero|random|discard] [--passes N] [--verify full|sample] --yes"),
-         {{"--method", true, "what each pass writes: zero, random (the default), or discard (thin and virtual devices: a discard, then zeros the device writes)"},
+        {"disk", QStringLiteral("DEVICE [--method zero|random|discard|erase] [--passes N] [--verify full|sample] --yes"),
+         {{"--method", true, "what each pass writes: zero, random (the default), discard (thin and virtual devices: a discard, then zeros the device writes), or erase (the drive's own: NVMe Sanitize or Format with Secure Erase, once)"},
           {"--passes", true, "how many passes, 1 (the default) to 35"},
           {"--verify", true, "read back all of the last pass (full, the default) or a sample: the first and last 16 MiB and 1 % between"},
           {"--yes", false, "do it, and unmount what is mounted from the disk; without it nothing is done"}},
@@ -555,6 +556,13 @@ QStringList diskLines(const platform::Disk& d)
                                                            QStringLiteral(", "))));
     for (const QString& why : platform::refusalsOf(d))
         lines << QStringLiteral("  may not be wiped: %1").arg(why);
+    if (d.transport == QStringLiteral("NVMe")) {
+        const platform::EraseFacts erase = platform::eraseFactsOf(d);
+        QStringList offered;
+        for (const platform::DeviceErase e : erase.offered)
+            offered << platform::eraseName(e);
+        lines << QStringLiteral("  its own erase: %1").arg(offered.isEmpty() ? erase.none : offered.join(QStringLiteral(", ")));
+    }
     return lines;
 }
 

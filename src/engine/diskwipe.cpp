@@ -1,4 +1,5 @@
 #include "engine/diskwipe.h"
+#include "platform/deviceerase.h"
 #include "platform/disks.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
@@ -62,6 +63,8 @@ constexpr MethodName kMethodNames[] = {
     {DiskMethod::Zeros, "zero", "zeros", "Overwrite with zeros", "Clear"},
     {DiskMethod::Discard, "discard", "a discard of every sector, then zeros the device writes itself",
      "Discard, then zero-out (for thin and virtual devices)", "Clear"},
+    {DiskMethod::DeviceErase, "erase", "the device's own erase", "The device's own erase (NVMe Sanitize or Format)",
+     "Purge"},
 };
 
 const MethodName& methodRow(DiskMethod method)
@@ -86,6 +89,17 @@ QString methodText(const DiskWipePlan& plan)
 {
     const QString passes = plan.passes == 1 ? QStringLiteral("1 pass") : QStringLiteral("%1 passes").arg(plan.passes);
     return QStringLiteral("%1 of %2").arg(passes, QLatin1String(methodRow(plan.method).writes));
+}
+
+// "its own NVMe Sanitize (block erase), the strongest of those it offers
+// (...)".
+QString eraseText(const platform::EraseFacts& facts)
+{
+    QStringList offered;
+    for (const platform::DeviceErase e : facts.offered)
+        offered << platform::eraseName(e);
+    return QStringLiteral("by its own %1, the strongest of the erases it offers (%2)")
+        .arg(offered.first(), offered.join(QStringLiteral(", ")));
 }
 
 QString diskFacts(const platform::Disk& d)
@@ -113,6 +127,8 @@ private:
     void endRecord(records::Recorder& record, const QString& device);
     bool writePass(platform::WholeDisk& disk, int pass);
     bool discardPass(platform::WholeDisk& disk, int pass);
+    void erasePass(platform::WholeDisk& disk);
+    bool eraseOffered(const platform::Disk& disk);
     void verify(platform::WholeDisk& disk);
     using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
     void surviving(const Transfer& move, std::uint64_t offset, std::size_t size, std::uint32_t sector);
@@ -123,6 +139,7 @@ private:
     DiskWipeView& view_;
     DiskStream stream_;
     DiskWipeResult r_;
+    platform::EraseFacts erase_; // the erase method: what the device offers
 };
 
 DiskWipeResult Run::go(const QString& device)
@@ -135,6 +152,8 @@ DiskWipeResult Run::go(const QString& device)
         prompter_.message(QStringLiteral("%1 may not be wiped:\r\n%2").arg(disk->device, r_.refusals.join(QStringLiteral("\r\n"))));
         return r_;
     }
+    if (plan_.method == DiskMethod::DeviceErase && !eraseOffered(*disk))
+        return r_;
     if (!unmountAll(*disk) || !agreed(*disk))
         return r_;
     wipe(*disk);
@@ -151,9 +170,10 @@ void Run::wipe(const platform::Disk& disk)
     facts.label = disk.model;
     facts.uuid = disk.serial;
     facts.fileSystem = disk.transport;
-    records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, diskMethodTitle(plan_.method),
-                                                plan_.passes, facts),
-                             prompter_);
+    const QString method = plan_.method == DiskMethod::DeviceErase
+                               ? QStringLiteral("%1 (NIST SP 800-88: Purge)").arg(platform::eraseName(erase_.offered.first()))
+                               : diskMethodTitle(plan_.method);
+    records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, method, plan_.passes, facts), prompter_);
     try {
         platform::WholeDisk whole(disk.device, disk);
         r_.sectorSize = whole.sectorSize();
@@ -192,6 +212,10 @@ void Run::endRecord(records::Recorder& record, const QString& device)
                                          .arg(r_.bytesVerified));
     for (const BadRange& bad : r_.badRanges)
         record.addNote(badRangeText(bad, r_.sectorSize));
+    if (!r_.deviceErase.isEmpty())
+        record.addNote(QStringLiteral("The device ran %1, then read back as erased blocks read (0x%2).")
+                           .arg(r_.deviceErase)
+                           .arg(erase_.erasedReads, 2, 16, QChar(u'0')));
     if (r_.discarded)
         record.addNote(*r_.discarded ? QStringLiteral("The device took the discard of every sector.")
                                      : QStringLiteral("The device takes no discard: its sectors were only zeroed."));
@@ -254,7 +278,7 @@ bool Run::agreed(const platform::Disk& disk)
     const QString question =
         QStringLiteral("Wipe the whole disk %1 (%2): every sector from the first to the last, %3, then read back %4? "
                        "Everything on it is lost: its partition table, its partitions and what lies between them.")
-            .arg(disk.device, diskFacts(disk), methodText(plan_),
+            .arg(disk.device, diskFacts(disk), plan_.method == DiskMethod::DeviceErase ? eraseText(erase_) : methodText(plan_),
                  plan_.verify == DiskVerify::Full ? QStringLiteral("in full")
                                                   : QStringLiteral("in part (the first and last 16 MiB and 1 % between)"));
     if (prompter_.confirm(question))
@@ -265,7 +289,9 @@ bool Run::agreed(const platform::Disk& disk)
 
 void Run::expected(char* out, std::size_t size, int pass, std::uint64_t offset) const
 {
-    if (plan_.method != DiskMethod::Random)
+    if (plan_.method == DiskMethod::DeviceErase)
+        std::memset(out, erase_.erasedReads, size);
+    else if (plan_.method != DiskMethod::Random)
         std::memset(out, 0, size);
     else
         stream_.fill(out, size, pass, offset);
@@ -276,6 +302,10 @@ bool Run::writePass(platform::WholeDisk& disk, int pass)
 {
     if (plan_.method == DiskMethod::Discard)
         return discardPass(disk, pass);
+    if (plan_.method == DiskMethod::DeviceErase) {
+        erasePass(disk);
+        return true;
+    }
     view_.setStatus(QStringLiteral("Writing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
     const Buffer buffer = alignedBuffer(kChunk);
     if (!buffer)
@@ -333,6 +363,38 @@ bool Run::discardPass(platform::WholeDisk& disk, int pass)
     }
     disk.flush();
     return true;
+}
+
+// The erase method: the strongest erase the device offers, and what it
+// reaches beyond the chosen disk, said before the question; a device that
+// offers none, or whose erase would reach another namespace, is refused.
+bool Run::eraseOffered(const platform::Disk& disk)
+{
+    erase_ = platform::eraseFactsOf(disk);
+    if (erase_.offered.isEmpty())
+        r_.refusals << QStringLiteral("it offers no erase of its own: %1").arg(erase_.none);
+    else if (!erase_.alsoReached.isEmpty())
+        r_.refusals << QStringLiteral("its own erase would also erase %1 of the same drive").arg(erase_.alsoReached.join(QStringLiteral(", ")));
+    else if (erase_.erasedReads < 0)
+        r_.refusals << QStringLiteral("it does not say what an erased block reads as, so the erase could not be read back");
+    if (r_.refusals.isEmpty())
+        return true;
+    prompter_.message(QStringLiteral("%1 may not be wiped with its own erase:\r\n%2").arg(disk.device, r_.refusals.join(QStringLiteral("\r\n"))));
+    return false;
+}
+
+// The device erases itself; it cannot be stopped once begun.
+void Run::erasePass(platform::WholeDisk& disk)
+{
+    const platform::DeviceErase erase = erase_.offered.first();
+    r_.deviceErase = platform::eraseName(erase);
+    view_.setStatus(QStringLiteral("%1 erases itself: %2 (this cannot be stopped)").arg(disk.device(), r_.deviceErase));
+    QElapsedTimer timer;
+    timer.start();
+    platform::runDeviceErase(disk, erase, [&](double part) {
+        const auto done = static_cast<std::uint64_t>(part * double(disk.bytes()));
+        view_.setProgress(1, 1, done, disk.bytes(), double(done) * 1000.0 / double(std::max<qint64>(timer.elapsed(), 1)));
+    });
 }
 
 // The last pass read back past the cache and compared: all of it, or the
@@ -512,7 +574,10 @@ std::vector<std::uint64_t> sampleChunks(std::uint64_t diskBytes, std::uint64_t c
 DiskWipeResult wipeDisk(const QString& device, const DiskWipePlan& plan, platform::Prompter& prompter,
                         DiskWipeView& view)
 {
-    return Run(plan, prompter, view).go(device);
+    DiskWipePlan once = plan;
+    if (plan.method == DiskMethod::DeviceErase)
+        once.passes = 1; // the device erases once
+    return Run(once, prompter, view).go(device);
 }
 
 } // namespace engine

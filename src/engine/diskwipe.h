@@ -18,7 +18,7 @@
 
 namespace engine {
 
-enum class DiskMethod { Zeros, Random, Discard };
+enum class DiskMethod { Zeros, Random, Discard, DeviceErase };
 // By the console's name for it ("zero", "random", "discard").
 std::optional<DiskMethod> diskMethodNamed(const QString& name);
 QStringList diskMethodNames();
@@ -62,6 +62,7 @@ struct DiskWipeResult {
     std::uint32_t sectorSize = 512;
     std::uint64_t bytesWritten = 0; // all passes together
     std::optional<bool> discarded;  // the discard method: whether the device took the discard
+    QString deviceErase;            // the erase method: the device's command that ran
     qint64 recordId = 0;            // the wipe record, once written (0: none kept)
     std::uint64_t badSectors() const;
     // Every pass written and read back, except the bad ranges.

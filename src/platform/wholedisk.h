@@ -38,6 +38,9 @@ public:
     // Throws RunTimeError (57 for a device error) naming the offset.
     void zeroOut(std::uint64_t offset, std::uint64_t size);
 
+    // For the device's own commands (platform/deviceerase.h).
+    int descriptor() const { return fd_; }
+
 private:
     int fd_ = -1;
     QString device_;

@@ -62,6 +62,7 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
         {"random data, two passes, a sampled read-back", {}, {"--yes", "--passes", "2", "--verify", "sample"}, 0, false},
         {"zeros", {}, {"--yes", "--method", "zero"}, 0, false},
         {"a discard, then zeros the device writes", {}, {"--yes", "--method", "discard"}, 0, false},
+        {"its own erase, which a loop device does not offer, is refused", {}, {"--yes", "--method", "erase"}, 1, true},
         {"a mounted file system is unmounted once agreed to, then wiped",
          [](LoopDisk& d) {
              return runCommand("mkfs.ext4", {"-q", "-F", d.device()}) == 0 && putMarkers(d.image()) &&
