@@ -5,6 +5,7 @@
 #include "drives/driveinfo.h"
 #include "engine/diskwipe.h"
 #include "platform/deviceerase.h"
+#include "platform/newtable.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
 #include "format/filesystems.h"
@@ -106,10 +107,12 @@ const std::vector<Command>& commands()
              return QStringLiteral("Lists the wipe records, newest first, or prints one's certificate to a PDF file.");
          },
          Operand::Record},
-        {"disk", QStringLiteral("DEVICE [--method zero|random|discard|erase] [--passes N] [--verify full|sample] --yes"),
+        {"disk", QStringLiteral("DEVICE [--method zero|random|discard|erase] [--passes N] [--verify full|sample] [--new-table ext4|exfat|ntfs [--label NAME]] --yes"),
          {{"--method", true, "what each pass writes: zero, random (the default), discard (thin and virtual devices: a discard, then zeros the device writes), or erase (the drive's own: NVMe Sanitize or Format with Secure Erase, once)"},
           {"--passes", true, "how many passes, 1 (the default) to 35"},
           {"--verify", true, "read back all of the last pass (full, the default) or a sample: the first and last 16 MiB and 1 % between"},
+          {"--new-table", true, "afterwards, a new GPT with one partition of this file system, so that the disk can be used again"},
+          {"--label", true, "the new partition's name and file system label (DATA when not given)"},
           {"--yes", false, "do it, and unmount what is mounted from the disk; without it nothing is done"}},
          [] {
              return QStringLiteral("Wipes a whole disk (zarvexwipe disks lists them): every sector from the first to "
@@ -270,6 +273,8 @@ struct Options {
     QString method = QStringLiteral("random");
     QString passes = QStringLiteral("1");
     QString verify = QStringLiteral("full");
+    QString newTable;
+    QString label = QStringLiteral("DATA");
 };
 
 // A flag of the command; false after a usage message.
@@ -301,6 +306,10 @@ bool takeFlag(const Flag& flag, const QStringList& args, qsizetype& i, Options& 
         o.passes = args[++i];
     else if (a == QStringLiteral("--verify"))
         o.verify = args[++i].toLower();
+    else if (a == QStringLiteral("--new-table"))
+        o.newTable = args[++i].toLower();
+    else if (a == QStringLiteral("--label"))
+        o.label = args[++i];
     return true;
 }
 
@@ -363,6 +372,10 @@ bool checkOptions(const Command& command, const Options& o, int& rc)
         missing = QStringLiteral("--passes is a number from 1 to 35");
     else if (command.operand == Operand::Device && !QStringList{"full", "sample"}.contains(o.verify))
         missing = QStringLiteral("--verify is full or sample");
+    else if (command.operand == Operand::Device && !o.newTable.isEmpty() &&
+             !platform::newTableFileSystems().contains(o.newTable))
+        missing = QStringLiteral("--new-table is one of the file systems whose mkfs is installed: %1")
+                      .arg(platform::newTableFileSystems().join(u'|'));
     if (missing.isEmpty())
         return true;
     rc = usageError(missing);
@@ -587,6 +600,8 @@ int diskCommand(const QStringList& args)
     plan.method = *engine::diskMethodNamed(o.method);
     plan.passes = o.passes.toInt();
     plan.verify = o.verify == QStringLiteral("sample") ? engine::DiskVerify::Sample : engine::DiskVerify::Full;
+    plan.newFileSystem = o.newTable;
+    plan.label = o.label;
     ConsolePrompter prompter;
     prompter.yes = o.yes;
     ConsoleDiskView view;
@@ -604,6 +619,8 @@ int diskCommand(const QStringList& args)
                       .arg(r.bytesVerified));
         for (const engine::BadRange& bad : r.badRanges)
             printLine(QStringLiteral("  ") + engine::badRangeText(bad, r.sectorSize));
+        if (!r.afterwards.isEmpty())
+            printLine(r.afterwards);
         if (r.discarded && !*r.discarded)
             printLine(QStringLiteral("The device takes no discard: its sectors were only zeroed."));
     }

@@ -2,6 +2,7 @@
 #include "controls/bringtofront.h"
 #include "controls/screenfit.h"
 #include "platform/disks.h"
+#include "platform/newtable.h"
 #include "platform/prompter.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -94,7 +96,16 @@ void frmDisk::buildUi()
         cboVerify->addItem(QLatin1String(text));
     form->addRow(QStringLiteral("&Method:"), cboMethod);
     form->addRow(QStringLiteral("&Passes:"), spnPasses);
-    form->addRow(QStringLiteral("&Afterwards:"), cboVerify);
+    form->addRow(QStringLiteral("&Read back:"), cboVerify);
+    cboNewTable = new QComboBox;
+    cboNewTable->setObjectName(QStringLiteral("cboNewTable"));
+    cboNewTable->addItem(QStringLiteral("Leave the disk empty"), QString());
+    for (const QString& fs : platform::newTableFileSystems())
+        cboNewTable->addItem(QStringLiteral("A new partition table with one %1 partition").arg(fs), fs);
+    txtLabel = new QLineEdit(QStringLiteral("DATA"));
+    txtLabel->setObjectName(QStringLiteral("txtLabel"));
+    form->addRow(QStringLiteral("A&fterwards:"), cboNewTable);
+    form->addRow(QStringLiteral("&Label:"), txtLabel);
     outer->addLayout(form);
 
     lblStatus = new QLabel(QStringLiteral("Nothing is written before you answer Yes to a question that names the disk."));
@@ -174,9 +185,12 @@ void frmDisk::cmdWipe_Click()
     plan.method = *engine::diskMethodNamed(cboMethod->currentData().toString());
     plan.passes = spnPasses->value();
     plan.verify = kVerifyChoices[std::max(0, cboVerify->currentIndex())];
+    plan.newFileSystem = cboNewTable->currentData().toString();
+    plan.label = txtLabel->text().trimmed().isEmpty() ? QStringLiteral("DATA") : txtLabel->text().trimmed();
     running_ = true;
     stop_ = false;
-    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cmdRefresh, cmdWipe, cmdClose})
+    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cboNewTable, txtLabel,
+                                                      cmdRefresh, cmdWipe, cmdClose})
         w->setEnabled(false);
     cmdStop->setEnabled(true);
     barProgress->setValue(0);
@@ -184,7 +198,8 @@ void frmDisk::cmdWipe_Click()
     result_ = engine::wipeDisk(device, plan, prompter_, *this);
     running_ = false;
     cmdStop->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cmdRefresh, cmdClose})
+    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cboNewTable, txtLabel,
+                                                      cmdRefresh, cmdClose})
         w->setEnabled(true);
     setStatus(endText());
     if (!result_.declined && result_.refusals.isEmpty())
@@ -214,6 +229,8 @@ QString frmDisk::endText() const
                    .arg(r.bytesVerified);
     for (const engine::BadRange& bad : r.badRanges)
         text += QStringLiteral("\r\n") + engine::badRangeText(bad, r.sectorSize);
+    if (!r.afterwards.isEmpty())
+        text += QStringLiteral("\r\n") + r.afterwards;
     if (r.recordId > 0)
         text += QStringLiteral("\r\nWipe record %1 (File > Wipe Records... prints its certificate).").arg(r.recordId);
     return text;

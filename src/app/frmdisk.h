@@ -11,6 +11,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
@@ -40,6 +41,8 @@ public:
     QComboBox* cboMethod = nullptr;
     QSpinBox* spnPasses = nullptr;
     QComboBox* cboVerify = nullptr;
+    QComboBox* cboNewTable = nullptr; // nothing, or a new GPT with one partition of a file system
+    QLineEdit* txtLabel = nullptr;
     QPushButton* cmdRefresh = nullptr;
     QPushButton* cmdWipe = nullptr;
     QPushButton* cmdStop = nullptr;

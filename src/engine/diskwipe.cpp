@@ -3,6 +3,7 @@
 #include "platform/disks.h"
 #include "platform/errors.h"
 #include "platform/mounts.h"
+#include "platform/newtable.h"
 #include "platform/wholedisk.h"
 #include "records/recorder.h"
 
@@ -128,6 +129,7 @@ private:
     bool writePass(platform::WholeDisk& disk, int pass);
     bool discardPass(platform::WholeDisk& disk, int pass);
     void erasePass(platform::WholeDisk& disk);
+    void makeFileSystem(const platform::NewTable& table);
     bool eraseOffered(const platform::Disk& disk);
     void verify(platform::WholeDisk& disk);
     using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
@@ -174,6 +176,7 @@ void Run::wipe(const platform::Disk& disk)
                                ? QStringLiteral("%1 (NIST SP 800-88: Purge)").arg(platform::eraseName(erase_.offered.first()))
                                : diskMethodTitle(plan_.method);
     records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, method, plan_.passes, facts), prompter_);
+    std::optional<platform::NewTable> table;
     try {
         platform::WholeDisk whole(disk.device, disk);
         r_.sectorSize = whole.sectorSize();
@@ -187,6 +190,8 @@ void Run::wipe(const platform::Disk& disk)
         }
         if (r_.stoppedAtPercent < 0)
             verify(whole);
+        if (r_.reachedEnd() && !plan_.newFileSystem.isEmpty())
+            table = platform::writeNewTable(whole, plan_.newFileSystem, plan_.label);
     } catch (const platform::RunTimeError& e) {
         r_.problem = e.number() == platform::ErrRefused ? e.detail() : e.description();
         record.setError(e.number(), r_.problem);
@@ -194,7 +199,32 @@ void Run::wipe(const platform::Disk& disk)
         r_.problem = QStringLiteral("no memory for the write buffers");
         record.setError(platform::ErrOutOfMemory, r_.problem);
     }
+    if (table)
+        makeFileSystem(*table);
     endRecord(record, disk.device);
+}
+
+// The new partition's file system, once the disk is closed (its exclusive
+// hold would refuse mkfs); what became of it is said either way.
+void Run::makeFileSystem(const platform::NewTable& table)
+{
+    const QString what = QStringLiteral("a new GPT with one partition (sectors %1 to %2) for %3 \"%4\"")
+                             .arg(table.firstSector)
+                             .arg(table.lastSector)
+                             .arg(plan_.newFileSystem, plan_.label);
+    if (table.partition.isEmpty()) {
+        r_.afterwards = QStringLiteral("Written: %1; the kernel shows no partition for it (it reads no partition "
+                                       "tables here), so the file system was not made.")
+                            .arg(what);
+        return;
+    }
+    view_.setStatus(QStringLiteral("Making %1 on %2").arg(plan_.newFileSystem, table.partition));
+    try {
+        platform::makeFileSystem(table.partition, plan_.newFileSystem, plan_.label);
+        r_.afterwards = QStringLiteral("Written: %1, made on %2.").arg(what, table.partition);
+    } catch (const platform::RunTimeError& e) {
+        r_.afterwards = QStringLiteral("Written: %1; the file system could not be made: %2").arg(what, e.detail());
+    }
 }
 
 // How it ended, what was read back, every bad range, and what was not
@@ -212,6 +242,8 @@ void Run::endRecord(records::Recorder& record, const QString& device)
                                          .arg(r_.bytesVerified));
     for (const BadRange& bad : r_.badRanges)
         record.addNote(badRangeText(bad, r_.sectorSize));
+    if (!r_.afterwards.isEmpty())
+        record.addNote(r_.afterwards);
     if (!r_.deviceErase.isEmpty())
         record.addNote(QStringLiteral("The device ran %1, then read back as erased blocks read (0x%2).")
                            .arg(r_.deviceErase)
@@ -277,10 +309,14 @@ bool Run::agreed(const platform::Disk& disk)
 {
     const QString question =
         QStringLiteral("Wipe the whole disk %1 (%2): every sector from the first to the last, %3, then read back %4? "
-                       "Everything on it is lost: its partition table, its partitions and what lies between them.")
+                       "Everything on it is lost: its partition table, its partitions and what lies between them.%5")
             .arg(disk.device, diskFacts(disk), plan_.method == DiskMethod::DeviceErase ? eraseText(erase_) : methodText(plan_),
                  plan_.verify == DiskVerify::Full ? QStringLiteral("in full")
-                                                  : QStringLiteral("in part (the first and last 16 MiB and 1 % between)"));
+                                                  : QStringLiteral("in part (the first and last 16 MiB and 1 % between)"),
+                 plan_.newFileSystem.isEmpty()
+                     ? QString()
+                     : QStringLiteral(" Afterwards a new GPT with one %1 partition named \"%2\" is made.")
+                           .arg(plan_.newFileSystem, plan_.label));
     if (prompter_.confirm(question))
         return true;
     r_.declined = true;

@@ -31,6 +31,11 @@ struct DiskWipePlan {
     DiskMethod method = DiskMethod::Random;
     int passes = 1;
     DiskVerify verify = DiskVerify::Full;
+    // Afterwards, when the wipe reached its end: a new GPT with one
+    // partition of this file system ("ext4", "exfat", "ntfs"; none when
+    // empty), labelled.
+    QString newFileSystem;
+    QString label;
 };
 
 class DiskWipeView {
@@ -63,6 +68,7 @@ struct DiskWipeResult {
     std::uint64_t bytesWritten = 0; // all passes together
     std::optional<bool> discarded;  // the discard method: whether the device took the discard
     QString deviceErase;            // the erase method: the device's command that ran
+    QString afterwards;             // what became of the new partition table, when one was asked for
     qint64 recordId = 0;            // the wipe record, once written (0: none kept)
     std::uint64_t badSectors() const;
     // Every pass written and read back, except the bad ranges.

@@ -63,6 +63,8 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
         {"zeros", {}, {"--yes", "--method", "zero"}, 0, false},
         {"a discard, then zeros the device writes", {}, {"--yes", "--method", "discard"}, 0, false},
         {"its own erase, which a loop device does not offer, is refused", {}, {"--yes", "--method", "erase"}, 1, true},
+        {"random data, then a new GPT with one ext4 partition", {}, {"--yes", "--new-table", "ext4", "--label", "ZQXNEW"}, 0, false},
+        {"a new table of a file system no mkfs here makes is a usage error", {}, {"--yes", "--new-table", "zfs"}, 2, true},
         {"a mounted file system is unmounted once agreed to, then wiped",
          [](LoopDisk& d) {
              return runCommand("mkfs.ext4", {"-q", "-F", d.device()}) == 0 && putMarkers(d.image()) &&
@@ -93,6 +95,13 @@ TEST(DiskWipe, EverySectorIsWrittenOnlyWhenAgreedAndNeverOnARefusedDisk)
         QString mounts;
         runCommand("findmnt", {"-n", disk.mountPoint()}, &mounts);
         EXPECT_EQ(mounts.trimmed(), "") << "still mounted";
+        // The table as another tool reads it (this kernel reads none itself):
+        // the first MiB to the last whole one, named.
+        if (row.rc == 0 && row.args.contains("--new-table")) {
+            QString table;
+            EXPECT_EQ(runCommand("partx", {"-g", "-o", "START,END,NAME", disk.device()}, &table), 0);
+            EXPECT_EQ(table.simplified(), "2048 30719 ZQXNEW");
+        }
         if (row.args.contains("zero") || row.args.contains("discard")) {
             QFile image(disk.image());
             ASSERT_TRUE(image.open(QIODevice::ReadOnly));

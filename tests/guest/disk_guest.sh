@@ -62,6 +62,13 @@ ln -s busybox "$fs/bin/sh"
 copy_with_path() { mkdir -p "$fs$(dirname "$1")" && cp -L "$1" "$fs$1"; }
 copy_with_path "$program"
 for lib in $(ldd "$program" | awk '/=>/ {print $3} /ld-linux/ {print $1}'); do copy_with_path "$lib"; done
+# mkfs.ext4 for the new partition table's row.
+for tool in /usr/sbin/mkfs.ext4 /usr/sbin/mke2fs; do
+    [[ -e $tool ]] || continue
+    copy_with_path "$tool"
+    for lib in $(ldd "$tool" | awk '/=>/ {print $3}'); do copy_with_path "$lib"; done
+done
+[[ -f /etc/mke2fs.conf ]] && copy_with_path /etc/mke2fs.conf
 plugins=$(qtpaths6 --query QT_INSTALL_PLUGINS 2>/dev/null || echo /usr/lib/x86_64-linux-gnu/qt6/plugins)
 [[ -f $plugins/sqldrivers/libqsqlite.so ]] && copy_with_path "$plugins/sqldrivers/libqsqlite.so" &&
     for lib in $(ldd "$plugins/sqldrivers/libqsqlite.so" | awk '/=>/ {print $3}'); do copy_with_path "$lib"; done
@@ -110,6 +117,7 @@ rows=(
     "nvme-own-erase^/dev/nvme0n1^$program disk /dev/nvme0n1 --method erase --yes^0^0"
     "sata-own-erase-refused^/dev/sda^$program disk /dev/sda --method erase --yes^1^64"
     "sata-mounted-partition-unmounted-then-random-sample^/dev/sda^mke2fs -q /dev/sda1 && mkdir -p /mnt/s && mount /dev/sda1 /mnt/s && $program disk /dev/sda --passes 2 --verify sample --yes^0^0"
+    "sata-new-table-ext4^/dev/sda^$program disk /dev/sda --method zero --new-table ext4 --label ZQXNEW --yes && findfs LABEL=ZQXNEW^0^0"
     "scsi-discard^/dev/sdb^$program disk /dev/sdb --method discard --yes^0^0"
     "nvme-overwrite^/dev/nvme0n1^$program disk /dev/nvme0n1 --method zero --yes^0^0"
 )
