@@ -5,6 +5,7 @@
 #include "drives/driveinfo.h"
 #include "engine/diskwipe.h"
 #include "platform/deviceerase.h"
+#include "platform/hiddenareas.h"
 #include "platform/newtable.h"
 #include "engine/freespacewipe.h"
 #include "filewipe/folderlist.h"
@@ -569,6 +570,8 @@ QStringList diskLines(const platform::Disk& d)
                                                            QStringLiteral(", "))));
     for (const QString& why : platform::refusalsOf(d))
         lines << QStringLiteral("  may not be wiped: %1").arg(why);
+    if (d.transport == QStringLiteral("SATA") || d.transport == QStringLiteral("USB"))
+        lines << QStringLiteral("  hidden areas: %1").arg(platform::hiddenAreasText(platform::hiddenAreasOf(d)));
     if (d.transport == QStringLiteral("NVMe")) {
         const platform::EraseFacts erase = platform::eraseFactsOf(d);
         QStringList offered;
@@ -621,6 +624,8 @@ int diskCommand(const QStringList& args)
             printLine(QStringLiteral("  ") + engine::badRangeText(bad, r.sectorSize));
         if (!r.afterwards.isEmpty())
             printLine(r.afterwards);
+        if (r.hiddenSectors > 0)
+            printLine(r.hiddenAreas);
         if (r.discarded && !*r.discarded)
             printLine(QStringLiteral("The device takes no discard: its sectors were only zeroed."));
     }

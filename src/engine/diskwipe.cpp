@@ -2,6 +2,7 @@
 #include "platform/deviceerase.h"
 #include "platform/disks.h"
 #include "platform/errors.h"
+#include "platform/hiddenareas.h"
 #include "platform/mounts.h"
 #include "platform/newtable.h"
 #include "platform/wholedisk.h"
@@ -125,7 +126,7 @@ private:
     bool agreed(const platform::Disk& disk);
     void expected(char* out, std::size_t size, int pass, std::uint64_t offset) const;
     void wipe(const platform::Disk& disk);
-    void endRecord(records::Recorder& record, const QString& device);
+    void endRecord(records::Recorder& record);
     bool writePass(platform::WholeDisk& disk, int pass);
     bool discardPass(platform::WholeDisk& disk, int pass);
     void erasePass(platform::WholeDisk& disk);
@@ -156,6 +157,9 @@ DiskWipeResult Run::go(const QString& device)
     }
     if (plan_.method == DiskMethod::DeviceErase && !eraseOffered(*disk))
         return r_;
+    const platform::HiddenAreas hidden = platform::hiddenAreasOf(*disk);
+    r_.hiddenAreas = platform::hiddenAreasText(hidden);
+    r_.hiddenSectors = hidden.hiddenSectors();
     if (!unmountAll(*disk) || !agreed(*disk))
         return r_;
     wipe(*disk);
@@ -201,7 +205,7 @@ void Run::wipe(const platform::Disk& disk)
     }
     if (table)
         makeFileSystem(*table);
-    endRecord(record, disk.device);
+    endRecord(record);
 }
 
 // The new partition's file system, once the disk is closed (its exclusive
@@ -229,7 +233,7 @@ void Run::makeFileSystem(const platform::NewTable& table)
 
 // How it ended, what was read back, every bad range, and what was not
 // looked at.
-void Run::endRecord(records::Recorder& record, const QString& device)
+void Run::endRecord(records::Recorder& record)
 {
     record.record().bytesWritten = r_.bytesWritten;
     if (r_.verification != platform::Verification::NotRun)
@@ -251,14 +255,12 @@ void Run::endRecord(records::Recorder& record, const QString& device)
     if (r_.discarded)
         record.addNote(*r_.discarded ? QStringLiteral("The device took the discard of every sector.")
                                      : QStringLiteral("The device takes no discard: its sectors were only zeroed."));
-    record.addNote(QStringLiteral("A host protected area or device configuration overlay was not looked for: "
-                                  "sectors it would hide on %1 were not reached.")
-                       .arg(device));
+    record.addNote(r_.hiddenAreas);
     if (r_.stoppedAtPercent >= 0) {
         record.addNote(QStringLiteral("Stopped at %1 % of pass %2.").arg(r_.stoppedAtPercent, 0, 'f', 1).arg(r_.passesDone + 1));
         record.complete(records::Outcome::Stopped);
     } else if (r_.reachedEnd()) {
-        if (!r_.badRanges.empty())
+        if (!r_.completed())
             record.addNote(QStringLiteral("The wipe %1.").arg(r_.outcomeText()));
         record.complete(r_.completed() ? records::Outcome::Completed : records::Outcome::Incomplete);
     } else {
@@ -313,10 +315,11 @@ bool Run::agreed(const platform::Disk& disk)
             .arg(disk.device, diskFacts(disk), plan_.method == DiskMethod::DeviceErase ? eraseText(erase_) : methodText(plan_),
                  plan_.verify == DiskVerify::Full ? QStringLiteral("in full")
                                                   : QStringLiteral("in part (the first and last 16 MiB and 1 % between)"),
-                 plan_.newFileSystem.isEmpty()
+                 (r_.hiddenSectors > 0 ? u' ' + r_.hiddenAreas : QString()) +
+                 (plan_.newFileSystem.isEmpty()
                      ? QString()
                      : QStringLiteral(" Afterwards a new GPT with one %1 partition named \"%2\" is made.")
-                           .arg(plan_.newFileSystem, plan_.label));
+                           .arg(plan_.newFileSystem, plan_.label)));
     if (prompter_.confirm(question))
         return true;
     r_.declined = true;
@@ -570,8 +573,11 @@ QString badRangeText(const BadRange& bad, std::uint32_t sectorSize)
 
 QString DiskWipeResult::outcomeText() const
 {
-    return badRanges.empty() ? QStringLiteral("completed")
-                             : QStringLiteral("completed with %1 unreadable sectors").arg(badSectors());
+    QString text = badRanges.empty() ? QStringLiteral("completed")
+                                     : QStringLiteral("completed with %1 unreadable sectors").arg(badSectors());
+    if (hiddenSectors > 0)
+        text += QStringLiteral("; %1 sectors the drive hides were not reached").arg(hiddenSectors);
+    return text;
 }
 
 DiskStream::DiskStream()

@@ -69,6 +69,8 @@ struct DiskWipeResult {
     std::optional<bool> discarded;  // the discard method: whether the device took the discard
     QString deviceErase;            // the erase method: the device's command that ran
     QString afterwards;             // what became of the new partition table, when one was asked for
+    QString hiddenAreas;            // what the drive hides from the host, or why that was not looked for
+    std::uint64_t hiddenSectors = 0; // sectors the drive hides: not reached
     qint64 recordId = 0;            // the wipe record, once written (0: none kept)
     std::uint64_t badSectors() const;
     // Every pass written and read back, except the bad ranges.
@@ -77,9 +79,10 @@ struct DiskWipeResult {
         return !declined && refusals.isEmpty() && problem.isEmpty() && stoppedAtPercent < 0 &&
                verification == platform::Verification::Passed;
     }
-    // And no bad range: plain success.
-    bool completed() const { return reachedEnd() && badRanges.empty(); }
-    // "completed", or "completed with N unreadable sectors".
+    // And no bad range, nothing hidden: plain success.
+    bool completed() const { return reachedEnd() && badRanges.empty() && hiddenSectors == 0; }
+    // "completed", "completed with N unreadable sectors", "completed; N
+    // sectors the drive hides were not reached".
     QString outcomeText() const;
 };
 

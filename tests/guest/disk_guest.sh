@@ -154,6 +154,9 @@ for row in "${rows[@]}"; do
 done
 # Every disk ends wiped, as the host reads its image.
 for d in nvme sata scsi; do expect_markers "$d at the end" $d 0; done
+# The SATA drive is asked what it hides (qemu's drive hides nothing).
+grep -q "hidden areas: No hidden area: the host sees 131072 sectors" "$work/log.txt" ||
+    { echo "FAIL: the SATA drive's hidden areas were not read"; failed=1; }
 for serial in ZQXNVME01 ZQXSATA01 ZQXSCSI01; do
     grep -q "$serial" "$work/log.txt" || { echo "FAIL: the disk list names no disk with serial $serial"; failed=1; }
 done
