@@ -5,6 +5,7 @@
 // are refused, each naming what holds it. (This machine's kernel reads no
 // partition tables: partitions are seen in the emulated guest only.)
 #include "platform/disks.h"
+#include "platform/hiddenareas.h"
 #include "platform/mounts.h"
 #include "support/volumes.h"
 
@@ -65,4 +66,32 @@ TEST(Disks, LoopDevicesAreListedAndTheSystemDiskAndASwapAreRefused)
         return m.mountPoint == "/" && m.source.startsWith("/dev/");
     });
     EXPECT_EQ(holdingRoot, rootOnDisk ? 1 : 0);
+}
+
+// What a drive hides is counted from the furthest end it names, and said.
+TEST(HiddenAreas, AreCountedFromTheFurthestEndTheDriveNames)
+{
+    const struct Row {
+        std::optional<std::uint64_t> native, overlay;
+        std::uint64_t hidden;
+        const char* says;
+    } rows[] = {
+        {{}, {}, 0, "No hidden area: the host sees 1000 sectors"},
+        {1000, {}, 0, "No hidden area"},
+        {1200, {}, 200, "The drive hides 200 sectors from the host (it shows 1000; its native end is sector 1200"},
+        {1200, 1500, 500, "The drive hides 500 sectors"},
+        {{}, 1100, 100, "The drive hides 100 sectors"},
+    };
+    for (const Row& row : rows) {
+        platform::HiddenAreas a;
+        a.looked = true;
+        a.visibleSectors = 1000;
+        a.nativeSectors = row.native;
+        a.overlaySectors = row.overlay;
+        EXPECT_EQ(a.hiddenSectors(), row.hidden);
+        EXPECT_TRUE(platform::hiddenAreasText(a).startsWith(row.says)) << platform::hiddenAreasText(a).toStdString();
+    }
+    platform::HiddenAreas nvme;
+    nvme.notLooked = "a NVMe drive has no host protected area";
+    EXPECT_EQ(platform::hiddenAreasText(nvme), "Hidden areas were not looked for: a NVMe drive has no host protected area.");
 }
