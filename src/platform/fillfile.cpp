@@ -366,6 +366,7 @@ namespace {
 // next one.
 constexpr int kLongName = 63; // two such entries fit in the index's part of a record
 constexpr int kMaxNames = 200000;
+constexpr std::int64_t kIndexBlock = 4096; // NTFS's index blocks
 constexpr char kNamePrefix[] = "tmptxtn";
 
 // The names a folder holds, but "." and "..".
@@ -419,7 +420,11 @@ bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool
     int longNames = 0;
     while (longNames < kMaxNames && unchanged() && (last = make(ownName(longNames, kLongName))) == Done)
         ++longNames;
-    bool whole = last != Failed && longNames < kMaxNames && unchanged();
+    // Each block the index holds (its size over the block size) must have
+    // taken a name of the wipe's at least: a refusal before that is the file
+    // system refusing for a reason of its own, not the index full.
+    const bool everyBlock = longNames >= st.st_size / kIndexBlock;
+    bool whole = last != Failed && longNames < kMaxNames && everyBlock && unchanged();
     for (int n = 0; whole && n <= longNames; ++n) {
         for (char c = 'a'; c < 'x' && (last = make(ownName(n, 14) + c)) == Done;)
             ++c; // the block of name n is full when one is refused
