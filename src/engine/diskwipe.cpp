@@ -130,6 +130,7 @@ private:
     bool writePass(platform::WholeDisk& disk, int pass);
     bool discardPass(platform::WholeDisk& disk, int pass);
     void erasePass(platform::WholeDisk& disk);
+    std::optional<platform::NewTable> newTable(platform::WholeDisk& disk);
     void makeFileSystem(const platform::NewTable& table);
     bool eraseOffered(const platform::Disk& disk);
     void verify(platform::WholeDisk& disk);
@@ -195,7 +196,7 @@ void Run::wipe(const platform::Disk& disk)
         if (r_.stoppedAtPercent < 0)
             verify(whole);
         if (r_.reachedEnd() && !plan_.newFileSystem.isEmpty())
-            table = platform::writeNewTable(whole, plan_.newFileSystem, plan_.label);
+            table = newTable(whole);
     } catch (const platform::RunTimeError& e) {
         r_.problem = e.number() == platform::ErrRefused ? e.detail() : e.description();
         record.setError(e.number(), r_.problem);
@@ -206,6 +207,18 @@ void Run::wipe(const platform::Disk& disk)
     if (table)
         makeFileSystem(*table);
     endRecord(record);
+}
+
+// The new table, written once the wipe reached its end: a failure to write
+// it is said, and leaves the wipe as it ended.
+std::optional<platform::NewTable> Run::newTable(platform::WholeDisk& disk)
+{
+    try {
+        return platform::writeNewTable(disk, plan_.newFileSystem, plan_.label);
+    } catch (const platform::RunTimeError& e) {
+        r_.afterwards = QStringLiteral("The new partition table could not be written: %1").arg(e.description());
+        return std::nullopt;
+    }
 }
 
 // The new partition's file system, once the disk is closed (its exclusive
