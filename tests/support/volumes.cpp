@@ -126,7 +126,12 @@ LoopDisk::LoopDisk(int sizeMiB, const QList<std::pair<qint64, qint64>>& badRange
         skipReason_ = QStringLiteral("no room for the image");
     else if (!badRanges.isEmpty() && (attached = failingFile(badRanges)).isEmpty())
         return;
-    else if (runCommand("losetup", {"-f", "--show", attached}, &out) != 0)
+    // Past the page cache when the image is the failing one: a write the
+    // cache took would fail later, in writeback, where no writer hears of it.
+    else if (runCommand("losetup", QStringList{"-f", "--show"} +
+                                       (badRanges.isEmpty() ? QStringList() : QStringList{"--direct-io=on"}) +
+                                       QStringList{attached},
+                        &out) != 0)
         skipReason_ = QStringLiteral("no loop device: ") + out.trimmed();
     else
         device_ = out.trimmed();
