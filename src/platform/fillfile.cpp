@@ -387,6 +387,18 @@ std::vector<QByteArray> namesIn(int folderFd)
     return names;
 }
 
+// Creates the empty file `name` in the folder, never one that exists, and
+// marks it: 0 when made, the errno otherwise.
+int makeMarked(int folderFd, const QByteArray& name, const QByteArray& mark)
+{
+    const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    markFill(fd, mark);
+    ::close(fd);
+    return 0;
+}
+
 QByteArray ownName(int number, int length)
 {
     QByteArray name = kNamePrefix + QByteArray::number(number).rightJustified(7, '0');
@@ -403,14 +415,10 @@ bool coverIndexOf(int folderFd, const QByteArray& mark, const std::function<bool
     std::vector<QByteArray> made;
     enum Made { Refused, Done, Failed }; // refused for want of room: the end of what the blocks take
     auto make = [&](const QByteArray& name) {
-        const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            markFill(fd, mark);
-            ::close(fd);
+        const int err = makeMarked(folderFd, name, mark);
+        if (err == 0)
             made.push_back(name);
-            return Done;
-        }
-        return errno == EEXIST ? Done : errno == ENOSPC ? Refused : Failed; // a name there already is passed by
+        return err == 0 || err == EEXIST ? Done : err == ENOSPC ? Refused : Failed; // a name there already is passed by
     };
     auto unchanged = [&] {
         struct stat now {};
@@ -447,15 +455,13 @@ void coverNamesOf(int folderFd, const QList<int>& nameLengths, const QByteArray&
         // A name the folder holds already is passed over, never touched.
         for (int tries = 0; tries < 100; ++tries, ++number) {
             const QByteArray name = ownName(number, std::clamp(length, 14, 255));
-            const int fd = ::openat(folderFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                markFill(fd, mark);
-                ::close(fd);
+            const int err = makeMarked(folderFd, name, mark);
+            if (err == 0) {
                 made.push_back(name);
                 ++number;
                 break;
             }
-            if (errno != EEXIST)
+            if (err != EEXIST)
                 break;
         }
     }
