@@ -609,26 +609,13 @@ int diskCommand(const QStringList& args)
     prompter.yes = o.yes;
     ConsoleDiskView view;
     const engine::DiskWipeResult r = engine::wipeDisk(o.device, plan, prompter, view);
+    // A refusal was said as the wipe found it; a name that led to no disk
+    // ends it as a problem.
     if (r.declined)
         printLine(QStringLiteral("Nothing was done. Run the command again with --yes to do it."));
-    else if (r.stoppedAtPercent >= 0)
-        printLine(QStringLiteral("Stopped at %1 % of pass %2.").arg(r.stoppedAtPercent, 0, 'f', 1).arg(r.passesDone + 1));
-    else if (!r.problem.isEmpty() && r.refusals.isEmpty())
-        printLine(QStringLiteral("The disk wipe did not complete: %1").arg(r.problem));
-    else if (r.reachedEnd()) {
-        printLine(QStringLiteral("%1 wiped, %2: %3 pass(es), %4 bytes read back as written.")
-                      .arg(QFileInfo(o.device).canonicalFilePath(), r.outcomeText())
-                      .arg(r.passesDone)
-                      .arg(r.bytesVerified));
-        for (const engine::BadRange& bad : r.badRanges)
-            printLine(QStringLiteral("  ") + engine::badRangeText(bad, r.sectorSize));
-        if (!r.afterwards.isEmpty())
-            printLine(r.afterwards);
-        if (r.hiddenSectors > 0)
-            printLine(r.hiddenAreas);
-        if (r.discarded && !*r.discarded)
-            printLine(QStringLiteral("The device takes no discard: its sectors were only zeroed."));
-    }
+    else if (r.refusals.isEmpty())
+        for (const QString& line : r.endLines())
+            printLine(line);
     if (r.recordId > 0)
         printLine(QStringLiteral("Wipe record %1 (zarvexwipe records --pdf FILE %1 writes its certificate).").arg(r.recordId));
     return r.completed() ? 0 : 1;

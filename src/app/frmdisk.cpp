@@ -213,24 +213,7 @@ void frmDisk::cmdWipe_Click()
 QString frmDisk::endText() const
 {
     const engine::DiskWipeResult& r = result_;
-    QString text;
-    if (r.declined)
-        text = QStringLiteral("Nothing was done.");
-    else if (!r.refusals.isEmpty())
-        text = QStringLiteral("The disk may not be wiped: %1").arg(r.refusals.join(QStringLiteral("; ")));
-    else if (r.stoppedAtPercent >= 0)
-        text = QStringLiteral("Stopped at %1 % of pass %2.").arg(r.stoppedAtPercent, 0, 'f', 1).arg(r.passesDone + 1);
-    else if (!r.reachedEnd())
-        text = QStringLiteral("The disk wipe did not complete: %1").arg(r.problem);
-    else
-        text = QStringLiteral("The disk wipe %1: %2 pass(es), %3 bytes read back as written.")
-                   .arg(r.outcomeText())
-                   .arg(r.passesDone)
-                   .arg(r.bytesVerified);
-    for (const engine::BadRange& bad : r.badRanges)
-        text += QStringLiteral("\r\n") + engine::badRangeText(bad, r.sectorSize);
-    if (!r.afterwards.isEmpty())
-        text += QStringLiteral("\r\n") + r.afterwards;
+    QString text = r.declined ? QStringLiteral("Nothing was done.") : r.endLines().join(QStringLiteral("\r\n"));
     if (r.recordId > 0)
         text += QStringLiteral("\r\nWipe record %1 (File > Wipe Records... prints its certificate).").arg(r.recordId);
     return text;

@@ -593,6 +593,31 @@ QString DiskWipeResult::outcomeText() const
     return text;
 }
 
+QStringList DiskWipeResult::endLines() const
+{
+    QStringList lines;
+    if (!refusals.isEmpty())
+        return {QStringLiteral("The disk may not be wiped: %1").arg(refusals.join(QStringLiteral("; ")))};
+    if (stoppedAtPercent >= 0)
+        lines << QStringLiteral("Stopped at %1 % of pass %2.").arg(stoppedAtPercent, 0, 'f', 1).arg(passesDone + 1);
+    else if (!reachedEnd())
+        lines << QStringLiteral("The disk wipe did not complete: %1").arg(problem);
+    else
+        lines << QStringLiteral("The disk wipe %1: %2 pass(es), %3 bytes read back as written.")
+                     .arg(outcomeText())
+                     .arg(passesDone)
+                     .arg(bytesVerified);
+    for (const BadRange& bad : badRanges)
+        lines << badRangeText(bad, sectorSize);
+    if (!afterwards.isEmpty())
+        lines << afterwards;
+    if (hiddenSectors > 0)
+        lines << hiddenAreas;
+    if (discarded && !*discarded)
+        lines << QStringLiteral("The device takes no discard: its sectors were only zeroed.");
+    return lines;
+}
+
 DiskStream::DiskStream()
 {
     std::random_device source;

@@ -84,6 +84,9 @@ struct DiskWipeResult {
     // "completed", "completed with N unreadable sectors", "completed; N
     // sectors the drive hides were not reached".
     QString outcomeText() const;
+    // How it ended, line by line, as the window and the console say it
+    // (a question answered No and the record's number are theirs to say).
+    QStringList endLines() const;
 };
 
 // "pass 1 of 2: 45.0 %, 120.3 MB/s, 0:00:12 left".
