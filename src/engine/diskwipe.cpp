@@ -564,8 +564,10 @@ std::uint64_t DiskWipeResult::badSectors() const
 
 QString diskProgressText(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond)
 {
-    const auto left = static_cast<qint64>(bytesPerSecond > 0 ? double(total - done) / bytesPerSecond : 0);
-    return QStringLiteral("pass %1 of %2: %3 %, %4 MB/s, %5:%6:%7 left")
+    // The rest of this pass and every pass after it, at this pass's speed.
+    const double toWrite = double(total - done) + double(total) * double(std::max(0, passes - pass));
+    const auto left = static_cast<qint64>(bytesPerSecond > 0 ? toWrite / bytesPerSecond : 0);
+    return QStringLiteral("pass %1 of %2: %3 %, %4 MB/s, %5:%6:%7 left to write")
         .arg(pass)
         .arg(passes)
         .arg(100.0 * double(done) / double(std::max<std::uint64_t>(total, 1)), 0, 'f', 1)

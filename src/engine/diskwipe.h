@@ -89,7 +89,8 @@ struct DiskWipeResult {
     QStringList endLines() const;
 };
 
-// "pass 1 of 2: 45.0 %, 120.3 MB/s, 0:00:12 left".
+// "pass 1 of 2: 45.0 %, 120.3 MB/s, 0:00:12 left to write": the time left
+// counts the rest of this pass and the passes after it.
 QString diskProgressText(int pass, int passes, std::uint64_t done, std::uint64_t total, double bytesPerSecond);
 
 // "Unreadable: bytes 1052672 to 1056767 (sectors 2056 to 2063), not written over".

@@ -185,3 +185,20 @@ TEST(DiskWipe, BadSectorsArePassedOverAndNamed)
     // The command line says it and does not call it success.
     EXPECT_EQ(app::runConsole({"disk", disk.device(), "--yes", "--verify", "sample"}), 1);
 }
+
+// The time left counts the rest of this pass and every pass after it.
+TEST(DiskWipe, ProgressCountsThePassesStillToCome)
+{
+    const struct Row {
+        int pass, passes;
+        std::uint64_t done;
+        const char* says;
+    } rows[] = {
+        {1, 1, 50, "pass 1 of 1: 50.0 %, 0.0 MB/s, 0:00:05 left to write"},
+        {1, 3, 50, "pass 1 of 3: 50.0 %, 0.0 MB/s, 0:00:25 left to write"},
+        {3, 3, 100, "pass 3 of 3: 100.0 %, 0.0 MB/s, 0:00:00 left to write"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(engine::diskProgressText(row.pass, row.passes, row.done, 100, 10.0), row.says);
+    EXPECT_EQ(engine::diskProgressText(1, 2, 0, 7200ull * 10, 10.0), "pass 1 of 2: 0.0 %, 0.0 MB/s, 4:00:00 left to write");
+}
