@@ -189,18 +189,12 @@ void frmDisk::cmdWipe_Click()
     plan.label = txtLabel->text().trimmed().isEmpty() ? QStringLiteral("DATA") : txtLabel->text().trimmed();
     running_ = true;
     stop_ = false;
-    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cboNewTable, txtLabel,
-                                                      cmdRefresh, cmdWipe, cmdClose})
-        w->setEnabled(false);
-    cmdStop->setEnabled(true);
+    setChoicesEnabled(false);
     barProgress->setValue(0);
     lblProgress->clear();
     result_ = engine::wipeDisk(device, plan, prompter_, *this);
     running_ = false;
-    cmdStop->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cboNewTable, txtLabel,
-                                                      cmdRefresh, cmdClose})
-        w->setEnabled(true);
+    setChoicesEnabled(true);
     setStatus(endText());
     if (!result_.declined && result_.refusals.isEmpty())
         prompter_.message(endText());
@@ -217,6 +211,18 @@ QString frmDisk::endText() const
     if (r.recordId > 0)
         text += QStringLiteral("\r\nWipe record %1 (File > Wipe Records... prints its certificate).").arg(r.recordId);
     return text;
+}
+
+// While a wipe runs only Stop answers; after it, everything but Stop (Wipe
+// Disk as the chosen disk allows).
+void frmDisk::setChoicesEnabled(bool on)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{lstDisks, cboMethod, spnPasses, cboVerify, cboNewTable, txtLabel,
+                                                      cmdRefresh, cmdWipe, cmdClose})
+        w->setEnabled(on);
+    cmdStop->setEnabled(!on);
+    if (on)
+        chosenChanged();
 }
 
 void frmDisk::cmdStop_Click()

@@ -60,6 +60,7 @@ protected:
 private:
     void buildUi();
     void chosenChanged();
+    void setChoicesEnabled(bool on);
     QString chosenDevice() const;
     QString endText() const;
     void setStatus(const QString& text) override;

@@ -1,5 +1,6 @@
 #include "engine/diskwipe.h"
 #include "platform/deviceerase.h"
+#include "platform/directio.h"
 #include "platform/disks.h"
 #include "platform/errors.h"
 #include "platform/hiddenareas.h"
@@ -30,16 +31,6 @@ constexpr qint64 kShowEveryMs = 500;
 // A disk failing in more places than this is failing as a whole: the wipe
 // ends there instead of taking days to pass over it sector by sector.
 constexpr std::size_t kMaxBadRanges = 4096;
-
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<char, FreeDeleter>;
-
-Buffer alignedBuffer(std::size_t size)
-{
-    return Buffer(static_cast<char*>(std::aligned_alloc(4096, size)));
-}
 
 std::uint64_t mixWord(std::uint64_t x)
 {
@@ -135,6 +126,8 @@ private:
     bool eraseOffered(const platform::Disk& disk);
     void verify(platform::WholeDisk& disk);
     using Transfer = std::function<void(std::uint64_t offset, std::size_t size)>;
+    bool overEverySector(platform::WholeDisk& disk, int pass, std::uint64_t step, const Transfer& prepare,
+                         const Transfer& move);
     void surviving(const Transfer& move, std::uint64_t offset, std::size_t size, std::uint32_t sector);
     void addBad(std::uint64_t offset, std::uint64_t bytes);
 
@@ -359,29 +352,18 @@ bool Run::writePass(platform::WholeDisk& disk, int pass)
         return true;
     }
     view_.setStatus(QStringLiteral("Writing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
-    const Buffer buffer = alignedBuffer(kChunk);
+    const platform::AlignedBuffer buffer = platform::alignedBuffer(kChunk);
     if (!buffer)
         throw std::bad_alloc();
-    QElapsedTimer timer;
-    timer.start();
-    qint64 shown = -kShowEveryMs;
-    const std::uint64_t total = disk.bytes();
-    for (std::uint64_t done = 0; done < total;) {
-        if (view_.stopRequested()) {
-            r_.stoppedAtPercent = 100.0 * double(done) / double(total);
-            return false;
-        }
-        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
-        expected(buffer.get(), piece, pass, done);
-        surviving([&](std::uint64_t at, std::size_t size) { disk.write(buffer.get() + (at - done), size, at); }, done,
-                  piece, disk.sectorSize());
-        done += piece;
-        r_.bytesWritten += piece;
-        if (timer.elapsed() - shown >= kShowEveryMs || done == total) {
-            shown = timer.elapsed();
-            view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(shown, 1)));
-        }
-    }
+    std::uint64_t start = 0; // of the piece in the buffer
+    if (!overEverySector(
+            disk, pass, kChunk,
+            [&](std::uint64_t at, std::size_t size) {
+                start = at;
+                expected(buffer.get(), size, pass, at);
+            },
+            [&](std::uint64_t at, std::size_t size) { disk.write(buffer.get() + (at - start), size, at); }))
+        return false;
     view_.setStatus(QStringLiteral("Flushing pass %1 to the disk").arg(pass));
     disk.flush();
     return true;
@@ -400,20 +382,39 @@ bool Run::discardPass(platform::WholeDisk& disk, int pass)
         took = disk.discard(done, std::min(kStep, total - done));
     r_.discarded = took && r_.discarded.value_or(true);
     view_.setStatus(QStringLiteral("Zeroing pass %1 of %2 over %3").arg(pass).arg(plan_.passes).arg(disk.device()));
+    if (!overEverySector(disk, pass, kStep, {}, [&](std::uint64_t at, std::size_t size) { disk.zeroOut(at, size); }))
+        return false;
+    disk.flush();
+    return true;
+}
+
+// Every sector from the first, piece by piece: `prepare` readies a piece,
+// `move` takes bytes of it to the disk (in smaller parts again where the
+// device fails them). Stopped between pieces when asked (false), and the
+// progress shown every half second and at the end.
+bool Run::overEverySector(platform::WholeDisk& disk, int pass, std::uint64_t step, const Transfer& prepare,
+                          const Transfer& move)
+{
     QElapsedTimer timer;
     timer.start();
+    qint64 shown = -kShowEveryMs;
+    const std::uint64_t total = disk.bytes();
     for (std::uint64_t done = 0; done < total;) {
         if (view_.stopRequested()) {
             r_.stoppedAtPercent = 100.0 * double(done) / double(total);
             return false;
         }
-        const std::uint64_t piece = std::min(kStep, total - done);
-        surviving([&](std::uint64_t at, std::size_t size) { disk.zeroOut(at, size); }, done, piece, disk.sectorSize());
+        const auto piece = static_cast<std::size_t>(std::min(step, total - done));
+        if (prepare)
+            prepare(done, piece);
+        surviving(move, done, piece, disk.sectorSize());
         done += piece;
         r_.bytesWritten += piece;
-        view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(timer.elapsed(), 1)));
+        if (timer.elapsed() - shown >= kShowEveryMs || done == total) {
+            shown = timer.elapsed();
+            view_.setProgress(pass, plan_.passes, done, total, double(done) * 1000.0 / double(std::max<qint64>(shown, 1)));
+        }
     }
-    disk.flush();
     return true;
 }
 
@@ -461,7 +462,7 @@ void Run::verify(platform::WholeDisk& disk)
             chunks.push_back(at);
     else
         chunks = sampleChunks(total, kChunk);
-    const Buffer read = alignedBuffer(kChunk), want = alignedBuffer(kChunk);
+    const platform::AlignedBuffer read = platform::alignedBuffer(kChunk), want = platform::alignedBuffer(kChunk);
     if (!read || !want)
         throw std::bad_alloc();
     for (const std::uint64_t at : chunks) {

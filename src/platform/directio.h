@@ -4,8 +4,22 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace platform {
+
+struct FreeDeleter {
+    void operator()(char* p) const { std::free(p); }
+};
+using AlignedBuffer = std::unique_ptr<char, FreeDeleter>;
+// At least `size` bytes on a 4 KiB boundary, as direct I/O wants them; null
+// when there is no memory.
+inline AlignedBuffer alignedBuffer(std::size_t size)
+{
+    constexpr std::size_t kAlign = 4096;
+    return AlignedBuffer(static_cast<char*>(std::aligned_alloc(kAlign, (size + kAlign - 1) / kAlign * kAlign)));
+}
 
 // Sets or clears O_DIRECT on an open file; false when the file system
 // refuses the flag (tmpfs, some FUSE drivers).

@@ -369,8 +369,9 @@ constexpr int kMaxNames = 200000;
 constexpr std::int64_t kIndexBlock = 4096; // NTFS's index blocks
 constexpr char kNamePrefix[] = "tmptxtn";
 
-// The names a folder holds, but "." and "..".
-std::vector<QByteArray> namesIn(int folderFd)
+// The names a folder holds, but "." and ".." (only its folders', when
+// `foldersOnly`).
+std::vector<QByteArray> namesIn(int folderFd, bool foldersOnly = false)
 {
     std::vector<QByteArray> names;
     const int listing = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -381,7 +382,8 @@ std::vector<QByteArray> namesIn(int folderFd)
         return names;
     }
     while (const dirent* e = ::readdir(dir))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+            (!foldersOnly || e->d_type == DT_DIR))
             names.emplace_back(e->d_name);
     ::closedir(dir);
     return names;
@@ -498,21 +500,9 @@ void forEachFolderBelow(const QString& nativeRoot, const std::function<bool(int 
         const bool top = relative == ".";
         if (!top && !visit(folder.fd, nativeRoot + u'/' + nameFromBytes(relative.mid(2))))
             return;
-        const int listing = ::dup(folder.fd);
-        DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
-        if (!dir) {
-            if (listing >= 0)
-                ::close(listing);
-            continue;
-        }
-        ::rewinddir(dir);
-        while (const dirent* e = ::readdir(dir)) {
-            const QByteArray name(e->d_name);
-            if (e->d_type != DT_DIR || name == "." || name == ".." || (top && name.startsWith("tmptxt")))
-                continue;
-            queue.push_back(relative + '/' + name);
-        }
-        ::closedir(dir);
+        for (const QByteArray& name : namesIn(folder.fd, true))
+            if (!top || !name.startsWith("tmptxt"))
+                queue.push_back(relative + '/' + name);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/newtable.h"
 #include "platform/blocking.h"
+#include "platform/directio.h"
 #include "platform/errors.h"
 #include "platform/tools.h"
 #include "platform/wholedisk.h"
@@ -103,8 +104,7 @@ QByteArray header(std::uint64_t self, std::uint64_t backup, std::uint64_t firstU
 void writeAt(WholeDisk& disk, std::uint64_t lba, const QByteArray& bytes)
 {
     const std::size_t size = bytes.size();
-    std::unique_ptr<char, decltype(&std::free)> buffer(static_cast<char*>(std::aligned_alloc(4096, (size + 4095) / 4096 * 4096)),
-                                                       &std::free);
+    const AlignedBuffer buffer = alignedBuffer(size);
     if (!buffer)
         throw std::bad_alloc();
     std::memcpy(buffer.get(), bytes.constData(), size);

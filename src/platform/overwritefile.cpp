@@ -41,10 +41,6 @@ constexpr std::size_t kDirectAlign = 4096;
 constexpr int kBusyAttempts = 10;
 constexpr int kBusyRetryMs = 100;
 
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-
 RunTimeError refused(const QString& why)
 {
     return RunTimeError(ErrRefused, why);
@@ -489,14 +485,13 @@ void OverwriteFile::writePattern(const QByteArray& pattern, std::uint64_t length
     // Buffers only as large as the longest piece: a small file's pass
     // neither allocates nor fills a whole chunk.
     const std::size_t span = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, length));
-    const std::size_t bufferSize = (span + kDirectAlign - 1) / kDirectAlign * kDirectAlign;
-    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, bufferSize)));
+    AlignedBuffer plain = alignedBuffer(span);
     // Mixed, each chunk is the pattern with the stream's next bytes: two
     // buffers, so that the next is mixed while the worker writes the last.
-    std::unique_ptr<char, FreeDeleter> mixed[2];
+    AlignedBuffer mixed[2];
     for (auto& buffer : mixed)
         if (mix)
-            buffer.reset(static_cast<char*>(std::aligned_alloc(kDirectAlign, bufferSize)));
+            buffer = alignedBuffer(span);
     if (!plain || (mix && (!mixed[0] || !mixed[1])))
         throw RunTimeError(ErrOutOfMemory, path_);
     fillWithPattern(plain.get(), pattern, span);
@@ -587,8 +582,8 @@ ReadBack OverwriteFile::readBack(const QByteArray& pattern, std::uint64_t length
     // stream, mixed into the pattern again, gives what must be there.
     // Every chunk starts at a whole repeat of the pattern: one copy of it
     // serves them all.
-    std::unique_ptr<char, FreeDeleter> plain(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
-    std::unique_ptr<char, FreeDeleter> expected(static_cast<char*>(std::aligned_alloc(kDirectAlign, kChunk)));
+    AlignedBuffer plain = alignedBuffer(kChunk);
+    AlignedBuffer expected = alignedBuffer(kChunk);
     if (!plain || !expected)
         return {Verification::Failed, readableName(name_) + QStringLiteral(": no memory for the read-back")};
     fillWithPattern(plain.get(), pattern);

@@ -65,10 +65,6 @@ std::int64_t WrittenContent::firstDifference(std::uint64_t offset, const char* d
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(char* p) const { std::free(p); }
-};
-
 constexpr std::size_t kAlign = 4096;
 
 // Flushes the file and drops its cached pages, so that the next read comes
@@ -113,7 +109,7 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, std::uint6
     // compare, at 0.82 to 0.89 of direct dd). Three buffers of `chunk`.
     chunk = std::max(kAlign, chunk / kAlign * kAlign);
     struct Slot {
-        std::unique_ptr<char, FreeDeleter> buffer;
+        AlignedBuffer buffer;
         std::uint64_t offset = 0;
         std::size_t want = 0;
         ssize_t n = 0;
@@ -123,7 +119,7 @@ ReadBack readBackFrom(int fd, bool direct, const QString& nativePath, std::uint6
     constexpr int kSlots = 3;
     Slot readSlots[kSlots];
     for (Slot& slot : readSlots)
-        if (!(slot.buffer = std::unique_ptr<char, FreeDeleter>(static_cast<char*>(std::aligned_alloc(kAlign, chunk)))))
+        if (!(slot.buffer = alignedBuffer(chunk)))
             return fail(QStringLiteral("no memory for the read buffer"));
     // Each read is a blocking call off the window's thread: a slow drive
     // holds a reader, not the window (363 ms seen on it).
