@@ -109,7 +109,7 @@ const std::vector<Command>& commands()
          },
          Operand::Record},
         {"disk", QStringLiteral("DEVICE [--method zero|random|discard|erase] [--passes N] [--verify full|sample] [--new-table ext4|exfat|ntfs [--label NAME]] --yes"),
-         {{"--method", true, "what each pass writes: zero, random (the default), discard (thin and virtual devices: a discard, then zeros the device writes), or erase (the drive's own: NVMe Sanitize or Format with Secure Erase, once)"},
+         {{"--method", true, "what each pass writes: zero, random (the default), discard (thin and virtual devices: a discard, then zeros the device writes), or erase (the drive's own: NVMe Sanitize or Format with Secure Erase, ATA SECURITY ERASE UNIT, SCSI SANITIZE or a secure discard, once)"},
           {"--passes", true, "how many passes, 1 (the default) to 35"},
           {"--verify", true, "read back all of the last pass (full, the default) or a sample: the first and last 16 MiB and 1 % between"},
           {"--new-table", true, "afterwards, a new GPT with one partition of this file system, so that the disk can be used again"},
@@ -572,13 +572,14 @@ QStringList diskLines(const platform::Disk& d)
         lines << QStringLiteral("  may not be wiped: %1").arg(why);
     if (d.transport == QStringLiteral("SATA") || d.transport == QStringLiteral("USB"))
         lines << QStringLiteral("  hidden areas: %1").arg(platform::hiddenAreasText(platform::hiddenAreasOf(d)));
-    if (d.transport == QStringLiteral("NVMe")) {
-        const platform::EraseFacts erase = platform::eraseFactsOf(d);
-        QStringList offered;
-        for (const platform::DeviceErase e : erase.offered)
-            offered << platform::eraseName(e);
-        lines << QStringLiteral("  its own erase: %1").arg(offered.isEmpty() ? erase.none : offered.join(QStringLiteral(", ")));
-    }
+    const platform::EraseFacts erase = platform::eraseFactsOf(d);
+    QStringList offered;
+    for (const platform::DeviceErase e : erase.offered)
+        offered << platform::eraseName(e);
+    lines << QStringLiteral("  its own erase: %1")
+                 .arg(offered.isEmpty() ? erase.none.join(QStringLiteral("; ")) : offered.join(QStringLiteral(", ")));
+    if (erase.chosen && erase.offered.size() > 1)
+        lines << QStringLiteral("  the erase method would use: %1").arg(platform::eraseName(*erase.chosen));
     return lines;
 }
 

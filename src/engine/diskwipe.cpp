@@ -56,8 +56,8 @@ constexpr MethodName kMethodNames[] = {
     {DiskMethod::Zeros, "zero", "zeros", "Overwrite with zeros", "Clear"},
     {DiskMethod::Discard, "discard", "a discard of every sector, then zeros the device writes itself",
      "Discard, then zero-out (for thin and virtual devices)", "Clear"},
-    {DiskMethod::DeviceErase, "erase", "the device's own erase", "The device's own erase (NVMe Sanitize or Format)",
-     "Purge"},
+    {DiskMethod::DeviceErase, "erase", "the device's own erase", "The device's own erase (NVMe Sanitize or Format, ATA Security Erase, SCSI Sanitize or a secure discard)",
+     "Purge or Clear"},
 };
 
 const MethodName& methodRow(DiskMethod method)
@@ -84,15 +84,15 @@ QString methodText(const DiskWipePlan& plan)
     return QStringLiteral("%1 of %2").arg(passes, QLatin1String(methodRow(plan.method).writes));
 }
 
-// "its own NVMe Sanitize (block erase), the strongest of those it offers
-// (...)".
+// "by its own NVMe Sanitize (block erase), the strongest of the erases it
+// offers that can be read back (...)".
 QString eraseText(const platform::EraseFacts& facts)
 {
     QStringList offered;
     for (const platform::DeviceErase e : facts.offered)
         offered << platform::eraseName(e);
-    return QStringLiteral("by its own %1, the strongest of the erases it offers (%2)")
-        .arg(offered.first(), offered.join(QStringLiteral(", ")));
+    return QStringLiteral("by its own %1, the strongest of the erases it offers that can be read back (%2)")
+        .arg(platform::eraseName(*facts.chosen), offered.join(QStringLiteral(", ")));
 }
 
 QString diskFacts(const platform::Disk& d)
@@ -171,7 +171,8 @@ void Run::wipe(const platform::Disk& disk)
     facts.uuid = disk.serial;
     facts.fileSystem = disk.transport;
     const QString method = plan_.method == DiskMethod::DeviceErase
-                               ? QStringLiteral("%1 (NIST SP 800-88: Purge)").arg(platform::eraseName(erase_.offered.first()))
+                               ? QStringLiteral("%1 (NIST SP 800-88: %2)")
+                                     .arg(platform::eraseName(*erase_.chosen), platform::eraseGuideline(*erase_.chosen))
                                : diskMethodTitle(plan_.method);
     records::Recorder record(records::newRecord(records::ProcessKind::WholeDisk, method, plan_.passes, facts), prompter_);
     std::optional<platform::NewTable> table;
@@ -425,11 +426,11 @@ bool Run::eraseOffered(const platform::Disk& disk)
 {
     erase_ = platform::eraseFactsOf(disk);
     if (erase_.offered.isEmpty())
-        r_.refusals << QStringLiteral("it offers no erase of its own: %1").arg(erase_.none);
+        r_.refusals << QStringLiteral("it offers no erase of its own: %1").arg(erase_.none.join(QStringLiteral("; ")));
     else if (!erase_.alsoReached.isEmpty())
         r_.refusals << QStringLiteral("its own erase would also erase %1 of the same drive").arg(erase_.alsoReached.join(QStringLiteral(", ")));
-    else if (erase_.erasedReads < 0)
-        r_.refusals << QStringLiteral("it does not say what an erased block reads as, so the erase could not be read back");
+    else if (!erase_.chosen)
+        r_.refusals << QStringLiteral("it does not say what its erased blocks read as, so no erase it offers could be read back");
     if (r_.refusals.isEmpty())
         return true;
     prompter_.message(QStringLiteral("%1 may not be wiped with its own erase:\r\n%2").arg(disk.device, r_.refusals.join(QStringLiteral("\r\n"))));
@@ -439,7 +440,7 @@ bool Run::eraseOffered(const platform::Disk& disk)
 // The device erases itself; it cannot be stopped once begun.
 void Run::erasePass(platform::WholeDisk& disk)
 {
-    const platform::DeviceErase erase = erase_.offered.first();
+    const platform::DeviceErase erase = *erase_.chosen;
     r_.deviceErase = platform::eraseName(erase);
     view_.setStatus(QStringLiteral("%1 erases itself: %2 (this cannot be stopped)").arg(disk.device(), r_.deviceErase));
     QElapsedTimer timer;

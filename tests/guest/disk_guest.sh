@@ -14,7 +14,7 @@
 #   sudo tests/guest/disk_guest.sh         # ZARVEX_PROGRAM=build/bin/zarvexwipe
 #
 # Without the emulator, a kernel or busybox it skips, saying what is missing
-# (exit 0). It takes about a minute; it is not part of the default suite.
+# (exit 0). It takes one to three minutes; it is not part of the default suite.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -118,6 +118,7 @@ rows=(
     "sata-own-erase-refused^/dev/sda^$program disk /dev/sda --method erase --yes^1^64"
     "sata-mounted-partition-unmounted-then-random-sample^/dev/sda^mke2fs -q /dev/sda1 && mkdir -p /mnt/s && mount /dev/sda1 /mnt/s && $program disk /dev/sda --passes 2 --verify sample --yes^0^0"
     "sata-new-table-ext4^/dev/sda^$program disk /dev/sda --method zero --new-table ext4 --label ZQXNEW --yes && findfs LABEL=ZQXNEW^0^0"
+    "scsi-own-erase-refused^/dev/sdb^$program disk /dev/sdb --method erase --yes^1^64"
     "scsi-discard^/dev/sdb^$program disk /dev/sdb --method discard --yes^0^0"
     "nvme-overwrite^/dev/nvme0n1^$program disk /dev/nvme0n1 --method zero --yes^0^0"
 )
@@ -157,6 +158,11 @@ for d in nvme sata scsi; do expect_markers "$d at the end" $d 0; done
 # The SATA drive is asked what it hides (qemu's drive hides nothing).
 grep -q "hidden areas: No hidden area: the host sees 131072 sectors" "$work/log.txt" ||
     { echo "FAIL: the SATA drive's hidden areas were not read"; failed=1; }
+# Each drive is asked for its own erases, and says why it offers none:
+# the SATA drive through ATA IDENTIFY and REPORT SUPPORTED OPERATION CODES.
+for says in "no ATA security feature set" "it takes no SANITIZE" "REPORT SUPPORTED OPERATION CODES" "no secure discard"; do
+    grep -q "its own erase: .*$says" "$work/log.txt" || { echo "FAIL: no disk says \"$says\""; failed=1; }
+done
 for serial in ZQXNVME01 ZQXSATA01 ZQXSCSI01; do
     grep -q "$serial" "$work/log.txt" || { echo "FAIL: the disk list names no disk with serial $serial"; failed=1; }
 done

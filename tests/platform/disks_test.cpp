@@ -4,6 +4,8 @@
 // when the user agrees); an active swap on it, and the disk that holds /,
 // are refused, each naming what holds it. (This machine's kernel reads no
 // partition tables: partitions are seen in the emulated guest only.)
+#include "platform/ataerase.h"
+#include "platform/deviceerase.h"
 #include "platform/disks.h"
 #include "platform/hiddenareas.h"
 #include "platform/mounts.h"
@@ -94,4 +96,50 @@ TEST(HiddenAreas, AreCountedFromTheFurthestEndTheDriveNames)
     platform::HiddenAreas nvme;
     nvme.notLooked = "a NVMe drive has no host protected area";
     EXPECT_EQ(platform::hiddenAreasText(nvme), "Hidden areas were not looked for: a NVMe drive has no host protected area.");
+}
+
+// The drive's security status decides whether SECURITY ERASE UNIT may run:
+// never against a password set by someone else, a locked or frozen drive.
+TEST(AtaSecurityErase, RunsOnlyWhenTheDriveIsReadyForIt)
+{
+    const struct Row {
+        std::uint16_t word82, word128, word89, word90;
+        bool normal, enhanced;
+        const char* why;
+        unsigned normalMinutes;
+    } rows[] = {
+        {0x0000, 0x0000, 0, 0, false, false, "it has no ATA security feature set", 0},
+        {0x0002, 0x0001, 5, 0, true, false, "", 10},
+        {0x0002, 0x0021, 0x8000 | 300, 0x8000 | 400, true, true, "", 600},
+        {0x0002, 0x0003, 5, 0, false, false, "a security password is already set on it", 0},
+        {0x0002, 0x0007, 5, 0, false, false, "a security password is already set on it", 0},
+        {0x0002, 0x0009, 5, 0, false, false, "its security is frozen", 0},
+        {0x0002, 0x0011, 5, 0, false, false, "it has refused too many wrong passwords", 0},
+    };
+    for (const Row& row : rows) {
+        platform::AtaBlock id {};
+        const auto put = [&](int word, std::uint16_t v) { id[2 * word] = v & 0xFF, id[2 * word + 1] = v >> 8; };
+        put(82, row.word82), put(128, row.word128), put(89, row.word89), put(90, row.word90);
+        const platform::AtaSecurity s = platform::ataSecurityOf(id);
+        EXPECT_EQ(s.normal, row.normal) << row.word128;
+        EXPECT_EQ(s.enhanced, row.enhanced) << row.word128;
+        EXPECT_EQ(s.none.left(int(qstrlen(row.why))), QString::fromLatin1(row.why));
+        EXPECT_EQ(s.normalMinutes, row.normalMinutes) << row.word128;
+    }
+}
+
+// A loop device has no erase of its own and takes no secure discard; it
+// says both, and asking writes nothing.
+TEST(DeviceErase, ALoopDiskOffersNoneAndSaysWhy)
+{
+    testsupport::LoopDisk loop(8);
+    if (!loop.ok())
+        GTEST_SKIP() << loop.skipReason().toStdString();
+    const std::optional<platform::Disk> disk = diskOf(loop.device());
+    ASSERT_TRUE(disk);
+    const platform::EraseFacts facts = platform::eraseFactsOf(*disk);
+    EXPECT_TRUE(facts.offered.isEmpty());
+    EXPECT_FALSE(facts.chosen);
+    EXPECT_EQ(facts.none, QStringList({"it is no NVMe, ATA or SCSI drive, which have erase commands of their own",
+                                       "it takes no secure discard (BLKSECDISCARD)"}));
 }
