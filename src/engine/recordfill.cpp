@@ -22,6 +22,7 @@ constexpr RecordPolicy kPolicies[] = {
 // count off by one there would grow the table for good. Once the drive is
 // full the table cannot grow, and the driver's refusal ends the fill.
 constexpr std::uint64_t kTableMargin = 2;
+constexpr int kMaxTailNames = 256; // names into the table's never-used records, at most
 constexpr int kCheckEvery = 64; // files between looks at the clock and the window
 
 QString folderName(int attempt)
@@ -90,10 +91,24 @@ void RecordFill::prepare()
     // Names of the length the fill will use, while clusters are still free;
     // the index keeps its blocks when the names go again.
     QStringList names;
+    auto makeName = [&] {
+        names << name(int(names.size()), {}, policy_->nameLength);
+        space_->writeSmall(names.last(), {}, {});
+    };
     try {
-        for (std::uint64_t n = 0; n < room; ++n) {
-            names << name(int(n), {}, policy_->nameLength);
-            space_->writeSmall(names.last(), {}, {});
+        for (std::uint64_t n = 0; n < room; ++n)
+            makeName();
+        // The last free records are taken as well, each only while a fresh
+        // look at the table shows one free (so the table never grows): the
+        // driver (ntfs-3g) searches on from the last record it gave out,
+        // and on a full drive it fails at free records left at the table's
+        // end instead of going back to those freed before them. Two left
+        // there and a later name (the index cover's) found no record.
+        for (int n = 0; policy_->boundByTable && room > 0 && n < kMaxTailNames; ++n) {
+            const auto table = space_->table();
+            if (!table || table->freeRecords == 0)
+                break;
+            makeName();
         }
     } catch (const platform::RunTimeError& e) {
         if (e.number() != platform::ErrDiskFull)
