@@ -65,11 +65,6 @@ bool passwordTakenOff(int fd)
 
 } // namespace
 
-bool ataIdentify(int fd, AtaBlock& identify)
-{
-    return ataCommand(fd, {kAtaIdentifyDevice, 0, AtaData::In, &identify});
-}
-
 AtaSecurity ataSecurityOf(const AtaBlock& id)
 {
     AtaSecurity s;
@@ -99,8 +94,10 @@ void runAtaSecurityErase(int fd, const QString& device, bool enhanced)
                                             .arg(device, security.none.isEmpty() ? QStringLiteral("it did not answer IDENTIFY DEVICE") : security.none));
     const unsigned minutes = enhanced ? security.enhancedMinutes : security.normalMinutes;
     AtaBlock password = passwordBlock();
-    if (!ataCommand(fd, {kSetPassword, 0, AtaData::Out, &password}))
+    if (!ataCommand(fd, {kSetPassword, 0, AtaData::Out, &password})) {
+        passwordTakenOff(fd); // in case the drive set it and only its answer was lost
         throw RunTimeError(ErrDeviceIO, QStringLiteral("%1: the drive refused SECURITY SET PASSWORD; nothing was erased").arg(device));
+    }
     // The drive's estimate and half as much again; twelve hours where it gives none.
     const unsigned timeoutMs = std::min<unsigned>(minutes > 0 ? minutes * 90'000u : 12u * 3600'000u, 48u * 3600'000u);
     const char* failed = nullptr;

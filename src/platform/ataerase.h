@@ -21,9 +21,6 @@ struct AtaSecurity {
 };
 AtaSecurity ataSecurityOf(const AtaBlock& identify);
 
-// The drive's IDENTIFY DEVICE data; false when it does not answer.
-bool ataIdentify(int fd, AtaBlock& identify);
-
 // Sets the password, prepares and erases (waiting as long as the drive
 // says it takes, and half as long again), then takes the password off.
 // Throws RunTimeError (57) naming the step the drive failed, and whether

@@ -235,8 +235,10 @@ void eraseByKernel(WholeDisk& disk, const std::function<void(double)>& progress)
     const std::uint64_t total = disk.bytes();
     for (std::uint64_t done = 0; done < total; done += kStep) {
         std::uint64_t range[2] = {done, std::min(kStep, total - done)};
-        if (runBlocking([&] { return ::ioctl(fd, BLKSECDISCARD, range); }) != 0)
-            throw errorFromErrno(errno, disk.device(), QStringLiteral("secure discard at byte %1").arg(done));
+        // errno is the worker thread's: it comes back as the result.
+        const int err = runBlocking([&] { return ::ioctl(fd, BLKSECDISCARD, range) == 0 ? 0 : errno; });
+        if (err != 0)
+            throw errorFromErrno(err, disk.device(), QStringLiteral("secure discard at byte %1").arg(done));
         progress(0.5 * double(done + range[1]) / double(total));
     }
     for (std::uint64_t done = 0; done < total; done += kStep) {

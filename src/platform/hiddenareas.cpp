@@ -28,7 +28,7 @@ HiddenAreas hiddenAreasOf(const Disk& disk)
     }
     const Fd fd(disk.device, O_RDONLY | O_NONBLOCK);
     AtaBlock id {};
-    if (fd.fd < 0 || !ataCommand(fd.fd, {kAtaIdentifyDevice, 0, AtaData::In, &id})) {
+    if (fd.fd < 0 || !ataIdentify(fd.fd, id)) {
         a.notLooked = QStringLiteral("the drive did not answer ATA IDENTIFY DEVICE (a USB bridge may not pass it on)");
         return a;
     }

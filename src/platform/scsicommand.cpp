@@ -87,6 +87,12 @@ bool ataCommand(int fd, const AtaCommand& c, AtaRegisters* registers)
     return true;
 }
 
+bool ataIdentify(int fd, AtaBlock& identify)
+{
+    constexpr std::uint8_t kIdentifyDevice = 0xEC;
+    return ataCommand(fd, {kIdentifyDevice, 0, AtaData::In, &identify});
+}
+
 std::uint16_t ataWord(const AtaBlock& data, int n)
 {
     return std::uint16_t(data[2 * n] | data[2 * n + 1] << 8);

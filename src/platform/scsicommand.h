@@ -49,6 +49,7 @@ bool ataCommand(int fd, const AtaCommand& command, AtaRegisters* registers = nul
 std::uint16_t ataWord(const AtaBlock& data, int n);
 std::uint64_t ataWords64(const AtaBlock& data, int first);
 
-constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
+// The drive's IDENTIFY DEVICE data; false when it does not answer.
+bool ataIdentify(int fd, AtaBlock& identify);
 
 } // namespace platform
