@@ -83,8 +83,9 @@ QString folderSummary()
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> table = {
-        {"free-space", QStringLiteral("D: [--short] [--yes]"),
+        {"free-space", QStringLiteral("D: [--short] [--every-folder] [--yes]"),
          {{"--short", false, "a Short Wipe"},
+          {"--every-folder", false, "write over the names deleted from every folder of the drive (a Complete Wipe always does)"},
           {"--yes", false, "go ahead when D: is only a folder on another drive, whose free space is then wiped"}},
          freeSpaceSummary},
         {"drive", QStringLiteral("D: --fs %1 [--short] --yes").arg(format::fileSystemSwitchNames().join(u'|')),
@@ -264,6 +265,7 @@ struct Options {
     QString drive;
     QStringList paths;
     bool shortWipe = false;
+    bool everyFolder = false;
     bool freeSpace = false;
     bool yes = false;
     QString fs;
@@ -293,6 +295,8 @@ bool takeFlag(const Flag& flag, const QStringList& args, qsizetype& i, Options& 
     }
     if (a == QStringLiteral("--short"))
         o.shortWipe = true;
+    else if (a == QStringLiteral("--every-folder"))
+        o.everyFolder = true;
     else if (a == QStringLiteral("--free-space"))
         o.freeSpace = true;
     else if (a == QStringLiteral("--yes"))
@@ -530,6 +534,7 @@ int freeSpace(const QStringList& args)
                   .arg(o.drive.toUpper(), run.folder, QString::number(engine::freeSpacePasses(s.WipeLevel))));
     ConsoleView view;
     engine::FillProcedure fill(run.fillState(), view, run.services);
+    fill.setEveryFolder(o.everyFolder);
     const engine::FillOutcome outcome = fill.run(engine::freeSpacePasses(s.WipeLevel));
     return outcome.completed && !outcome.driveErrors && !outcome.spaceMissed &&
                    outcome.verification != platform::Verification::Failed

@@ -998,7 +998,7 @@ void FillProcedure::endPass(Pass& pass, int p, bool lastPass, const FillBuffers&
     if (p == 1)
         rootIndexCovered_ = pass.records().coverRootIndex();
     // A Complete Wipe: the names deleted from every other folder as well.
-    if (p == 1 && s_.WipeLevel == 1) {
+    if (p == 1 && (s_.WipeLevel == 1 || everyFolder_)) {
         foldersCovered_ = pass.records().coverEveryFolder([this](int folders) {
             view_.setStatus(QStringLiteral("Writing over deleted names: %1 folder(s)").arg(folders));
             tickProcessTime();

@@ -74,6 +74,9 @@ public:
     // at all: a folder whose volume is not mounted there is refused, where
     // a free-space wipe asks whether to wipe the volume that holds it.
     void setOwnVolumeRequired(bool on) { ownVolumeRequired_ = on; }
+    // The names deleted from every folder are written over, as a Complete
+    // Wipe always does.
+    void setEveryFolder(bool on) { everyFolder_ = on; }
     // The record of the process this fill is part of (an entire-drive
     // wipe's); without one, the fill keeps a free-space wipe record itself.
     void setRecord(records::Recorder* record) { record_ = record; }
@@ -122,6 +125,7 @@ private:
     FillTargetFactory factory_;
     bool pauses_ = true;
     bool ownVolumeRequired_ = false;
+    bool everyFolder_ = false;
     FillTarget* target_ = nullptr;
     QString folder_;          // where the drive was when the fill began
     QStringList leftBehind_;  // fill files that could not be deleted

@@ -509,7 +509,7 @@ TEST_F(FillVolumesCommandLine, QuickAnswersAndExitCodes)
         // Each option once; every command explains itself; long junk is cut.
         {{"drive", "t:", "--fs", "ntfs", "--fs", "fat", "--yes"}, 2, "--fs may be given once"},
         {{"free-space", "t:", "--short", "--short"}, 2, "--short may be given once"},
-        {{"free-space", "--help"}, 0, "Usage: zarvexwipe free-space D: [--short] [--yes]"},
+        {{"free-space", "--help"}, 0, "Usage: zarvexwipe free-space D: [--short] [--every-folder] [--yes]"},
         {{"drive", "t:", "--help"}, 0, "fills it (10 passes; 5 with --short)"},
         {{"--version"}, 0, "zarvexwipe 5.4.0.1"},
         {{"free-space", junk}, 2, "unexpected argument: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx..."},

@@ -118,7 +118,9 @@ TEST_P(DeletedDataOnImage, IsGoneAfterTheWipe)
     const QStringList left = QDir(volume.folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     FillHarness fill;
-    fill.level = c.keepFolder ? 1 : 2;
+    // A kept folder's names: a Short Wipe asked for every folder.
+    fill.level = 2;
+    fill.everyFolder = c.keepFolder;
     QByteArray first;
     std::uint64_t freeLeft = 0;
     fill.clock.onPause = [&] {

@@ -71,6 +71,7 @@ engine::FillOutcome FillHarness::runFill(int passes, engine::FillTarget* target)
 {
     engine::FillProcedure fill({drive, level, freeKB, start, now, errorFlag, patterns, category, known}, view,
                                {&drives, &prompter, &clock});
+    fill.setEveryFolder(everyFolder);
     if (target)
         fill.setTargetFactory([target](const QString&) { return borrow(*target); });
     return fill.run(passes);

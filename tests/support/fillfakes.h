@@ -66,6 +66,7 @@ struct FillHarness {
     double freeKB = 0;
     QDateTime start, now;
     std::int32_t patterns = 0;
+    bool everyFolder = false; // the names of every folder asked for
     RecordingView view;
     ScriptedPrompter prompter;
     FastClock clock;
