@@ -575,7 +575,7 @@ QStringList diskLines(const platform::Disk& d)
                                                            QStringLiteral(", "))));
     for (const QString& why : platform::refusalsOf(d))
         lines << QStringLiteral("  may not be wiped: %1").arg(why);
-    if (d.transport == QStringLiteral("SATA") || d.transport == QStringLiteral("USB"))
+    if (platform::speaksAta(d))
         lines << QStringLiteral("  hidden areas: %1").arg(platform::hiddenAreasText(platform::hiddenAreasOf(d)));
     const platform::EraseFacts erase = platform::eraseFactsOf(d);
     QStringList offered;

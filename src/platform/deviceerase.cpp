@@ -162,7 +162,7 @@ Found ataOffers(const Disk& disk)
     const Fd fd(disk.device, O_RDONLY | O_NONBLOCK);
     AtaBlock id {};
     if (fd.fd < 0 || !ataIdentify(fd.fd, id)) {
-        found.none = QStringLiteral("it did not answer ATA IDENTIFY DEVICE (a USB bridge may not pass it on)");
+        found.none = QStringLiteral("it %1").arg(QLatin1String(kNoIdentifyAnswer));
         return found;
     }
     const AtaSecurity security = ataSecurityOf(id);
@@ -223,7 +223,7 @@ struct FamilyRule {
 };
 constexpr FamilyRule kFamilies[] = {
     {[](const Disk& d) { return d.transport == QStringLiteral("NVMe"); }, nvmeOffers},
-    {[](const Disk& d) { return d.transport == QStringLiteral("SATA") || d.transport == QStringLiteral("USB"); }, ataOffers},
+    {speaksAta, ataOffers},
     {[](const Disk& d) { return d.name.startsWith(u"sd"); }, scsiOffers},
     {[](const Disk&) { return true; }, secureDiscardOffer},
 };

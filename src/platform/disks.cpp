@@ -189,4 +189,9 @@ QString diskSizeText(std::uint64_t bytes)
     return QLocale::c().formattedDataSize(static_cast<qint64>(bytes), 1, QLocale::DataSizeIecFormat);
 }
 
+bool speaksAta(const Disk& disk)
+{
+    return disk.transport == QStringLiteral("SATA") || disk.transport == QStringLiteral("USB");
+}
+
 } // namespace platform

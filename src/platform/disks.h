@@ -41,6 +41,10 @@ QList<Disk> listDisks();
 // its mounted partitions are unmounted, each agreed to).
 QStringList refusalsOf(const Disk& disk);
 
+// A SATA drive, or one behind a USB bridge: ATA commands may reach it
+// through the SCSI-ATA translation.
+bool speaksAta(const Disk& disk);
+
 // "64.0 MiB", "1.0 TB": a disk's size as a person reads it.
 QString diskSizeText(std::uint64_t bytes);
 

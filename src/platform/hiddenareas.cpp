@@ -22,14 +22,14 @@ std::uint64_t HiddenAreas::hiddenSectors() const
 HiddenAreas hiddenAreasOf(const Disk& disk)
 {
     HiddenAreas a;
-    if (disk.transport != QStringLiteral("SATA") && disk.transport != QStringLiteral("USB")) {
+    if (!speaksAta(disk)) {
         a.notLooked = QStringLiteral("a %1 drive has no host protected area").arg(disk.transport);
         return a;
     }
     const Fd fd(disk.device, O_RDONLY | O_NONBLOCK);
     AtaBlock id {};
     if (fd.fd < 0 || !ataIdentify(fd.fd, id)) {
-        a.notLooked = QStringLiteral("the drive did not answer ATA IDENTIFY DEVICE (a USB bridge may not pass it on)");
+        a.notLooked = QStringLiteral("the drive %1").arg(QLatin1String(kNoIdentifyAnswer));
         return a;
     }
     a.looked = true;

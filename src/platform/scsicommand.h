@@ -49,7 +49,9 @@ bool ataCommand(int fd, const AtaCommand& command, AtaRegisters* registers = nul
 std::uint16_t ataWord(const AtaBlock& data, int n);
 std::uint64_t ataWords64(const AtaBlock& data, int first);
 
-// The drive's IDENTIFY DEVICE data; false when it does not answer.
+// The drive's IDENTIFY DEVICE data; false when it does not answer, which
+// the reports say as kNoIdentifyAnswer.
 bool ataIdentify(int fd, AtaBlock& identify);
+inline constexpr char kNoIdentifyAnswer[] = "did not answer ATA IDENTIFY DEVICE (a USB bridge may not pass it on)";
 
 } // namespace platform
